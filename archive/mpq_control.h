@@ -1,0 +1,37 @@
+#pragma once
+// The program's only door to MPQ archives: five self-contained operations on one archive file.
+// Each opens the archive, does one step and closes it again; nothing stays open between calls.
+// Writes are crash-safe: after a call (or a crash at any instant) the archive holds either exactly
+// its old bytes or the complete new content. A file that does not look like a game archive is
+// refused before the MPQ engine ever sees it. A missing archive is never created.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class MpqEngine;
+
+class clsMpqControl {
+public:
+    clsMpqControl();
+    // For tests: an engine that can fail at chosen steps.
+    explicit clsMpqControl(std::shared_ptr<MpqEngine> engine);
+    ~clsMpqControl();
+
+    // Full path of the archive file; empty until set.
+    const std::u16string& MpqFileName() const { return m_mpqFileName; }
+    void SetMpqFileName(std::u16string mpqFileName) { m_mpqFileName = std::move(mpqFileName); }
+
+    bool DeleteFileFromMpq(const std::u16string& fileAddress);
+    // True when the archive opens and the file is in it (its size can be read).
+    bool FileExistsInMpq(const std::u16string& fileAddress);
+    // True and exactly the file's bytes; an empty stored file reads as false.
+    bool ReadFileFromMpq(const std::u16string& fileAddress, std::vector<std::uint8_t>& arsFile);
+    // Stores the bytes compressed, replacing any file of the same path.
+    bool SaveFileToMpq(const std::u16string& fileAddress, const std::vector<std::uint8_t>& fileContent);
+    bool CompressMpq();
+
+private:
+    std::u16string m_mpqFileName;
+    std::shared_ptr<MpqEngine> m_engine;
+};

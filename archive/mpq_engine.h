@@ -1,0 +1,46 @@
+#pragma once
+// The few MPQ engine calls clsMpqControl makes, behind an interface so that tests can make any
+// step fail (open, write, flush, close, compaction). MakeStormMpqEngine() is the real engine.
+// Handles are opaque; a null handle means failure. No call throws.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+using MpqHandle = void*;
+
+class MpqEngine {
+public:
+    virtual ~MpqEngine() = default;
+
+    // Opens an archive that exists; never creates one. readOnly asks the engine not to write.
+    virtual MpqHandle OpenArchive(const std::filesystem::path& path, bool readOnly) = 0;
+    // True when the engine holds the archive read-only (it may choose that for a damaged archive).
+    virtual bool IsReadOnly(MpqHandle archive) = 0;
+    // Writes the archive's tables and internal files and flushes them to the file.
+    virtual bool FlushArchive(MpqHandle archive) = 0;
+    // Flushes what is left and releases the handle; the handle is gone even when it fails.
+    virtual bool CloseArchive(MpqHandle archive) = 0;
+
+    virtual MpqHandle OpenFile(MpqHandle archive, const std::string& name) = 0;
+    virtual std::optional<std::uint64_t> FileSize(MpqHandle file) = 0;
+    virtual std::optional<std::uint32_t> FileLocale(MpqHandle file) = 0;
+    // Reads exactly size bytes from the start of the file.
+    virtual bool ReadFile(MpqHandle file, std::uint8_t* buffer, std::uint32_t size) = 0;
+    virtual bool CloseFile(MpqHandle file) = 0;
+
+    // Creates (or replaces, same name and locale) a compressed file of the given size.
+    virtual MpqHandle CreateFile(MpqHandle archive, const std::string& name, std::uint32_t size,
+                                 std::uint32_t locale) = 0;
+    virtual bool WriteFile(MpqHandle file, const std::uint8_t* data, std::uint32_t size) = 0;
+    // Completes a created file; releases the handle whatever the result.
+    virtual bool FinishFile(MpqHandle file) = 0;
+
+    virtual bool RemoveFile(MpqHandle archive, const std::string& name) = 0;
+    // Rewrites the archive without unused space; the engine replaces the file on disk.
+    virtual bool CompactArchive(MpqHandle archive) = 0;
+};
+
+// The engine over StormLib.
+std::shared_ptr<MpqEngine> MakeStormMpqEngine();

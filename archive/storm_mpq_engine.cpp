@@ -1,0 +1,91 @@
+// MpqEngine over StormLib 9.22. Each call wraps one StormLib call and turns its failure into a
+// null handle or false; StormLib itself never throws.
+#include "archive/mpq_engine.h"
+
+#include <StormLib.h>
+
+#include <chrono>
+
+namespace {
+
+// Now as a Windows FILETIME (100 ns units since 1601), the time (attributes) records.
+ULONGLONG FileTimeNow() {
+    const auto sinceUnixEpoch = std::chrono::duration_cast<std::chrono::nanoseconds>(
+        std::chrono::system_clock::now().time_since_epoch());
+    constexpr ULONGLONG unixEpochAsFileTime = 116444736000000000ULL;
+    return unixEpochAsFileTime + static_cast<ULONGLONG>(sinceUnixEpoch.count() / 100);
+}
+
+class StormMpqEngine final : public MpqEngine {
+public:
+    MpqHandle OpenArchive(const std::filesystem::path& path, bool readOnly) override {
+        HANDLE archive = nullptr;
+        // Never the create flag: SFileOpenArchive only opens what exists. No header search past
+        // the place our own check validated is needed, but StormLib searches the same way.
+        const DWORD flags = readOnly ? MPQ_OPEN_READ_ONLY : 0;
+        if (!SFileOpenArchive(path.c_str(), 0, flags, &archive)) return nullptr;
+        return archive;
+    }
+
+    bool IsReadOnly(MpqHandle archive) override {
+        DWORD flags = 0;
+        if (!SFileGetFileInfo(archive, SFileMpqFlags, &flags, sizeof(flags), nullptr)) return true;
+        return (flags & MPQ_FLAG_READ_ONLY) != 0;
+    }
+
+    bool FlushArchive(MpqHandle archive) override { return SFileFlushArchive(archive); }
+    bool CloseArchive(MpqHandle archive) override { return SFileCloseArchive(archive); }
+
+    MpqHandle OpenFile(MpqHandle archive, const std::string& name) override {
+        HANDLE file = nullptr;
+        if (!SFileOpenFileEx(archive, name.c_str(), SFILE_OPEN_FROM_MPQ, &file)) return nullptr;
+        return file;
+    }
+
+    std::optional<std::uint64_t> FileSize(MpqHandle file) override {
+        DWORD high = 0;
+        const DWORD low = SFileGetFileSize(file, &high);
+        if (low == SFILE_INVALID_SIZE) return std::nullopt;
+        return (static_cast<std::uint64_t>(high) << 32) | low;
+    }
+
+    std::optional<std::uint32_t> FileLocale(MpqHandle file) override {
+        DWORD locale = 0;
+        if (!SFileGetFileInfo(file, SFileInfoLocale, &locale, sizeof(locale), nullptr)) return std::nullopt;
+        return locale;
+    }
+
+    bool ReadFile(MpqHandle file, std::uint8_t* buffer, std::uint32_t size) override {
+        DWORD read = 0;
+        if (!SFileReadFile(file, buffer, size, &read, nullptr)) return false;
+        return read == size;
+    }
+
+    bool CloseFile(MpqHandle file) override { return SFileCloseFile(file); }
+
+    MpqHandle CreateFile(MpqHandle archive, const std::string& name, std::uint32_t size,
+                         std::uint32_t locale) override {
+        // 9.22 may report success and still leave the handle unset; only a handle counts.
+        HANDLE file = nullptr;
+        const DWORD flags = MPQ_FILE_COMPRESS | MPQ_FILE_REPLACEEXISTING;
+        if (!SFileCreateFile(archive, name.c_str(), FileTimeNow(), size, locale, flags, &file)) return nullptr;
+        return file;
+    }
+
+    bool WriteFile(MpqHandle file, const std::uint8_t* data, std::uint32_t size) override {
+        // zlib: StormLib 9.22 always uses zlib's level 6 (the level is not an argument).
+        return SFileWriteFile(file, data, size, MPQ_COMPRESSION_ZLIB);
+    }
+
+    bool FinishFile(MpqHandle file) override { return SFileFinishFile(file); }
+
+    bool RemoveFile(MpqHandle archive, const std::string& name) override {
+        return SFileRemoveFile(archive, name.c_str(), 0);
+    }
+
+    bool CompactArchive(MpqHandle archive) override { return SFileCompactArchive(archive, nullptr, false); }
+};
+
+} // namespace
+
+std::shared_ptr<MpqEngine> MakeStormMpqEngine() { return std::make_shared<StormMpqEngine>(); }

@@ -1,0 +1,182 @@
+// The five archive operations against archives built in temporary directories, checked with smpq.
+#include "archive/mpq_control.h"
+#include "support/text_path.h"
+#include "testkit/mpq_fixtures.h"
+#include "testkit/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+using testkit::Bytes;
+
+namespace {
+
+class MpqControlTest : public ::testing::TestWithParam<int> {
+protected:
+    void SetUp() override {
+        m_archive = m_dir / "War3Patch.mpq";
+        testkit::BuildArchive(m_archive, testkit::SampleArchiveFiles(), GetParam());
+        m_control.SetMpqFileName(TextFromPath(m_archive));
+    }
+
+    std::vector<std::string> DirectoryEntries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir.path())) names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    testkit::TempDir m_dir;
+    fs::path m_archive;
+    clsMpqControl m_control;
+};
+
+TEST_P(MpqControlTest, ReadsEveryFileExactly) {
+    for (const MpqBuilderFile& file : testkit::SampleArchiveFiles()) {
+        if (file.content.empty()) continue;
+        std::vector<std::uint8_t> read = {1, 2, 3};
+        EXPECT_TRUE(m_control.ReadFileFromMpq(file.address, read));
+        EXPECT_EQ(read, file.content);
+    }
+    // Twice in a row: the first read left nothing open.
+    std::vector<std::uint8_t> again;
+    EXPECT_TRUE(m_control.ReadFileFromMpq(u"UI\\war3skins.txt", again));
+}
+
+TEST_P(MpqControlTest, EmptyFileExistsButDoesNotRead) {
+    std::vector<std::uint8_t> read;
+    EXPECT_TRUE(m_control.FileExistsInMpq(u"empty.txt"));
+    EXPECT_FALSE(m_control.ReadFileFromMpq(u"empty.txt", read));
+}
+
+TEST_P(MpqControlTest, AbsentFileIsReportedAndNothingChanges) {
+    const auto before = testkit::ReadFile(m_archive);
+    std::vector<std::uint8_t> read;
+    EXPECT_FALSE(m_control.FileExistsInMpq(u"UI\\nothing.txt"));
+    EXPECT_FALSE(m_control.ReadFileFromMpq(u"UI\\nothing.txt", read));
+    EXPECT_FALSE(m_control.DeleteFileFromMpq(u"UI\\nothing.txt"));
+    EXPECT_EQ(testkit::ReadFile(m_archive), before);
+}
+
+TEST_P(MpqControlTest, NamesAreCaseInsensitiveAsInTheGame) {
+    EXPECT_TRUE(m_control.FileExistsInMpq(u"ui\\WAR3SKINS.TXT"));
+}
+
+TEST_P(MpqControlTest, SaveReplacesAndAddsAndSmpqAgrees) {
+    const auto replacement = testkit::PatternBytes(30000, 3);
+    ASSERT_TRUE(m_control.SaveFileToMpq(u"UI\\war3skins.txt", replacement));
+    ASSERT_TRUE(m_control.SaveFileToMpq(u"UI\\new.txt", Bytes("new file")));
+
+    std::vector<std::uint8_t> read;
+    ASSERT_TRUE(m_control.ReadFileFromMpq(u"UI\\war3skins.txt", read));
+    EXPECT_EQ(read, replacement);
+    if (!testkit::HaveSmpq()) GTEST_SKIP() << "smpq not installed";
+    EXPECT_EQ(testkit::SmpqExtract(m_archive, "UI\\war3skins.txt"), replacement);
+    EXPECT_EQ(testkit::SmpqExtract(m_archive, "UI\\new.txt"), Bytes("new file"));
+    const auto names = testkit::SmpqList(m_archive);
+    ASSERT_TRUE(names.has_value());
+    // One entry per name: the replacement did not leave a second entry behind.
+    EXPECT_EQ(std::count(names->begin(), names->end(), "UI/war3skins.txt"), 1);
+    EXPECT_EQ(std::count(names->begin(), names->end(), "UI/new.txt"), 1);
+}
+
+TEST_P(MpqControlTest, SavesAnEmptyBuffer) {
+    ASSERT_TRUE(m_control.SaveFileToMpq(u"UI\\war3skins.txt", {}));
+    std::vector<std::uint8_t> read;
+    EXPECT_TRUE(m_control.FileExistsInMpq(u"UI\\war3skins.txt"));
+    EXPECT_FALSE(m_control.ReadFileFromMpq(u"UI\\war3skins.txt", read));
+    if (!testkit::HaveSmpq()) GTEST_SKIP() << "smpq not installed";
+    EXPECT_EQ(testkit::SmpqExtract(m_archive, "UI\\war3skins.txt"), std::vector<std::uint8_t>{});
+}
+
+TEST_P(MpqControlTest, DeleteRemovesTheFileAndItsListEntry) {
+    ASSERT_TRUE(m_control.DeleteFileFromMpq(u"Fonts\\dfst-m3u.ttf"));
+    EXPECT_FALSE(m_control.FileExistsInMpq(u"Fonts\\dfst-m3u.ttf"));
+    if (!testkit::HaveSmpq()) GTEST_SKIP() << "smpq not installed";
+    const auto names = testkit::SmpqList(m_archive);
+    ASSERT_TRUE(names.has_value());
+    EXPECT_EQ(std::count(names->begin(), names->end(), "Fonts/dfst-m3u.ttf"), 0);
+    EXPECT_EQ(std::count(names->begin(), names->end(), "UI/war3skins.txt"), 1);
+}
+
+TEST_P(MpqControlTest, CompactionShrinksAndKeepsEveryFile) {
+    ASSERT_TRUE(m_control.SaveFileToMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3", Bytes("short")));
+    const auto grown = fs::file_size(m_archive);
+    ASSERT_TRUE(m_control.CompressMpq());
+    EXPECT_LT(fs::file_size(m_archive), grown);
+    std::vector<std::uint8_t> read;
+    ASSERT_TRUE(m_control.ReadFileFromMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3", read));
+    EXPECT_EQ(read, Bytes("short"));
+    ASSERT_TRUE(m_control.ReadFileFromMpq(u"Fonts\\dfst-m3u.ttf", read));
+    EXPECT_EQ(read, testkit::PatternBytes(20000, 11));
+    if (!testkit::HaveSmpq()) GTEST_SKIP() << "smpq not installed";
+    EXPECT_EQ(testkit::SmpqExtract(m_archive, "UI\\war3skins.txt"),
+              Bytes("[Human]\r\nCursor=UI\\Cursor\\HumanCursor.mdl\r\n"));
+}
+
+TEST_P(MpqControlTest, AfterEveryWriteOnlyTheArchiveRemainsWithItsPermissions) {
+    ASSERT_EQ(::chmod(m_archive.c_str(), 0640), 0);
+    ASSERT_TRUE(m_control.SaveFileToMpq(u"UI\\war3skins.txt", Bytes("x")));
+    ASSERT_TRUE(m_control.DeleteFileFromMpq(u"UI\\war3skins.txt"));
+    ASSERT_TRUE(m_control.CompressMpq());
+    EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"War3Patch.mpq"});
+    EXPECT_EQ(fs::status(m_archive).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_P(MpqControlTest, ChangingTheNameSwitchesArchives) {
+    const fs::path other = m_dir / "War3x.mpq";
+    testkit::BuildArchive(other, {{u"only.txt", Bytes("other")}}, GetParam());
+    m_control.SetMpqFileName(TextFromPath(other));
+    EXPECT_TRUE(m_control.FileExistsInMpq(u"only.txt"));
+    EXPECT_FALSE(m_control.FileExistsInMpq(u"UI\\war3skins.txt"));
+}
+
+TEST_P(MpqControlTest, NonAsciiOrEmptyAddressIsRefused) {
+    const auto before = testkit::ReadFile(m_archive);
+    std::vector<std::uint8_t> read;
+    EXPECT_FALSE(m_control.SaveFileToMpq(u"UI\\\u6e38\u620f.txt", Bytes("x")));
+    EXPECT_FALSE(m_control.SaveFileToMpq(u"", Bytes("x")));
+    EXPECT_FALSE(m_control.ReadFileFromMpq(u"", read));
+    EXPECT_EQ(testkit::ReadFile(m_archive), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, MpqControlTest, ::testing::Values(0, 1),
+                         [](const auto& info) { return "Format" + std::to_string(info.param); });
+
+TEST(MpqControlPaths, MissingArchiveIsNeverCreated) {
+    testkit::TempDir dir;
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(dir / "War3Patch.mpq"));
+    std::vector<std::uint8_t> read;
+    EXPECT_FALSE(control.FileExistsInMpq(u"a.txt"));
+    EXPECT_FALSE(control.ReadFileFromMpq(u"a.txt", read));
+    EXPECT_FALSE(control.SaveFileToMpq(u"a.txt", Bytes("x")));
+    EXPECT_FALSE(control.DeleteFileFromMpq(u"a.txt"));
+    EXPECT_FALSE(control.CompressMpq());
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+TEST(MpqControlPaths, EmptyNameFails) {
+    clsMpqControl control;
+    std::vector<std::uint8_t> read;
+    EXPECT_FALSE(control.FileExistsInMpq(u"a.txt"));
+    EXPECT_FALSE(control.SaveFileToMpq(u"a.txt", Bytes("x")));
+    EXPECT_FALSE(control.CompressMpq());
+}
+
+TEST(MpqControlPaths, NonAsciiArchivePathWorks) {
+    testkit::TempDir dir;
+    const std::u16string name = TextFromPath(dir.path()) + u"/\u9b54\u517d\u4e89\u9738/War3Patch.mpq";
+    fs::create_directories(PathFromText(name).parent_path());
+    testkit::BuildArchive(PathFromText(name), testkit::SampleArchiveFiles());
+    clsMpqControl control;
+    control.SetMpqFileName(name);
+    EXPECT_TRUE(control.SaveFileToMpq(u"UI\\war3skins.txt", Bytes("y")));
+    std::vector<std::uint8_t> read;
+    EXPECT_TRUE(control.ReadFileFromMpq(u"UI\\war3skins.txt", read));
+    EXPECT_EQ(read, Bytes("y"));
+}
+
+} // namespace

@@ -1,0 +1,31 @@
+#pragma once
+// Archives for tests: built with our builder, inspected with the independent smpq tool.
+#include "archive/mpq_builder.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testkit {
+
+// A small archive of the game's shape: a few text files, one binary and one empty file.
+std::vector<MpqBuilderFile> SampleArchiveFiles();
+
+// Builds the archive or throws.
+void BuildArchive(const std::filesystem::path& path, const std::vector<MpqBuilderFile>& files, int formatVersion = 1);
+
+// True when smpq was found at configure time.
+bool HaveSmpq();
+
+// The archive's file names as smpq lists them (with '/' as it prints them), sorted; nullopt when it fails.
+std::optional<std::vector<std::string>> SmpqList(const std::filesystem::path& archive);
+
+// One file's bytes as smpq extracts them; nullopt when smpq fails or writes nothing.
+std::optional<std::vector<std::uint8_t>> SmpqExtract(const std::filesystem::path& archive, const std::string& name);
+
+// Deterministic pseudo-random bytes; text-like when compressible is true.
+std::vector<std::uint8_t> PatternBytes(std::size_t size, std::uint32_t seed, bool compressible = true);
+
+} // namespace testkit
