@@ -1,0 +1,17 @@
+#include "support/public_vars.h"
+
+#include <windows.h>
+
+namespace modPublicVars {
+
+std::u16string GetAppPath() {
+    std::wstring buffer(32768, L'\0');
+    const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    buffer.resize(length);
+    const auto slash = buffer.find_last_of(L"\\/");
+    std::u16string directory(buffer.begin(), slash == std::wstring::npos ? buffer.begin() : buffer.begin() + slash);
+    if (directory.empty() || directory.back() != u'\\') directory.push_back(u'\\');
+    return directory;
+}
+
+} // namespace modPublicVars

@@ -1,0 +1,32 @@
+#pragma once
+// Deciding the game directory at start-up: the program's own directory when it holds war3.exe, else
+// the game's registry entry (InstallPath), else the WarPath of the host program's PD_Set.ini beside
+// the program. When none decides, the window shows one of two warnings and the process ends.
+#include <optional>
+#include <string>
+
+enum class GamePathWarning {
+    None,
+    // PD_Set.ini exists but names a directory without war3.exe.
+    M1,
+    // Nothing found at all.
+    M2,
+};
+
+struct GamePathDecision {
+    std::u16string gamePath; // set when warning is None; ends in the native separator
+    GamePathWarning warning = GamePathWarning::None;
+};
+
+// Decides from the program's own directory (GetAppPath) and sets modPublicVars::GamePath on success.
+GamePathDecision FindGamePath();
+
+// The same decision for a given program directory (ending in the separator); sets nothing.
+GamePathDecision DecideGamePath(const std::u16string& appPath);
+
+// Trims blanks, appends one separator and collapses pairs of separators in one left-to-right pass:
+// "D:\\War3" -> "D:\\War3\\", " /games/w3// " -> "/games/w3//" (three in a row become two).
+std::u16string NormaliseGamePath(const std::u16string& path);
+
+// The exact text of a warning (title "提示"); empty for None.
+std::u16string GamePathWarningText(GamePathWarning warning);
