@@ -1,10 +1,20 @@
+// The five operations. Each one first settles an interrupted earlier write (archive_guard.h),
+// then reads the archive's header and tables itself (mpq_layout.h) and refuses a malformed file
+// before StormLib opens it. Reads open the archive read-only, so they never change it; writes
+// run inside a rollback journal (save, delete) or behind a backup (compaction).
 #include "archive/mpq_control.h"
 
+#include "archive/archive_file.h"
+#include "archive/archive_guard.h"
 #include "archive/archive_name.h"
 #include "archive/mpq_engine.h"
+#include "archive/mpq_layout.h"
 #include "support/text_path.h"
 
 #include <limits>
+#include <system_error>
+
+namespace fs = std::filesystem;
 
 clsMpqControl::clsMpqControl() : m_engine(MakeStormMpqEngine()) {}
 
@@ -14,19 +24,20 @@ clsMpqControl::~clsMpqControl() = default;
 
 namespace {
 
-// The archive and one file in it, released in reverse order whatever happens.
+// The archive opened by the engine, closed whatever happens; a failed close is a failure.
 class OpenedArchive {
 public:
-    OpenedArchive(MpqEngine& engine, const std::filesystem::path& path, bool readOnly)
-        : m_engine(engine), m_archive(engine.OpenArchive(path, readOnly)) {}
+    OpenedArchive(MpqEngine& engine, const fs::path& path, bool readOnly, const MpqLayout& layout)
+        : m_engine(engine), m_archive(engine.OpenArchive(path, readOnly, layout.headerOffset == 0)) {}
     ~OpenedArchive() { Close(); }
     OpenedArchive(const OpenedArchive&) = delete;
     OpenedArchive& operator=(const OpenedArchive&) = delete;
 
     MpqHandle handle() const { return m_archive; }
     explicit operator bool() const { return m_archive != nullptr; }
+    // StormLib quietly opens an archive it finds damaged read-only; such an archive is not written.
+    bool Writable() const { return m_archive != nullptr && !m_engine.IsReadOnly(m_archive); }
 
-    // A failure while closing is a failure of the operation.
     bool Close() {
         if (m_archive == nullptr) return true;
         MpqHandle archive = m_archive;
@@ -57,13 +68,47 @@ private:
     MpqHandle m_file;
 };
 
+// The archive's path and layout, once any interrupted write is undone and the file passed our check.
+struct CheckedArchive {
+    fs::path path;
+    MpqLayout layout;
+};
+
+std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName) {
+    if (mpqFileName.empty()) return std::nullopt;
+    CheckedArchive checked;
+    checked.path = PathFromText(mpqFileName);
+    std::error_code error;
+    if (!fs::is_regular_file(checked.path, error)) return std::nullopt;
+    if (!archive_guard::RecoverArchive(checked.path)) return std::nullopt;
+    std::optional<MpqLayout> layout = ReadMpqLayout(checked.path);
+    if (!layout) return std::nullopt;
+    checked.layout = std::move(*layout);
+    return checked;
+}
+
+// Runs one in-place edit inside a rollback journal: true only when the edit and its commit both
+// succeeded; otherwise the archive is put back to its old bytes.
+template <typename Edit>
+bool EditInJournal(const CheckedArchive& checked, const std::string& name, Edit edit) {
+    const std::uint64_t tailStart = checked.layout.FirstWritableOffset({name});
+    std::unique_ptr<archive_guard::RollbackJournal> journal = archive_guard::RollbackJournal::Begin(
+        checked.path, checked.layout.headerOffset, checked.layout.headerSize, tailStart);
+    if (!journal) return false;
+    // The engine's handle is closed inside edit(), before any rollback touches the file.
+    if (edit() && journal->Commit()) return true;
+    journal->Rollback();
+    return false;
+}
+
 } // namespace
 
 bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress) {
-    if (!m_engine || m_mpqFileName.empty()) return false;
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    if (!name) return false;
-    OpenedArchive archive(*m_engine, PathFromText(m_mpqFileName), true);
+    if (!m_engine || !name) return false;
+    const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+    if (!checked) return false;
+    OpenedArchive archive(*m_engine, checked->path, true, checked->layout);
     if (!archive) return false;
     bool exists = false;
     {
@@ -74,19 +119,22 @@ bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress) {
 }
 
 bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vector<std::uint8_t>& arsFile) {
-    if (!m_engine || m_mpqFileName.empty()) return false;
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    if (!name) return false;
-    OpenedArchive archive(*m_engine, PathFromText(m_mpqFileName), true);
+    if (!m_engine || !name) return false;
+    const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+    if (!checked) return false;
+    OpenedArchive archive(*m_engine, checked->path, true, checked->layout);
     if (!archive) return false;
     bool read = false;
     {
         OpenedFile file(*m_engine, archive.handle(), *name);
         if (!file) return false;
         const std::optional<std::uint64_t> size = m_engine->FileSize(file.handle());
-        // An empty file cannot be read; sizes from 2 GiB on are refused as before.
+        // An empty file cannot be read; from 2 GiB on a size does not fit the signed 32 bits.
         if (!size || *size == 0 || *size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
             return false;
+        // Never more than the archive holds: a lying size must not make us allocate gigabytes.
+        if (*size / 4096 > checked->layout.fileSize) return false;
         arsFile.assign(static_cast<std::size_t>(*size), 0);
         read = m_engine->ReadFile(file.handle(), arsFile.data(), static_cast<std::uint32_t>(*size));
     }
@@ -94,57 +142,75 @@ bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vect
 }
 
 bool clsMpqControl::SaveFileToMpq(const std::u16string& fileAddress, const std::vector<std::uint8_t>& fileContent) {
-    if (!m_engine || m_mpqFileName.empty()) return false;
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    if (!name) return false;
-    if (fileContent.size() > std::numeric_limits<std::uint32_t>::max()) return false;
-    OpenedArchive archive(*m_engine, PathFromText(m_mpqFileName), false);
-    if (!archive || m_engine->IsReadOnly(archive.handle())) return false;
-
-    // Replacing matches name and locale exactly; keep the existing entry's locale.
-    std::uint32_t locale = 0;
-    {
-        OpenedFile existing(*m_engine, archive.handle(), *name);
-        if (existing) {
-            const std::optional<std::uint32_t> existingLocale = m_engine->FileLocale(existing.handle());
-            if (!existingLocale) return false;
-            locale = *existingLocale;
+    if (!m_engine || !name || fileContent.size() > std::numeric_limits<std::int32_t>::max()) return false;
+    const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+    if (!checked) return false;
+    return EditInJournal(*checked, *name, [&] {
+        OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
+        if (!archive.Writable()) return false;
+        // Replacing matches name and locale exactly: keep the existing entry's locale, or a
+        // second entry appears and the game goes on reading the old one.
+        std::uint32_t locale = 0;
+        {
+            OpenedFile existing(*m_engine, archive.handle(), *name);
+            if (existing) {
+                const std::optional<std::uint32_t> existingLocale = m_engine->FileLocale(existing.handle());
+                if (!existingLocale) return false;
+                locale = *existingLocale;
+            }
         }
-    }
-    const auto size = static_cast<std::uint32_t>(fileContent.size());
-    MpqHandle file = m_engine->CreateFile(archive.handle(), *name, size, locale);
-    if (file == nullptr) return false;
-    // Never a null buffer, even for no bytes.
-    static const std::uint8_t nothing = 0;
-    bool written = size == 0 || m_engine->WriteFile(file, fileContent.empty() ? &nothing : fileContent.data(), size);
-    if (!m_engine->FinishFile(file)) written = false;
-    if (!written) return false;
-    if (!m_engine->FlushArchive(archive.handle())) return false;
-    return archive.Close();
+        const auto size = static_cast<std::uint32_t>(fileContent.size());
+        MpqHandle file = m_engine->CreateFile(archive.handle(), *name, size, locale);
+        if (file == nullptr) return false;
+        // StormLib gets no call for no bytes, and never a null buffer.
+        bool written = size == 0 || m_engine->WriteFile(file, fileContent.data(), size);
+        if (!m_engine->FinishFile(file)) written = false;
+        return written && m_engine->FlushArchive(archive.handle()) && archive.Close();
+    });
 }
 
 bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress) {
-    if (!m_engine || m_mpqFileName.empty()) return false;
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    if (!name) return false;
-    OpenedArchive archive(*m_engine, PathFromText(m_mpqFileName), false);
-    if (!archive || m_engine->IsReadOnly(archive.handle())) return false;
-    if (!m_engine->RemoveFile(archive.handle(), *name)) return false;
-    if (!m_engine->FlushArchive(archive.handle())) return false;
-    return archive.Close();
+    if (!m_engine || !name) return false;
+    const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+    if (!checked) return false;
+    return EditInJournal(*checked, *name, [&] {
+        OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
+        return archive.Writable() && m_engine->RemoveFile(archive.handle(), *name) &&
+               m_engine->FlushArchive(archive.handle()) && archive.Close();
+    });
 }
 
 bool clsMpqControl::CompressMpq() {
-    if (!m_engine || m_mpqFileName.empty()) return false;
-    const std::filesystem::path path = PathFromText(m_mpqFileName);
+    if (!m_engine) return false;
+    const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+    if (!checked) return false;
     std::error_code error;
-    const std::filesystem::perms permissions = std::filesystem::status(path, error).permissions();
+    const fs::perms permissions = fs::status(checked->path, error).permissions();
     if (error) return false;
-    OpenedArchive archive(*m_engine, path, false);
-    if (!archive || m_engine->IsReadOnly(archive.handle())) return false;
-    if (!m_engine->CompactArchive(archive.handle())) return false;
-    if (!archive.Close()) return false;
-    // The engine renames a new file over the archive; give it the archive's permissions back.
-    std::filesystem::permissions(path, permissions, error);
-    return !error;
+
+    std::unique_ptr<archive_guard::CompactionBackup> backup = archive_guard::CompactionBackup::Begin(checked->path);
+    if (!backup) return false;
+    bool compacted = [&] {
+        OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
+        return archive.Writable() && m_engine->CompactArchive(archive.handle()) && archive.Close();
+    }();
+    if (compacted) {
+        // StormLib's new file was created with default permissions; give back the archive's own,
+        // then make it durable and prove it opens before the original is let go.
+        fs::permissions(checked->path, permissions, error);
+        std::unique_ptr<archive_io::File> file = archive_io::File::Open(checked->path, archive_io::File::Mode::Read);
+        compacted = !error && file && file->Sync() && archive_io::SyncDirectory(checked->path.parent_path());
+        file.reset();
+        const std::optional<MpqLayout> layout = compacted ? ReadMpqLayout(checked->path) : std::nullopt;
+        compacted = layout.has_value();
+        if (compacted) {
+            OpenedArchive reopened(*m_engine, checked->path, true, *layout);
+            compacted = reopened && reopened.Close();
+        }
+    }
+    if (compacted && backup->Commit()) return true;
+    backup->Rollback();
+    return false;
 }

@@ -14,8 +14,9 @@ class MpqEngine {
 public:
     virtual ~MpqEngine() = default;
 
-    // Opens an archive that exists; never creates one. readOnly asks the engine not to write.
-    virtual MpqHandle OpenArchive(const std::filesystem::path& path, bool readOnly) = 0;
+    // Opens an archive that exists; never creates one. readOnly asks the engine not to write;
+    // headerAtStart forbids it to look for the header anywhere but at offset 0.
+    virtual MpqHandle OpenArchive(const std::filesystem::path& path, bool readOnly, bool headerAtStart) = 0;
     // True when the engine holds the archive read-only (it may choose that for a damaged archive).
     virtual bool IsReadOnly(MpqHandle archive) = 0;
     // Writes the archive's tables and internal files and flushes them to the file.

@@ -18,11 +18,13 @@ ULONGLONG FileTimeNow() {
 
 class StormMpqEngine final : public MpqEngine {
 public:
-    MpqHandle OpenArchive(const std::filesystem::path& path, bool readOnly) override {
+    MpqHandle OpenArchive(const std::filesystem::path& path, bool readOnly, bool headerAtStart) override {
         HANDLE archive = nullptr;
-        // Never the create flag: SFileOpenArchive only opens what exists. No header search past
-        // the place our own check validated is needed, but StormLib searches the same way.
-        const DWORD flags = readOnly ? MPQ_OPEN_READ_ONLY : 0;
+        // SFileOpenArchive never creates a file. Without a header search StormLib cannot settle
+        // on a later header than the one our own check read.
+        DWORD flags = 0;
+        if (readOnly) flags |= MPQ_OPEN_READ_ONLY;
+        if (headerAtStart) flags |= MPQ_OPEN_NO_HEADER_SEARCH;
         if (!SFileOpenArchive(path.c_str(), 0, flags, &archive)) return nullptr;
         return archive;
     }
