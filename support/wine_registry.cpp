@@ -76,11 +76,6 @@ std::uint64_t ParseUnsignedHex(std::string_view text, std::size_t& used) {
     return negative ? (~value + 1) : value;
 }
 
-struct EscapedText {
-    std::u16string units;   // with the terminating NUL that Wine appends
-    std::size_t length = 0; // input bytes consumed, including the closing delimiter
-};
-
 // One UTF-8 sequence starting at a byte >= 0x80; invalid sequences are dropped, as Wine does.
 void DecodeUtf8(std::string_view src, std::size_t& pos, std::u16string& out) {
     static constexpr std::array<std::uint8_t, 4> kMask = {0x7f, 0x1f, 0x0f, 0x07};
@@ -114,10 +109,11 @@ void DecodeUtf8(std::string_view src, std::size_t& pos, std::u16string& out) {
 
 // A quoted string or key name up to `endChar`, with Wine's escapes: \a \b \e \f \n \r \t \v, octal
 // \ooo, \x with up to four hex digits, and a backslash before any other character taking it as is.
-// std::nullopt when the delimiter is missing.
-std::optional<EscapedText> ParseEscaped(std::string_view src, char endChar) {
-    EscapedText result;
-    std::u16string& out = result.units;
+// The text goes to `out` (replacing what it held) with the terminating NUL that Wine appends; the
+// result is the number of input bytes consumed including the delimiter, std::nullopt when the
+// delimiter is missing.
+std::optional<std::size_t> ParseEscaped(std::string_view src, char endChar, std::u16string& out) {
+    out.clear();
     std::size_t pos = 0;
     while (pos < src.size() && src[pos] != endChar) {
         if (src[pos] == '\\') {
@@ -169,8 +165,7 @@ std::optional<EscapedText> ParseEscaped(std::string_view src, char endChar) {
     }
     if (pos >= src.size()) return std::nullopt;
     out.push_back(u'\0');
-    result.length = pos + 1;
-    return result;
+    return pos + 1;
 }
 
 std::vector<std::uint8_t> Utf16LeBytes(const std::u16string& units) {
@@ -183,24 +178,40 @@ std::vector<std::uint8_t> Utf16LeBytes(const std::u16string& units) {
     return bytes;
 }
 
-// A comma-separated hex byte list, continued onto the next line by a trailing backslash.
-std::optional<std::vector<std::uint8_t>> ParseHexList(std::string_view text, LineReader& reader) {
-    std::vector<std::uint8_t> bytes;
+// One byte of a hex list at `pos`, which holds a hex digit; strtoul's reading of it. `used` is 0
+// when the number does not fit a byte.
+std::uint8_t ParseHexByte(std::string_view text, std::size_t pos, std::size_t& used) {
+    // The usual one or two digits take the short way; anything longer (or "0x") the general one.
+    const bool second = pos + 1 < text.size() && IsHexDigit(text[pos + 1]);
+    const bool third = second && pos + 2 < text.size() && IsHexDigit(text[pos + 2]);
+    const bool prefix = text[pos] == '0' && pos + 1 < text.size() && (text[pos + 1] == 'x' || text[pos + 1] == 'X');
+    if (!third && !prefix) {
+        used = second ? 2 : 1;
+        const int value = second ? HexValue(text[pos]) * 16 + HexValue(text[pos + 1]) : HexValue(text[pos]);
+        return static_cast<std::uint8_t>(value);
+    }
+    const std::uint64_t value = ParseUnsignedHex(text.substr(pos), used);
+    if (value > 0xff) used = 0;
+    return static_cast<std::uint8_t>(value);
+}
+
+// A comma-separated hex byte list, continued onto the next line by a trailing backslash. The bytes go
+// to `bytes` when given; false when the list is malformed.
+bool ParseHexList(std::string_view text, LineReader& reader, std::vector<std::uint8_t>* bytes) {
     for (;;) {
         std::size_t pos = 0;
         while (pos < text.size() && IsHexDigit(text[pos])) {
             std::size_t used = 0;
-            const std::uint64_t value = ParseUnsignedHex(text.substr(pos), used);
-            if (used == 0 || value > 0xff) return std::nullopt;
-            bytes.push_back(static_cast<std::uint8_t>(value));
+            const std::uint8_t value = ParseHexByte(text, pos, used);
+            if (used == 0) return false;
+            if (bytes) bytes->push_back(value);
             pos = SkipSpaces(text, pos + used);
             if (pos < text.size() && text[pos] == ',') ++pos;
             pos = SkipSpaces(text, pos);
         }
-        pos = SkipSpaces(text, pos);
-        if (pos >= text.size()) return bytes;
-        if (text[pos] != '\\') return std::nullopt;
-        if (!reader.Next(text)) return std::nullopt;
+        if (pos >= text.size()) return true;
+        if (text[pos] != '\\') return false;
+        if (!reader.Next(text)) return false;
         text = text.substr(SkipSpaces(text, 0));
     }
 }
@@ -253,9 +264,9 @@ std::optional<RawValue> ParseData(std::string_view text, LineReader& reader, boo
     switch (form) {
     case Form::String: {
         if (!wantData) return value;
-        auto parsed = ParseEscaped(text, '"');
-        if (!parsed) return std::nullopt;
-        value.data = Utf16LeBytes(parsed->units);
+        std::u16string units;
+        if (!ParseEscaped(text, '"', units)) return std::nullopt;
+        value.data = Utf16LeBytes(units);
         return value;
     }
     case Form::Dword: {
@@ -265,12 +276,9 @@ std::optional<RawValue> ParseData(std::string_view text, LineReader& reader, boo
                       static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 24)};
         return value;
     }
-    case Form::Hex: {
-        auto bytes = ParseHexList(text, reader);
-        if (!bytes) return std::nullopt;
-        value.data = std::move(*bytes);
+    case Form::Hex:
+        if (!ParseHexList(text, reader, wantData ? &value.data : nullptr)) return std::nullopt;
         return value;
-    }
     }
     return std::nullopt;
 }
@@ -286,11 +294,10 @@ ValueLine ParseValueLine(std::string_view line, LineReader& reader, bool wantDat
     ValueLine result;
     std::size_t pos = 1;
     if (line[0] == '"') {
-        auto name = ParseEscaped(line.substr(1), '"');
-        if (!name) return result;
-        name->units.pop_back();
-        result.name = std::move(name->units);
-        pos = 1 + name->length;
+        const auto length = ParseEscaped(line.substr(1), '"', result.name);
+        if (!length) return result;
+        result.name.pop_back();
+        pos = 1 + *length;
     }
     pos = SkipSpaces(line, pos);
     if (pos >= line.size() || line[pos] != '=') return result;
@@ -301,24 +308,36 @@ ValueLine ParseValueLine(std::string_view line, LineReader& reader, bool wantDat
 }
 
 // The path's components; empty ones (doubled or outer backslashes) do not count.
-std::vector<std::u16string_view> SplitKeyPath(std::u16string_view path) {
-    std::vector<std::u16string_view> parts;
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find(u'\\', start);
-        if (end == std::u16string_view::npos) end = path.size();
-        if (end > start) parts.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
+class KeyPathParts {
+public:
+    explicit KeyPathParts(std::u16string_view path) : m_path(path) {}
 
-bool KeyPathMatches(std::u16string_view keyName, const std::vector<std::u16string_view>& target) {
-    const auto parts = SplitKeyPath(keyName);
-    if (parts.size() != target.size()) return false;
-    for (std::size_t i = 0; i < parts.size(); ++i)
-        if (!NamesEqual(parts[i], target[i])) return false;
-    return true;
+    bool Next(std::u16string_view& part) {
+        while (m_pos < m_path.size() && m_path[m_pos] == u'\\') ++m_pos;
+        if (m_pos >= m_path.size()) return false;
+        std::size_t end = m_path.find(u'\\', m_pos);
+        if (end == std::u16string_view::npos) end = m_path.size();
+        part = m_path.substr(m_pos, end - m_pos);
+        m_pos = end;
+        return true;
+    }
+
+private:
+    std::u16string_view m_path;
+    std::size_t m_pos = 0;
+};
+
+bool KeyPathsEqual(std::u16string_view left, std::u16string_view right) {
+    KeyPathParts leftParts(left);
+    KeyPathParts rightParts(right);
+    std::u16string_view leftPart;
+    std::u16string_view rightPart;
+    for (;;) {
+        const bool hasLeft = leftParts.Next(leftPart);
+        const bool hasRight = rightParts.Next(rightPart);
+        if (!hasLeft || !hasRight) return hasLeft == hasRight;
+        if (!NamesEqual(leftPart, rightPart)) return false;
+    }
 }
 
 // Options before the first key: only "#arch=" matters, and an unknown or changing architecture
@@ -378,7 +397,7 @@ std::optional<RawValue> FindValue(std::string_view fileText, std::u16string_view
     std::string_view line;
     if (!reader.Next(line) || line != kHeader) return std::nullopt;
 
-    const auto target = SplitKeyPath(keyPath);
+    std::u16string keyName; // reused for every key line
     bool haveKey = false;  // a well-formed key line precedes: values and options belong to it
     bool inTarget = false; // ... and it is the key asked for
     int architecture = 0;
@@ -388,10 +407,8 @@ std::optional<RawValue> FindValue(std::string_view fileText, std::u16string_view
         if (line.empty()) continue;
         switch (line[0]) {
         case '[': {
-            const auto name = ParseEscaped(line.substr(1), ']');
-            haveKey = name.has_value();
-            inTarget = haveKey && KeyPathMatches(std::u16string_view(name->units).substr(0, name->units.size() - 1),
-                                                 target);
+            haveKey = ParseEscaped(line.substr(1), ']', keyName).has_value();
+            inTarget = haveKey && KeyPathsEqual(std::u16string_view(keyName).substr(0, keyName.size() - 1), keyPath);
             break;
         }
         case '@':

@@ -1,0 +1,302 @@
+#include "support/registry.h"
+
+#include "testkit/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+
+using namespace std::literals;
+using mRegEdit::GetRegValue;
+using mRegEdit::HKEY_CURRENT_USER_;
+using mRegEdit::RegValue;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::u16string_view kWar3Key = u"Software\\Blizzard Entertainment\\Warcraft III";
+
+std::string UserReg(std::string_view valueLines) {
+    return "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win32\n\n"
+           "[Software\\\\Blizzard Entertainment\\\\Warcraft III] 1700000000\n#time=1da0c0a8e1b2c3d\n" +
+           std::string(valueLines) + "\n";
+}
+
+// A temporary Wine prefix named by WINEPREFIX for the test's duration.
+class WinePrefix : public ::testing::Test {
+protected:
+    void WriteUserReg(std::string_view text) { testkit::WriteFile(m_dir / "user.reg", text); }
+
+    std::optional<RegValue> Read(const std::u16string& valueName,
+                                 const std::optional<std::u16string>& defaultValue = std::nullopt) {
+        return GetRegValue(HKEY_CURRENT_USER_, std::u16string(kWar3Key), valueName, defaultValue);
+    }
+
+    testkit::TempDir m_dir;
+    testkit::ScopedEnv m_prefix{"WINEPREFIX", m_dir.path().string()};
+};
+
+// --- The type table: each stored form and what the reader makes of it. ---
+
+struct TypeCase {
+    const char* name;
+    std::string line; // defines the value "v"
+    std::optional<RegValue> expected;
+};
+
+class TypeTable : public WinePrefix, public ::testing::WithParamInterface<TypeCase> {};
+
+TEST_P(TypeTable, ConvertsByType) {
+    WriteUserReg(UserReg(GetParam().line));
+    testkit::ScopedEnv root("OSTRAWEN_TEST_ROOT", "C:\\windows");
+    EXPECT_EQ(Read(u"v", u"fallback"), GetParam().expected);
+}
+
+std::string LongString(char c, std::size_t length) { return std::string(length, c); }
+
+std::string HexBytes(std::size_t count) {
+    std::string list;
+    for (std::size_t i = 0; i < count; ++i) {
+        static constexpr char kDigits[] = "0123456789abcdef";
+        list += kDigits[(i >> 4) & 15];
+        list += kDigits[i & 15];
+        if (i + 1 < count) list += (i % 24 == 23) ? ",\\\n  " : ",";
+    }
+    return list;
+}
+
+std::vector<std::uint8_t> CountingBytes(std::size_t count) {
+    std::vector<std::uint8_t> bytes(count);
+    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(i);
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Registry, TypeTable,
+    ::testing::Values(
+        TypeCase{"Sz", R"("v"="C:\\Program Files\\Warcraft III")", RegValue(u"C:\\Program Files\\Warcraft III"s)},
+        TypeCase{"SzEmpty", R"("v"="")", RegValue(u""s)},
+        TypeCase{"SzUnicode", R"("v"="D:\\魔兽争霸\x4e09")", RegValue(u"D:\\魔兽争霸三"s)},
+        TypeCase{"Sz1999CharactersWhole", "\"v\"=\"" + LongString('w', 1999) + "\"",
+                 RegValue(std::u16string(1999, u'w'))},
+        TypeCase{"SzWithoutTerminatorLosesLastCharacter", R"("v"=hex(1):61,00,62,00)", RegValue(u"a"s)},
+        TypeCase{"SzWithTerminator", R"("v"=hex(1):61,00,62,00,00,00)", RegValue(u"ab"s)},
+        TypeCase{"SzOddByteIgnored", R"("v"=hex(1):61,00,62)", RegValue(u""s)},
+        TypeCase{"SzOfSizeZeroFails", R"("v"=hex(1):)", std::nullopt},
+        TypeCase{"ExpandSz", R"("v"=str(2):"%OSTRAWEN_TEST_ROOT%\\system32")", RegValue(u"C:\\windows\\system32"s)},
+        TypeCase{"ExpandSzUnknownStays", R"("v"=str(2):"%OSTRAWEN_UNSET_X%\\a")", RegValue(u"%OSTRAWEN_UNSET_X%\\a"s)},
+        TypeCase{"ExpandSzOfSizeZeroFails", R"("v"=hex(2):)", std::nullopt},
+        TypeCase{"MultiSz", R"("v"=str(7):"a\0b\0")", RegValue(u"a\0b"s)},
+        TypeCase{"MultiSzHex", R"("v"=hex(7):61,00,00,00,62,00,00,00,00,00)", RegValue(u"a\0b"s)},
+        TypeCase{"MultiSzOnlyClosingNuls", R"("v"=hex(7):00,00,00,00)", RegValue(u""s)},
+        TypeCase{"MultiSzBelowTwoUnitsFails", R"("v"=str(7):"")", std::nullopt},
+        TypeCase{"Dword", R"("v"=dword:00000201)", RegValue(std::int32_t{513})},
+        TypeCase{"DwordBytes", R"("v"=hex(4):01,02,00,00)", RegValue(std::int32_t{513})},
+        TypeCase{"DwordShortBytesReadAsZero", R"("v"=hex(4):01,02)", RegValue(std::int32_t{513})},
+        TypeCase{"DwordNoBytes", R"("v"=hex(4):)", RegValue(std::int32_t{0})},
+        TypeCase{"DwordExtraBytesIgnored", R"("v"=hex(4):01,02,00,00,ff)", RegValue(std::int32_t{513})},
+        TypeCase{"DwordNegative", R"("v"=dword:ffffffff)", RegValue(std::int32_t{-1})},
+        TypeCase{"DwordBigEndian", R"("v"=hex(5):00,00,02,01)", RegValue(std::int32_t{513})},
+        TypeCase{"DwordBigEndianShort", R"("v"=hex(5):00,00)", RegValue(std::int32_t{0})},
+        TypeCase{"BinaryThreeBytes", R"("v"=hex:01,02,03)", RegValue(std::vector<std::uint8_t>{1, 2, 3})},
+        TypeCase{"Binary2000BytesOverLines", "\"v\"=hex:" + HexBytes(2000), RegValue(CountingBytes(2000))},
+        TypeCase{"BinaryEmptyFails", R"("v"=hex:)", std::nullopt},
+        TypeCase{"NoneGivesDefault", R"("v"=hex(0):01)", RegValue(u"fallback"s)},
+        TypeCase{"LinkGivesDefault", R"("v"=hex(6):01,00)", RegValue(u"fallback"s)},
+        TypeCase{"ResourceListGivesDefault", R"("v"=hex(8):01)", RegValue(u"fallback"s)},
+        TypeCase{"QwordGivesDefault", R"("v"=hex(b):01,00,00,00,00,00,00,00)", RegValue(u"fallback"s)},
+        TypeCase{"MalformedGivesDefault", R"("v"="unterminated)", RegValue(u"fallback"s)},
+        TypeCase{"LastDefinitionWins", "\"v\"=\"first\"\n\"V\"=dword:00000007", RegValue(std::int32_t{7})}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- Which file, which key, which default. ---
+
+TEST_F(WinePrefix, RealisticUserRegGivesInstallPath) {
+    WriteUserReg("WINE REGISTRY Version 2\n"
+                 ";; All keys relative to \\\\User\\\\S-1-5-21-1234-5678-9012-1000\n\n#arch=win32\n\n"
+                 "[AppEvents\\\\Schemes] 1700000000\n#time=1da0c0a8e1b2c3d\n@=\".Default\"\n\n"
+                 "[Control Panel\\\\Desktop] 1700000000\n#time=1da0c0a8e1b2c3d\n"
+                 "\"DragFullWindows\"=\"0\"\n\"UserPreferencesMask\"=hex:10,00,02,80\n\n"
+                 "[Software\\\\Blizzard Entertainment\\\\Warcraft III] 1700000123\n#time=1da0c0a8e1b2c3e\n"
+                 "\"Allow Local Files\"=dword:00000001\n"
+                 "\"Gfx\"=hex:00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,00,\\\n"
+                 "  00,00,00,00\n"
+                 "\"InstallPath\"=\"C:\\\\Program Files\\\\Warcraft III\"\n"
+                 "\"Program\"=\"C:\\\\Program Files\\\\Warcraft III\\\\war3.exe\"\n\n"
+                 "[Software\\\\Blizzard Entertainment\\\\Warcraft III\\\\Video] 1700000124\n"
+                 "\"resheight\"=dword:00000300\n\n"
+                 "[Software\\\\Wine\\\\Fonts] 1700000002\n\"Codepages\"=\"936,936\"\n");
+    EXPECT_EQ(Read(u"InstallPath"), RegValue(u"C:\\Program Files\\Warcraft III"s));
+    EXPECT_EQ(Read(u"installpath"), RegValue(u"C:\\Program Files\\Warcraft III"s));
+    EXPECT_EQ(GetRegValue(HKEY_CURRENT_USER_, u"software\\BLIZZARD ENTERTAINMENT\\warcraft iii\\video", u"resHeight"),
+              RegValue(std::int32_t{768}));
+    EXPECT_EQ(Read(u"Allow Local Files"), RegValue(std::int32_t{1}));
+    EXPECT_EQ(Read(u"Gfx"), RegValue(std::vector<std::uint8_t>(26, 0)));
+}
+
+TEST_F(WinePrefix, MissingKeyOrValueGivesDefault) {
+    WriteUserReg(UserReg(R"("InstallPath"="C:\\War3")"));
+    EXPECT_EQ(Read(u"NoSuchValue"), RegValue(u""s));
+    EXPECT_EQ(Read(u"NoSuchValue", u"given"), RegValue(u"given"s));
+    EXPECT_EQ(GetRegValue(HKEY_CURRENT_USER_, u"Software\\Blizzard Entertainment", u"InstallPath"), RegValue(u""s));
+    EXPECT_EQ(GetRegValue(HKEY_CURRENT_USER_, u"Software\\Nothing", u"InstallPath", u"given"), RegValue(u"given"s));
+    EXPECT_EQ(Read(u"InstallPath", u"given"), RegValue(u"C:\\War3"s));
+}
+
+TEST_F(WinePrefix, RootsMapToTheirFiles) {
+    WriteUserReg(UserReg(R"("InstallPath"="from user.reg")"));
+    testkit::WriteFile(m_dir / "system.reg",
+                       "WINE REGISTRY Version 2\n#arch=win32\n\n"
+                       "[Software\\\\Blizzard Entertainment\\\\Warcraft III] 1700000000\n"
+                       "\"InstallPath\"=\"from system.reg\"\n");
+    const std::u16string key(kWar3Key);
+    EXPECT_EQ(GetRegValue(mRegEdit::HKEY_CURRENT_USER_, key, u"InstallPath"), RegValue(u"from user.reg"s));
+    EXPECT_EQ(GetRegValue(mRegEdit::HKEY_LOCAL_MACHINE_, key, u"InstallPath"), RegValue(u"from system.reg"s));
+    EXPECT_EQ(GetRegValue(mRegEdit::HKEY_CLASSES_ROOT_, key, u"InstallPath", u"d"), RegValue(u"d"s));
+    EXPECT_EQ(GetRegValue(mRegEdit::HKEY_USERS_, key, u"InstallPath", u"d"), RegValue(u"d"s));
+    EXPECT_EQ(GetRegValue(0x12345678u, key, u"InstallPath", u"d"), RegValue(u"d"s));
+}
+
+TEST(RegistryPrefix, WithoutWineprefixTheHomePrefixIsRead) {
+    testkit::TempDir home;
+    fs::create_directory(home / ".wine");
+    testkit::WriteFile(home / ".wine" / "user.reg", UserReg(R"("InstallPath"="C:\\Home")"));
+    testkit::ScopedEnv homeVariable("HOME", home.path().string());
+    testkit::ScopedEnv prefix("WINEPREFIX", "");
+    unsetenv("WINEPREFIX");
+    EXPECT_EQ(GetRegValue(HKEY_CURRENT_USER_, std::u16string(kWar3Key), u"InstallPath"), RegValue(u"C:\\Home"s));
+}
+
+// --- Files that are not what they should be: always the default, never a crash or a hang. ---
+
+TEST_F(WinePrefix, MissingFileGivesDefault) { EXPECT_EQ(Read(u"InstallPath", u"d"), RegValue(u"d"s)); }
+
+TEST_F(WinePrefix, DirectoryInPlaceOfFileGivesDefault) {
+    fs::create_directory(m_dir / "user.reg");
+    EXPECT_EQ(Read(u"InstallPath", u"d"), RegValue(u"d"s));
+}
+
+TEST_F(WinePrefix, FifoInPlaceOfFileGivesDefaultWithoutBlocking) {
+    ASSERT_EQ(mkfifo((m_dir / "user.reg").c_str(), 0600), 0);
+    EXPECT_EQ(Read(u"InstallPath", u"d"), RegValue(u"d"s));
+}
+
+TEST_F(WinePrefix, UnreadableFileGivesDefault) {
+    WriteUserReg(UserReg(R"("InstallPath"="C:\\War3")"));
+    fs::permissions(m_dir / "user.reg", fs::perms::none);
+    if (std::ifstream(m_dir / "user.reg").is_open()) GTEST_SKIP() << "running with rights that ignore permissions";
+    EXPECT_EQ(Read(u"InstallPath", u"d"), RegValue(u"d"s));
+}
+
+TEST_F(WinePrefix, BinaryFileGivesDefault) {
+    std::vector<std::uint8_t> bytes(64 * 1024);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+    testkit::WriteFile(m_dir / "user.reg", bytes);
+    EXPECT_EQ(Read(u"InstallPath", u"d"), RegValue(u"d"s));
+}
+
+TEST_F(WinePrefix, Utf16FileGivesDefault) {
+    // A registry export saved by regedit is UTF-16 with a byte-order mark, not a Wine registry file.
+    std::vector<std::uint8_t> bytes = {0xff, 0xfe};
+    for (const char c : UserReg(R"("InstallPath"="C:\\War3")")) {
+        bytes.push_back(static_cast<std::uint8_t>(c));
+        bytes.push_back(0);
+    }
+    testkit::WriteFile(m_dir / "user.reg", bytes);
+    EXPECT_EQ(Read(u"InstallPath", u"d"), RegValue(u"d"s));
+}
+
+TEST_F(WinePrefix, EveryTruncatedFileGivesWholeValueOrDefault) {
+    const std::string whole = UserReg("\"Gfx\"=hex:01,02,\\\n  03\n\"InstallPath\"=\"C:\\\\Program Files\\\\War3\"");
+    for (std::size_t length = 0; length < whole.size(); ++length) {
+        WriteUserReg(std::string_view(whole).substr(0, length));
+        const auto value = Read(u"InstallPath", u"d");
+        ASSERT_TRUE(value.has_value()) << "cut at " << length;
+        const std::u16string text = mRegEdit::RegValueAsText(*value);
+        EXPECT_TRUE(text == u"d" || text == u"C:\\Program Files\\War3") << "cut at " << length;
+    }
+}
+
+TEST_F(WinePrefix, LargeFileIsReadQuickly) {
+    // A prefix with much software installed: about 4 MB, the wanted key near the end.
+    std::string text = "WINE REGISTRY Version 2\n#arch=win32\n\n";
+    for (int key = 0; key < 20000; ++key) {
+        text += "[Software\\\\Vendor" + std::to_string(key % 97) + "\\\\Product" + std::to_string(key) +
+                "] 1700000000\n#time=1da0c0a8e1b2c3d\n\"Path\"=\"C:\\\\Program Files\\\\Product " +
+                std::to_string(key) + "\"\n\"Flags\"=dword:00000001\n\"Blob\"=hex:00,01,02,03,04,05,06,07,08,\\\n"
+                "  09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,18,19,1a,1b,1c,1d,1e,1f\n\n";
+    }
+    text += UserReg(R"("InstallPath"="C:\\War3")").substr(24);
+    WriteUserReg(text);
+    const auto start = std::chrono::steady_clock::now();
+    const auto value = Read(u"InstallPath");
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_EQ(value, RegValue(u"C:\\War3"s));
+    RecordProperty("elapsed_ms", static_cast<int>(elapsed.count()));
+    // Generous for debug and sanitizer builds; a quadratic scan takes minutes at this size.
+    EXPECT_LT(elapsed.count(), 3000) << text.size() << " bytes";
+}
+
+// --- ExpandEnvString ---
+
+struct ExpandCase {
+    const char* name;
+    std::u16string text;
+    std::u16string expected;
+};
+
+class Expand : public ::testing::TestWithParam<ExpandCase> {};
+
+TEST_P(Expand, ReplacesKnownReferencesOnly) {
+    testkit::ScopedEnv root("OSTRAWEN_ROOT", "C:\\windows");
+    testkit::ScopedEnv mixed("OstrawenMixed", "mixed");
+    testkit::ScopedEnv chinese("OSTRAWEN_CN", "魔兽");
+    testkit::ScopedEnv empty("OSTRAWEN_EMPTY", "");
+    EXPECT_EQ(mRegEdit::ExpandEnvString(GetParam().text), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Registry, Expand,
+    ::testing::Values(ExpandCase{"NoReference", u"C:\\War3", u"C:\\War3"},
+                      ExpandCase{"Known", u"%OSTRAWEN_ROOT%\\system32", u"C:\\windows\\system32"},
+                      ExpandCase{"KnownTwiceAdjacent", u"%OSTRAWEN_ROOT%%OSTRAWEN_ROOT%", u"C:\\windowsC:\\windows"},
+                      ExpandCase{"NameIgnoresCase", u"%ostrawen_root%|%OSTRAWENMIXED%", u"C:\\windows|mixed"},
+                      ExpandCase{"Utf8Value", u"D:\\%OSTRAWEN_CN%", u"D:\\魔兽"},
+                      ExpandCase{"EmptyValue", u"a%OSTRAWEN_EMPTY%b", u"ab"},
+                      ExpandCase{"UnknownStays", u"%OSTRAWEN_UNSET_Y%\\x", u"%OSTRAWEN_UNSET_Y%\\x"},
+                      ExpandCase{"UnknownThenKnownShareNoPercent", u"%OSTRAWEN_UNSET_Y%OSTRAWEN_ROOT%",
+                                 u"%OSTRAWEN_UNSET_Y%OSTRAWEN_ROOT%"},
+                      ExpandCase{"LonePercent", u"100% sure", u"100% sure"},
+                      ExpandCase{"UnfinishedReference", u"a%OSTRAWEN_ROOT", u"a%OSTRAWEN_ROOT"},
+                      ExpandCase{"DoublePercent", u"%%", u"%%"},
+                      ExpandCase{"EmptyText", u"", u""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- SwapLong and RegValueAsText ---
+
+TEST(SwapLong, ReversesByteOrder) {
+    const std::pair<std::uint32_t, std::uint32_t> cases[] = {
+        {0x01020304u, 0x04030201u}, {0x01020000u, 0x00000201u}, {0xff000000u, 0x000000ffu},
+        {0x80000001u, 0x01000080u}, {0u, 0u},                   {0xffffffffu, 0xffffffffu},
+    };
+    for (const auto& [input, output] : cases) {
+        EXPECT_EQ(static_cast<std::uint32_t>(mRegEdit::SwapLong(static_cast<std::int32_t>(input))), output) << input;
+        EXPECT_EQ(static_cast<std::uint32_t>(mRegEdit::SwapLong(static_cast<std::int32_t>(output))), input) << output;
+    }
+}
+
+TEST(RegValueAsText, TextNumberOrNothing) {
+    EXPECT_EQ(mRegEdit::RegValueAsText(RegValue(u"D:\\War3\\"s)), u"D:\\War3\\");
+    EXPECT_EQ(mRegEdit::RegValueAsText(RegValue(std::int32_t{513})), u"513");
+    EXPECT_EQ(mRegEdit::RegValueAsText(RegValue(std::int32_t{-1})), u"-1");
+    EXPECT_EQ(mRegEdit::RegValueAsText(RegValue(std::int32_t{INT_MIN})), u"-2147483648");
+    EXPECT_EQ(mRegEdit::RegValueAsText(RegValue(std::vector<std::uint8_t>{'C', ':', '\\'})), u"");
+}
+
+} // namespace
