@@ -1,0 +1,149 @@
+#include "mods/modifications.h"
+
+#include "archive/mpq_control.h"
+#include "mods/archive_probe.h"
+#include "mods/byte_splice.h"
+#include "mods/set_string.h"
+#include "support/file_streams.h"
+#include "support/utf8_convert.h"
+
+#include <array>
+
+namespace mods {
+namespace {
+
+constexpr char16_t kGameNameKey[] = u"GAMENAME";
+
+Outcome Succeeded() {
+    return {kTextSucceeded, MessageIcon::Information};
+}
+Outcome Failed() {
+    return {kTextFailed, MessageIcon::Exclamation};
+}
+Outcome SucceededOrFailed(bool ok) {
+    return ok ? Succeeded() : Failed();
+}
+
+// A quote would end the value early and a line break would split the entry: either way the game's
+// string file would no longer parse.
+bool FitsInQuotedValue(const std::u16string& value) {
+    return value.find_first_of(u"\"\r\n") == std::u16string::npos;
+}
+
+} // namespace
+
+Outcome WriteLanGameName(clsMpqControl& mpq, const std::u16string& newName) {
+    if (!FitsInQuotedValue(newName))
+        return Failed();
+    std::vector<std::uint8_t> bytes;
+    if (!mpq.ReadFileFromMpq(kGlobalStringsPath, bytes))
+        return Failed();
+    const std::u16string text = modUtf8Convert::Utf8BytesToString(bytes);
+    const auto value = FindQuotedValue(text, kGameNameKey);
+    if (!value)
+        return Failed();
+    const auto edited = SpliceDecoded(bytes, text, value->valueBegin, value->valueEnd, newName);
+    if (!edited)
+        return Failed();
+    return SucceededOrFailed(mpq.SaveFileToMpq(kGlobalStringsPath, *edited));
+}
+
+std::optional<std::u16string> ReadLanGameName(clsMpqControl& mpq) {
+    std::vector<std::uint8_t> bytes;
+    if (!mpq.ReadFileFromMpq(kGlobalStringsPath, bytes))
+        return std::nullopt;
+    std::u16string ignored;
+    std::u16string name;
+    if (!SetString(modUtf8Convert::Utf8BytesToString(bytes), kGameNameKey, u"", ignored, name))
+        return std::nullopt;
+    return name;
+}
+
+Outcome WriteCursorRace(clsMpqControl& mpq, std::optional<Race> race) {
+    if (!race)
+        return Failed();
+    std::vector<std::uint8_t> bytes;
+    if (!mpq.ReadFileFromMpq(kWar3SkinsPath, bytes))
+        return Failed();
+    const std::u16string text = modUtf8Convert::Utf8BytesToString(bytes);
+    const auto entry = FindCursorEntry(text);
+    if (!entry)
+        return Failed();
+    const auto edited = SpliceDecoded(bytes, text, entry->wordBegin, entry->wordEnd, RaceWord(*race));
+    if (!edited)
+        return Failed();
+    if (!mpq.SaveFileToMpq(kWar3SkinsPath, *edited))
+        return Failed();
+    return {kTextCompleted, MessageIcon::Information};
+}
+
+std::optional<Race> ReadCursorRace(clsMpqControl& mpq) {
+    std::vector<std::uint8_t> bytes;
+    if (!mpq.ReadFileFromMpq(kWar3SkinsPath, bytes))
+        return std::nullopt;
+    return RecognizeRace(modUtf8Convert::Utf8BytesToString(bytes));
+}
+
+const std::vector<ResourceItem>& ResourceItems() {
+    static const std::u16string music = u"背景音乐文件 (*.mp3)|*.mp3|所有文件 (*.*)|*.*";
+    static const std::u16string font = u"字体文件 (*.ttf)|*.ttf|所有文件 (*.*)|*.*";
+    static const std::u16string model = u"模型文件 (*.mdx)|*.mdx|所有文件 (*.*)|*.*";
+    static const std::vector<ResourceItem> items = {
+        {u"背景音乐 (混乱之治)", u"Sound\\Music\\mp3Music\\Mainscreen.mp3", music},
+        {u"背景音乐 (冰封王座)", u"Sound\\Music\\mp3Music\\War3XMainScreen.mp3", music},
+        {u"游戏字体 (简体中文)", u"Fonts\\dfst-m3u.ttf", font},
+        {u"游戏字体 (繁体中文)", u"Fonts\\dffn_b31.ttf", font},
+        {u"游戏字体 (英文)", u"Fonts\\FRIZQT__.TTF", font},
+        {u"界面背景 (混乱之治)", u"UI\\Glues\\MainMenu\\MainMenu3d\\MainMenu3d.mdx", model},
+        {u"界面背景 (冰封王座)", u"UI\\Glues\\MainMenu\\MainMenu3d_exp\\MainMenu3d_exp.mdx", model},
+    };
+    return items;
+}
+
+const ResourceItem* FindResourceItem(const std::u16string& comboText) {
+    // Only blanks are trimmed, as the list's own texts may not start or end with anything else.
+    const std::size_t first = comboText.find_first_not_of(u' ');
+    const std::u16string trimmed = first == std::u16string::npos
+                                       ? std::u16string()
+                                       : comboText.substr(first, comboText.find_last_not_of(u' ') - first + 1);
+    for (const ResourceItem& item : ResourceItems()) {
+        if (item.entryText == trimmed)
+            return &item;
+    }
+    return nullptr;
+}
+
+ResourceMode ResourceModeFor(bool extractChecked, bool deleteChecked) {
+    if (extractChecked)
+        return ResourceMode::Extract;
+    if (deleteChecked)
+        return ResourceMode::Delete;
+    return ResourceMode::Replace;
+}
+
+Outcome RunResourceOperation(clsMpqControl& mpq, ResourceMode mode, const std::u16string& itemFileAddress,
+                             const std::u16string& diskPath) {
+    std::vector<std::uint8_t> bytes;
+    switch (mode) {
+    case ResourceMode::Extract:
+        if (!mpq.ReadFileFromMpq(itemFileAddress, bytes))
+            return Failed();
+        return SucceededOrFailed(modFileStreams::WriteWholeFile(diskPath, bytes));
+    case ResourceMode::Delete:
+        // Nothing to delete is a success, but only from an archive that is there to hold it.
+        if (!mpq.FileExistsInMpq(itemFileAddress))
+            return SucceededOrFailed(ArchiveOpens(mpq.MpqFileName()));
+        return SucceededOrFailed(mpq.DeleteFileFromMpq(itemFileAddress));
+    case ResourceMode::Replace:
+        if (!modFileStreams::ReadWholeFile(diskPath, bytes))
+            return Failed();
+        return SucceededOrFailed(mpq.SaveFileToMpq(itemFileAddress, bytes));
+    }
+    return Failed();
+}
+
+Outcome CompactArchive(clsMpqControl& mpq) {
+    return SucceededOrFailed(mpq.CompressMpq());
+}
+
+} // namespace mods
