@@ -11,8 +11,8 @@ namespace {
 
 // Now as a Windows FILETIME, the time (attributes) records, as the door stores it.
 ULONGLONG FileTimeNow() {
-    const auto sinceUnixEpoch = std::chrono::duration_cast<std::chrono::nanoseconds>(
-        std::chrono::system_clock::now().time_since_epoch());
+    const auto sinceUnixEpoch =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch());
     constexpr ULONGLONG unixEpochAsFileTime = 116444736000000000ULL;
     return unixEpochAsFileTime + static_cast<ULONGLONG>(sinceUnixEpoch.count() / 100);
 }
@@ -25,7 +25,8 @@ public:
     ArchiveHandle(const ArchiveHandle&) = delete;
     ArchiveHandle& operator=(const ArchiveHandle&) = delete;
     ~ArchiveHandle() {
-        if (m_handle != nullptr) SFileCloseArchive(m_handle);
+        if (m_handle != nullptr)
+            SFileCloseArchive(m_handle);
     }
 
     bool Open(const std::filesystem::path& path, bool readOnly) {
@@ -47,7 +48,8 @@ private:
 
 bool ReadOpenFile(HANDLE archive, const std::string& name, std::vector<std::uint8_t>& content, LCID& locale) {
     HANDLE file = nullptr;
-    if (!SFileOpenFileEx(archive, name.c_str(), SFILE_OPEN_FROM_MPQ, &file) || file == nullptr) return false;
+    if (!SFileOpenFileEx(archive, name.c_str(), SFILE_OPEN_FROM_MPQ, &file) || file == nullptr)
+        return false;
     bool ok = SFileGetFileInfo(file, SFileInfoLocale, &locale, sizeof(locale), nullptr);
     DWORD high = 0;
     const DWORD size = SFileGetFileSize(file, &high);
@@ -63,7 +65,8 @@ bool ReadOpenFile(HANDLE archive, const std::string& name, std::vector<std::uint
 
 bool WriteNewFile(HANDLE archive, const std::string& name, const std::vector<std::uint8_t>& content, LCID locale,
                   DWORD flags) {
-    if (content.size() > std::numeric_limits<DWORD>::max()) return false;
+    if (content.size() > std::numeric_limits<DWORD>::max())
+        return false;
     const auto size = static_cast<DWORD>(content.size());
     HANDLE file = nullptr;
     if (!SFileCreateFile(archive, name.c_str(), FileTimeNow(), size, locale, flags, &file) || file == nullptr)
@@ -79,7 +82,8 @@ LCID ExistingLocale(HANDLE archive, const std::string& name) {
     HANDLE file = nullptr;
     LCID locale = 0;
     if (SFileOpenFileEx(archive, name.c_str(), SFILE_OPEN_FROM_MPQ, &file) && file != nullptr) {
-        if (!SFileGetFileInfo(file, SFileInfoLocale, &locale, sizeof(locale), nullptr)) locale = 0;
+        if (!SFileGetFileInfo(file, SFileInfoLocale, &locale, sizeof(locale), nullptr))
+            locale = 0;
         SFileCloseFile(file);
     }
     return locale;
@@ -91,7 +95,8 @@ constexpr DWORD kReplaceFlags = MPQ_FILE_COMPRESS | MPQ_FILE_REPLACEEXISTING;
 
 bool StormReadFile(const std::filesystem::path& archive, const std::string& name, std::vector<std::uint8_t>& content) {
     ArchiveHandle mpq;
-    if (!mpq.Open(archive, true)) return false;
+    if (!mpq.Open(archive, true))
+        return false;
     LCID locale = 0;
     const bool read = ReadOpenFile(mpq.Get(), name, content, locale);
     return mpq.Close() && read;
@@ -100,7 +105,8 @@ bool StormReadFile(const std::filesystem::path& archive, const std::string& name
 bool StormSaveFile(const std::filesystem::path& archive, const std::string& name,
                    const std::vector<std::uint8_t>& content) {
     ArchiveHandle mpq;
-    if (!mpq.Open(archive, false)) return false;
+    if (!mpq.Open(archive, false))
+        return false;
     const bool written = WriteNewFile(mpq.Get(), name, content, ExistingLocale(mpq.Get(), name), kReplaceFlags);
     return mpq.Close() && written;
 }
@@ -108,7 +114,8 @@ bool StormSaveFile(const std::filesystem::path& archive, const std::string& name
 bool StormEditFile(const std::filesystem::path& archive, const std::string& name,
                    const std::function<bool(std::vector<std::uint8_t>&)>& edit) {
     ArchiveHandle mpq;
-    if (!mpq.Open(archive, false)) return false;
+    if (!mpq.Open(archive, false))
+        return false;
     std::vector<std::uint8_t> content;
     LCID locale = 0;
     const bool written = ReadOpenFile(mpq.Get(), name, content, locale) && edit(content) &&
@@ -118,36 +125,43 @@ bool StormEditFile(const std::filesystem::path& archive, const std::string& name
 
 bool StormDeleteFile(const std::filesystem::path& archive, const std::string& name) {
     ArchiveHandle mpq;
-    if (!mpq.Open(archive, false)) return false;
+    if (!mpq.Open(archive, false))
+        return false;
     const bool removed = SFileRemoveFile(mpq.Get(), name.c_str(), 0);
     return mpq.Close() && removed;
 }
 
 bool StormCompactArchive(const std::filesystem::path& archive) {
     ArchiveHandle mpq;
-    if (!mpq.Open(archive, false)) return false;
+    if (!mpq.Open(archive, false))
+        return false;
     const bool compacted = SFileCompactArchive(mpq.Get(), nullptr, false);
     return mpq.Close() && compacted;
 }
 
 bool StormCreateArchive(const std::filesystem::path& archive, int formatVersion, std::uint32_t hashTableSize,
                         std::size_t fileCount, const std::function<bool(std::size_t index, StormNewFile& file)>& next) {
-    if (formatVersion != 0 && formatVersion != 1) return false;
+    if (formatVersion != 0 && formatVersion != 1)
+        return false;
     // Room for the two internal files besides ours; StormLib rounds the count up to the power of two.
-    if (hashTableSize < 4 || (hashTableSize & (hashTableSize - 1)) != 0 || fileCount + 2 > hashTableSize) return false;
+    if (hashTableSize < 4 || (hashTableSize & (hashTableSize - 1)) != 0 || fileCount + 2 > hashTableSize)
+        return false;
     std::error_code error;
     std::filesystem::remove(archive, error);
     const DWORD flags = (formatVersion == 1 ? MPQ_CREATE_ARCHIVE_V2 : MPQ_CREATE_ARCHIVE_V1) | MPQ_CREATE_LISTFILE |
                         MPQ_CREATE_ATTRIBUTES;
     ArchiveHandle mpq;
-    if (!mpq.Create(archive, flags, hashTableSize - 2)) return false;
+    if (!mpq.Create(archive, flags, hashTableSize - 2))
+        return false;
 
     StormNewFile file;
     for (std::size_t index = 0; index < fileCount; ++index) {
         file = StormNewFile{};
-        if (!next(index, file)) return false;
+        if (!next(index, file))
+            return false;
         const DWORD fileFlags = file.compress ? MPQ_FILE_COMPRESS : 0;
-        if (!WriteNewFile(mpq.Get(), file.name, file.content, 0, fileFlags)) return false;
+        if (!WriteNewFile(mpq.Get(), file.name, file.content, 0, fileFlags))
+            return false;
     }
     return mpq.Close();
 }
