@@ -136,31 +136,4 @@ TEST(WriteCursorRace, KeepsEveryByteOutsideTheRaceWord) {
     EXPECT_EQ(archive.StoredSkins(), testkit::Bytes(head + "NightElf" + tail));
 }
 
-struct RecognitionCase {
-    const char* name;
-    Bytes skins;
-    std::optional<Race> shown;
-};
-
-void PrintTo(const RecognitionCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class ReadCursorRaceTest : public testing::TestWithParam<RecognitionCase> {};
-
-TEST_P(ReadCursorRaceTest, RecognisesTheStoredRace) {
-    SkinArchive archive(GetParam().skins);
-    EXPECT_EQ(mods::ReadCursorRace(archive.mpq()), GetParam().shown);
-}
-
-const RecognitionCase kRecognitionCases[] = {
-    {"Human", modstest::War3SkinsFile("Human"), Race::Human},
-    {"Undead", modstest::War3SkinsFile("Undead"), Race::Undead},
-    {"UnknownWord", modstest::War3SkinsFile("Demon"), std::nullopt},
-    {"NoEntry", testkit::Bytes("[Human]\r\n"), std::nullopt},
-};
-
-INSTANTIATE_TEST_SUITE_P(Cases, ReadCursorRaceTest, testing::ValuesIn(kRecognitionCases),
-                         [](const testing::TestParamInfo<RecognitionCase>& info) { return info.param.name; });
-
 } // namespace
