@@ -1,0 +1,22 @@
+// The program's entry: the application, its one window and the start-up; nothing else.
+#include "app/frm_main.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char* argv[]) {
+    Q_INIT_RESOURCE(resources);
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Ostrawen"));
+    QIcon icon;
+    for (const int size : {48, 32, 16})
+        icon.addFile(QStringLiteral(":/icons/ostrawen-%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
+
+    FrmMain window;
+    // Without a game directory the warning has been shown and the program ends unseen.
+    if (!window.Form_Load())
+        return 0;
+    window.ShowCentred();
+    return QApplication::exec();
+}
