@@ -12,7 +12,8 @@ namespace {
 // The first four bytes, little-endian; bytes the buffer lacks read as 0.
 std::int32_t ReadInt32(const std::vector<std::uint8_t>& buffer) {
     std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4 && i < buffer.size(); ++i) value |= static_cast<std::uint32_t>(buffer[i]) << (8 * i);
+    for (std::size_t i = 0; i < 4 && i < buffer.size(); ++i)
+        value |= static_cast<std::uint32_t>(buffer[i]) << (8 * i);
     return static_cast<std::int32_t>(value);
 }
 
@@ -26,7 +27,8 @@ std::int32_t SwapLong(std::int32_t value) {
 }
 
 std::u16string RegValueAsText(const RegValue& value) {
-    if (const auto* text = std::get_if<std::u16string>(&value)) return *text;
+    if (const auto* text = std::get_if<std::u16string>(&value))
+        return *text;
     if (const auto* number = std::get_if<std::int32_t>(&value)) {
         const std::string digits = std::to_string(*number);
         return std::u16string(digits.begin(), digits.end());
@@ -42,18 +44,23 @@ std::optional<RegValue> ConvertStoredValue(std::uint32_t type, std::vector<std::
     switch (type) {
     case kRegSz:
     case kRegExpandSz: {
-        if (textUnits < 1) return std::nullopt;
+        if (textUnits < 1)
+            return std::nullopt;
         std::u16string text = codec.decode(buffer.data(), textUnits - 1);
-        if (type == kRegSz) return RegValue(std::move(text));
+        if (type == kRegSz)
+            return RegValue(std::move(text));
         auto expanded = ExpandEnvString(text);
-        if (!expanded) return std::nullopt;
+        if (!expanded)
+            return std::nullopt;
         return RegValue(std::move(*expanded));
     }
     case kRegMultiSz:
-        if (textUnits < 2) return std::nullopt;
+        if (textUnits < 2)
+            return std::nullopt;
         return RegValue(codec.decode(buffer.data(), textUnits - 2));
     case kRegBinary:
-        if (size == 0) return std::nullopt;
+        if (size == 0)
+            return std::nullopt;
         buffer.resize(size);
         return RegValue(std::move(buffer));
     case kRegDword:

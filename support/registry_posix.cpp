@@ -33,14 +33,18 @@ constexpr detail::TextCodec kUtf16Le{2, &Utf16LeUnits};
 std::optional<std::string> ReadRegistryFile(const fs::path& path) {
     std::error_code error;
     // A FIFO or device in the file's place would block or never end; only a plain file is read.
-    if (!fs::is_regular_file(path, error) || error) return std::nullopt;
+    if (!fs::is_regular_file(path, error) || error)
+        return std::nullopt;
     const std::uintmax_t size = fs::file_size(path, error);
-    if (error || size > kMaxRegistryFileSize) return std::nullopt;
+    if (error || size > kMaxRegistryFileSize)
+        return std::nullopt;
     std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+    if (!in)
+        return std::nullopt;
     std::string text(static_cast<std::size_t>(size), '\0');
     in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    if (in.bad()) return std::nullopt;
+    if (in.bad())
+        return std::nullopt;
     // The file may have shrunk since its size was taken; what was read is what counts.
     text.resize(static_cast<std::size_t>(in.gcount()));
     return text;
@@ -56,15 +60,18 @@ std::optional<fs::path> RegistryFileFor(std::uint32_t rootKey) {
         return std::nullopt;
     const fs::path prefix(modUtf8Convert::TextToUtf8(native_path::WinePrefix()));
     // Wine itself refuses a relative prefix, so there is no registry to read then.
-    if (!prefix.is_absolute()) return std::nullopt;
+    if (!prefix.is_absolute())
+        return std::nullopt;
     return prefix / fileName;
 }
 
 bool AsciiNamesEqual(std::string_view left, std::string_view right) {
-    if (left.size() != right.size()) return false;
+    if (left.size() != right.size())
+        return false;
     for (std::size_t i = 0; i < left.size(); ++i) {
         auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(left[i]) != lower(right[i])) return false;
+        if (lower(left[i]) != lower(right[i]))
+            return false;
     }
     return true;
 }
@@ -73,12 +80,15 @@ bool AsciiNamesEqual(std::string_view left, std::string_view right) {
 // variable whose name differs only in case.
 std::optional<std::u16string> LookUpVariable(const std::u16string& name) {
     const std::string nameUtf8 = modUtf8Convert::TextToUtf8(name);
-    if (nameUtf8.empty() || nameUtf8.find('=') != std::string::npos) return std::nullopt;
-    if (const char* value = std::getenv(nameUtf8.c_str())) return modUtf8Convert::Utf8ToText(value);
+    if (nameUtf8.empty() || nameUtf8.find('=') != std::string::npos)
+        return std::nullopt;
+    if (const char* value = std::getenv(nameUtf8.c_str()))
+        return modUtf8Convert::Utf8ToText(value);
     for (char** entry = environ; entry && *entry; ++entry) {
         const std::string_view definition(*entry);
         const std::size_t equals = definition.find('=');
-        if (equals == std::string_view::npos) continue;
+        if (equals == std::string_view::npos)
+            continue;
         if (AsciiNamesEqual(definition.substr(0, equals), nameUtf8))
             return modUtf8Convert::Utf8ToText(definition.substr(equals + 1));
     }
@@ -93,11 +103,14 @@ std::optional<RegValue> GetRegValue(std::uint32_t rootKey, const std::u16string&
     const std::u16string defaultText = defaultValue.value_or(std::u16string());
     try {
         const auto file = RegistryFileFor(rootKey);
-        if (!file) return RegValue(defaultText);
+        if (!file)
+            return RegValue(defaultText);
         const auto text = ReadRegistryFile(*file);
-        if (!text) return RegValue(defaultText);
+        if (!text)
+            return RegValue(defaultText);
         auto value = wine_registry::FindValue(*text, keyPath, valueName);
-        if (!value) return RegValue(defaultText);
+        if (!value)
+            return RegValue(defaultText);
         const std::size_t size = value->data.size();
         return detail::ConvertStoredValue(value->type, std::move(value->data), size, kUtf16Le, defaultText);
     } catch (...) {

@@ -12,17 +12,19 @@ namespace mRegEdit {
 
 namespace {
 
-constexpr LONG kStatusNotFound = 2;      // ERROR_FILE_NOT_FOUND
-constexpr LONG kStatusNoMemory = 8;      // ERROR_NOT_ENOUGH_MEMORY
-constexpr LONG kStatusMoreData = 234;    // ERROR_MORE_DATA
+constexpr LONG kStatusNotFound = 2;   // ERROR_FILE_NOT_FOUND
+constexpr LONG kStatusNoMemory = 8;   // ERROR_NOT_ENOUGH_MEMORY
+constexpr LONG kStatusMoreData = 234; // ERROR_MORE_DATA
 constexpr DWORD kInitialBufferSize = 1024;
 
 std::string ToAnsi(const std::u16string& text) {
-    if (text.empty()) return {};
+    if (text.empty())
+        return {};
     const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
     const int length = static_cast<int>(text.size());
     const int needed = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0) return {};
+    if (needed <= 0)
+        return {};
     std::string ansi(static_cast<std::size_t>(needed), '\0');
     WideCharToMultiByte(CP_ACP, 0, wide, length, ansi.data(), needed, nullptr, nullptr);
     return ansi;
@@ -69,7 +71,8 @@ std::optional<RegValue> GetRegValue(std::uint32_t rootKey, const std::u16string&
         DWORD size = kInitialBufferSize;
         std::vector<std::uint8_t> buffer(kInitialBufferSize, 0);
         const LONG status = RegQueryValueExA(key, valueNameAnsi.c_str(), nullptr, &type, buffer.data(), &size);
-        if (status == kStatusNotFound || status == kStatusNoMemory) return RegValue(defaultText);
+        if (status == kStatusNotFound || status == kStatusNoMemory)
+            return RegValue(defaultText);
         if (status == kStatusMoreData) {
             buffer.resize(size, 0);
             // The value may change between the two queries; the conversion never reads past the buffer.
@@ -86,7 +89,8 @@ std::optional<std::u16string> ExpandEnvString(const std::u16string& text) {
     try {
         const std::string source = ToAnsi(text);
         const DWORD needed = ExpandEnvironmentStringsA(source.c_str(), nullptr, 0);
-        if (needed == 0) return std::nullopt;
+        if (needed == 0)
+            return std::nullopt;
         std::vector<char> buffer(needed, '\0');
         ExpandEnvironmentStringsA(source.c_str(), buffer.data(), needed);
         // The ANSI form may report more room than the text takes; the text ends at its NUL.

@@ -10,19 +10,27 @@ namespace {
 constexpr std::string_view kHeader = "WINE REGISTRY Version 2";
 
 // The C locale's notion of blanks and hex digits, independent of whatever locale the process runs in.
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
-bool IsHexDigit(char c) { return HexValue(c) >= 0; }
+bool IsHexDigit(char c) {
+    return HexValue(c) >= 0;
+}
 
 std::size_t SkipSpaces(std::string_view text, std::size_t pos) {
-    while (pos < text.size() && IsSpace(text[pos])) ++pos;
+    while (pos < text.size() && IsSpace(text[pos]))
+        ++pos;
     return pos;
 }
 
@@ -33,10 +41,12 @@ public:
     explicit LineReader(std::string_view text) : m_text(text) {}
 
     bool Next(std::string_view& line) {
-        if (m_pos >= m_text.size()) return false;
+        if (m_pos >= m_text.size())
+            return false;
         std::size_t end = m_text.find('\n', m_pos);
         const bool hasNewline = end != std::string_view::npos;
-        if (!hasNewline) end = m_text.size();
+        if (!hasNewline)
+            end = m_text.size();
         line = m_text.substr(m_pos, end - m_pos);
         m_pos = hasNewline ? end + 1 : end;
         if (const std::size_t nul = line.find('\0'); nul != std::string_view::npos)
@@ -56,7 +66,8 @@ private:
 std::uint64_t ParseUnsignedHex(std::string_view text, std::size_t& used) {
     std::size_t pos = SkipSpaces(text, 0);
     bool negative = false;
-    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) negative = text[pos++] == '-';
+    if (pos < text.size() && (text[pos] == '+' || text[pos] == '-'))
+        negative = text[pos++] == '-';
     if (pos + 2 < text.size() && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X') &&
         IsHexDigit(text[pos + 2]))
         pos += 2;
@@ -64,7 +75,8 @@ std::uint64_t ParseUnsignedHex(std::string_view text, std::size_t& used) {
     std::uint64_t value = 0;
     bool overflow = false;
     for (; pos < text.size() && IsHexDigit(text[pos]); ++pos) {
-        if (value > (UINT64_MAX >> 4)) overflow = true;
+        if (value > (UINT64_MAX >> 4))
+            overflow = true;
         value = (value << 4) | static_cast<std::uint64_t>(HexValue(text[pos]));
     }
     if (pos == digitsStart) {
@@ -72,7 +84,8 @@ std::uint64_t ParseUnsignedHex(std::string_view text, std::size_t& used) {
         return 0;
     }
     used = pos;
-    if (overflow) return UINT64_MAX;
+    if (overflow)
+        return UINT64_MAX;
     return negative ? (~value + 1) : value;
 }
 
@@ -88,16 +101,20 @@ void DecodeUtf8(std::string_view src, std::size_t& pos, std::u16string& out) {
         trailing = 2;
     else if (lead >= 0xf0 && lead <= 0xf4)
         trailing = 3;
-    if (trailing == 0) return;
+    if (trailing == 0)
+        return;
     std::uint32_t code = lead & kMask[static_cast<std::size_t>(trailing)];
     for (int i = 0; i < trailing; ++i) {
-        if (pos >= src.size()) return;
+        if (pos >= src.size())
+            return;
         const std::uint8_t bits = static_cast<std::uint8_t>(src[pos]) ^ 0x80;
-        if (bits >= 0x40) return;
+        if (bits >= 0x40)
+            return;
         code = (code << 6) | bits;
         ++pos;
     }
-    if (code < kMinimum[static_cast<std::size_t>(trailing)] || code > 0x10ffff) return;
+    if (code < kMinimum[static_cast<std::size_t>(trailing)] || code > 0x10ffff)
+        return;
     if (code <= 0xffff) {
         out.push_back(static_cast<char16_t>(code));
     } else {
@@ -117,19 +134,37 @@ std::optional<std::size_t> ParseEscaped(std::string_view src, char endChar, std:
     std::size_t pos = 0;
     while (pos < src.size() && src[pos] != endChar) {
         if (src[pos] == '\\') {
-            if (++pos >= src.size()) break;
+            if (++pos >= src.size())
+                break;
             const char c = src[pos];
             char16_t simple = 0;
             switch (c) {
-            case 'a': simple = u'\a'; break;
-            case 'b': simple = u'\b'; break;
-            case 'e': simple = 0x1b; break;
-            case 'f': simple = u'\f'; break;
-            case 'n': simple = u'\n'; break;
-            case 'r': simple = u'\r'; break;
-            case 't': simple = u'\t'; break;
-            case 'v': simple = u'\v'; break;
-            default: break;
+            case 'a':
+                simple = u'\a';
+                break;
+            case 'b':
+                simple = u'\b';
+                break;
+            case 'e':
+                simple = 0x1b;
+                break;
+            case 'f':
+                simple = u'\f';
+                break;
+            case 'n':
+                simple = u'\n';
+                break;
+            case 'r':
+                simple = u'\r';
+                break;
+            case 't':
+                simple = u'\t';
+                break;
+            case 'v':
+                simple = u'\v';
+                break;
+            default:
+                break;
             }
             if (simple != 0) {
                 out.push_back(simple);
@@ -163,9 +198,22 @@ std::optional<std::size_t> ParseEscaped(std::string_view src, char endChar, std:
         else
             DecodeUtf8(src, pos, out);
     }
-    if (pos >= src.size()) return std::nullopt;
+    if (pos >= src.size())
+        return std::nullopt;
     out.push_back(u'\0');
     return pos + 1;
+}
+
+// Where ParseEscaped would stop, without decoding: a backslash always takes the next character with
+// it, and neither escapes nor UTF-8 sequences ever swallow an ASCII delimiter.
+std::optional<std::size_t> SkipEscaped(std::string_view src, char endChar) {
+    std::size_t pos = 0;
+    while (pos < src.size()) {
+        if (src[pos] == endChar)
+            return pos + 1;
+        pos += src[pos] == '\\' ? 2 : 1;
+    }
+    return std::nullopt;
 }
 
 std::vector<std::uint8_t> Utf16LeBytes(const std::u16string& units) {
@@ -191,7 +239,8 @@ std::uint8_t ParseHexByte(std::string_view text, std::size_t pos, std::size_t& u
         return static_cast<std::uint8_t>(value);
     }
     const std::uint64_t value = ParseUnsignedHex(text.substr(pos), used);
-    if (value > 0xff) used = 0;
+    if (value > 0xff)
+        used = 0;
     return static_cast<std::uint8_t>(value);
 }
 
@@ -203,15 +252,21 @@ bool ParseHexList(std::string_view text, LineReader& reader, std::vector<std::ui
         while (pos < text.size() && IsHexDigit(text[pos])) {
             std::size_t used = 0;
             const std::uint8_t value = ParseHexByte(text, pos, used);
-            if (used == 0) return false;
-            if (bytes) bytes->push_back(value);
+            if (used == 0)
+                return false;
+            if (bytes)
+                bytes->push_back(value);
             pos = SkipSpaces(text, pos + used);
-            if (pos < text.size() && text[pos] == ',') ++pos;
+            if (pos < text.size() && text[pos] == ',')
+                ++pos;
             pos = SkipSpaces(text, pos);
         }
-        if (pos >= text.size()) return true;
-        if (text[pos] != '\\') return false;
-        if (!reader.Next(text)) return false;
+        if (pos >= text.size())
+            return true;
+        if (text[pos] != '\\')
+            return false;
+        if (!reader.Next(text))
+            return false;
         text = text.substr(SkipSpaces(text, 0));
     }
 }
@@ -254,18 +309,22 @@ std::optional<RawValue> ParseData(std::string_view text, LineReader& reader, boo
     }
     if (!tagged) {
         // "hex(N):" stores any other type, N in hex.
-        if (text.substr(0, 4) != "hex(") return std::nullopt;
+        if (text.substr(0, 4) != "hex(")
+            return std::nullopt;
         std::size_t used = 0;
         value.type = static_cast<std::uint32_t>(ParseUnsignedHex(text.substr(4), used));
-        if (text.substr(4 + used, 2) != "):") return std::nullopt;
+        if (text.substr(4 + used, 2) != "):")
+            return std::nullopt;
         text.remove_prefix(4 + used + 2);
     }
 
     switch (form) {
     case Form::String: {
-        if (!wantData) return value;
+        if (!wantData)
+            return value;
         std::u16string units;
-        if (!ParseEscaped(text, '"', units)) return std::nullopt;
+        if (!ParseEscaped(text, '"', units))
+            return std::nullopt;
         value.data = Utf16LeBytes(units);
         return value;
     }
@@ -277,7 +336,8 @@ std::optional<RawValue> ParseData(std::string_view text, LineReader& reader, boo
         return value;
     }
     case Form::Hex:
-        if (!ParseHexList(text, reader, wantData ? &value.data : nullptr)) return std::nullopt;
+        if (!ParseHexList(text, reader, wantData ? &value.data : nullptr))
+            return std::nullopt;
         return value;
     }
     return std::nullopt;
@@ -294,13 +354,17 @@ ValueLine ParseValueLine(std::string_view line, LineReader& reader, bool wantDat
     ValueLine result;
     std::size_t pos = 1;
     if (line[0] == '"') {
-        const auto length = ParseEscaped(line.substr(1), '"', result.name);
-        if (!length) return result;
-        result.name.pop_back();
+        const auto length =
+            wantData ? ParseEscaped(line.substr(1), '"', result.name) : SkipEscaped(line.substr(1), '"');
+        if (!length)
+            return result;
+        if (wantData)
+            result.name.pop_back();
         pos = 1 + *length;
     }
     pos = SkipSpaces(line, pos);
-    if (pos >= line.size() || line[pos] != '=') return result;
+    if (pos >= line.size() || line[pos] != '=')
+        return result;
     pos = SkipSpaces(line, pos + 1);
     result.named = true;
     result.value = ParseData(line.substr(pos), reader, wantData);
@@ -313,10 +377,13 @@ public:
     explicit KeyPathParts(std::u16string_view path) : m_path(path) {}
 
     bool Next(std::u16string_view& part) {
-        while (m_pos < m_path.size() && m_path[m_pos] == u'\\') ++m_pos;
-        if (m_pos >= m_path.size()) return false;
+        while (m_pos < m_path.size() && m_path[m_pos] == u'\\')
+            ++m_pos;
+        if (m_pos >= m_path.size())
+            return false;
         std::size_t end = m_path.find(u'\\', m_pos);
-        if (end == std::u16string_view::npos) end = m_path.size();
+        if (end == std::u16string_view::npos)
+            end = m_path.size();
         part = m_path.substr(m_pos, end - m_pos);
         m_pos = end;
         return true;
@@ -335,8 +402,10 @@ bool KeyPathsEqual(std::u16string_view left, std::u16string_view right) {
     for (;;) {
         const bool hasLeft = leftParts.Next(leftPart);
         const bool hasRight = rightParts.Next(rightPart);
-        if (!hasLeft || !hasRight) return hasLeft == hasRight;
-        if (!NamesEqual(leftPart, rightPart)) return false;
+        if (!hasLeft || !hasRight)
+            return hasLeft == hasRight;
+        if (!NamesEqual(leftPart, rightPart))
+            return false;
     }
 }
 
@@ -344,7 +413,8 @@ bool KeyPathsEqual(std::u16string_view left, std::u16string_view right) {
 // makes Wine stop reading the file.
 bool GlobalOptionAccepted(std::string_view line, int& architecture) {
     constexpr std::string_view kArch = "#arch=";
-    if (line.substr(0, kArch.size()) != kArch) return true;
+    if (line.substr(0, kArch.size()) != kArch)
+        return true;
     const std::string_view name = line.substr(kArch.size());
     int found = 0;
     if (name == "win32")
@@ -353,41 +423,59 @@ bool GlobalOptionAccepted(std::string_view line, int& architecture) {
         found = 64;
     else
         return false;
-    if (architecture == 0) architecture = found;
+    if (architecture == 0)
+        architecture = found;
     return architecture == found;
 }
 
 char16_t ToLower(char16_t c) {
     const auto pairEvenUpper = [](char16_t ch) { return static_cast<char16_t>(ch % 2 == 0 ? ch + 1 : ch); };
     const auto pairOddUpper = [](char16_t ch) { return static_cast<char16_t>(ch % 2 == 1 ? ch + 1 : ch); };
-    if (c < 0x80) return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
-    if (c >= 0xc0 && c <= 0xde && c != 0xd7) return static_cast<char16_t>(c + 32);
-    if (c == 0x178) return 0xff;
+    if (c < 0x80)
+        return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+    if (c >= 0xc0 && c <= 0xde && c != 0xd7)
+        return static_cast<char16_t>(c + 32);
+    if (c == 0x178)
+        return 0xff;
     if ((c >= 0x100 && c <= 0x12f) || (c >= 0x132 && c <= 0x137) || (c >= 0x14a && c <= 0x177))
         return pairEvenUpper(c);
-    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17e)) return pairOddUpper(c);
-    if (c >= 0x391 && c <= 0x3ab && c != 0x3a2) return static_cast<char16_t>(c + 32);
-    if (c == 0x386) return 0x3ac;
-    if (c >= 0x388 && c <= 0x38a) return static_cast<char16_t>(c + 37);
-    if (c == 0x38c) return 0x3cc;
-    if (c == 0x38e || c == 0x38f) return static_cast<char16_t>(c + 63);
-    if (c >= 0x400 && c <= 0x40f) return static_cast<char16_t>(c + 80);
-    if (c >= 0x410 && c <= 0x42f) return static_cast<char16_t>(c + 32);
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17e))
+        return pairOddUpper(c);
+    if (c >= 0x391 && c <= 0x3ab && c != 0x3a2)
+        return static_cast<char16_t>(c + 32);
+    if (c == 0x386)
+        return 0x3ac;
+    if (c >= 0x388 && c <= 0x38a)
+        return static_cast<char16_t>(c + 37);
+    if (c == 0x38c)
+        return 0x3cc;
+    if (c == 0x38e || c == 0x38f)
+        return static_cast<char16_t>(c + 63);
+    if (c >= 0x400 && c <= 0x40f)
+        return static_cast<char16_t>(c + 80);
+    if (c >= 0x410 && c <= 0x42f)
+        return static_cast<char16_t>(c + 32);
     if ((c >= 0x460 && c <= 0x481) || (c >= 0x48a && c <= 0x4bf) || (c >= 0x4d0 && c <= 0x52f))
         return pairEvenUpper(c);
-    if (c == 0x4c0) return 0x4cf;
-    if (c >= 0x4c1 && c <= 0x4ce) return pairOddUpper(c);
-    if (c >= 0x531 && c <= 0x556) return static_cast<char16_t>(c + 48);
-    if (c >= 0xff21 && c <= 0xff3a) return static_cast<char16_t>(c + 32);
+    if (c == 0x4c0)
+        return 0x4cf;
+    if (c >= 0x4c1 && c <= 0x4ce)
+        return pairOddUpper(c);
+    if (c >= 0x531 && c <= 0x556)
+        return static_cast<char16_t>(c + 48);
+    if (c >= 0xff21 && c <= 0xff3a)
+        return static_cast<char16_t>(c + 32);
     return c;
 }
 
 } // namespace
 
 bool NamesEqual(std::u16string_view left, std::u16string_view right) {
-    if (left.size() != right.size()) return false;
+    if (left.size() != right.size())
+        return false;
     for (std::size_t i = 0; i < left.size(); ++i)
-        if (ToLower(left[i]) != ToLower(right[i])) return false;
+        if (ToLower(left[i]) != ToLower(right[i]))
+            return false;
     return true;
 }
 
@@ -395,16 +483,18 @@ std::optional<RawValue> FindValue(std::string_view fileText, std::u16string_view
                                   std::u16string_view valueName) {
     LineReader reader(fileText);
     std::string_view line;
-    if (!reader.Next(line) || line != kHeader) return std::nullopt;
+    if (!reader.Next(line) || line != kHeader)
+        return std::nullopt;
 
     std::u16string keyName; // reused for every key line
-    bool haveKey = false;  // a well-formed key line precedes: values and options belong to it
-    bool inTarget = false; // ... and it is the key asked for
+    bool haveKey = false;   // a well-formed key line precedes: values and options belong to it
+    bool inTarget = false;  // ... and it is the key asked for
     int architecture = 0;
     std::optional<RawValue> found;
     while (reader.Next(line)) {
         line = line.substr(SkipSpaces(line, 0));
-        if (line.empty()) continue;
+        if (line.empty())
+            continue;
         switch (line[0]) {
         case '[': {
             haveKey = ParseEscaped(line.substr(1), ']', keyName).has_value();
@@ -413,16 +503,19 @@ std::optional<RawValue> FindValue(std::string_view fileText, std::u16string_view
         }
         case '@':
         case '"': {
-            if (!haveKey) break;
+            if (!haveKey)
+                break;
             // Elsewhere only a line with a backslash can continue onto the next one; skip the rest unread.
-            if (!inTarget && line.find('\\') == std::string_view::npos) break;
+            if (!inTarget && line.find('\\') == std::string_view::npos)
+                break;
             ValueLine value = ParseValueLine(line, reader, inTarget);
             if (inTarget && value.named && NamesEqual(value.name, valueName))
                 found = value.value ? std::move(*value.value) : RawValue{};
             break;
         }
         case '#':
-            if (!haveKey && !GlobalOptionAccepted(line, architecture)) return found;
+            if (!haveKey && !GlobalOptionAccepted(line, architecture))
+                return found;
             break;
         default: // comments (";;") and anything unrecognised
             break;

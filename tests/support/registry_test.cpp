@@ -58,7 +58,9 @@ TEST_P(TypeTable, ConvertsByType) {
     EXPECT_EQ(Read(u"v", u"fallback"), GetParam().expected);
 }
 
-std::string LongString(char c, std::size_t length) { return std::string(length, c); }
+std::string LongString(char c, std::size_t length) {
+    return std::string(length, c);
+}
 
 std::string HexBytes(std::size_t count) {
     std::string list;
@@ -66,14 +68,16 @@ std::string HexBytes(std::size_t count) {
         static constexpr char kDigits[] = "0123456789abcdef";
         list += kDigits[(i >> 4) & 15];
         list += kDigits[i & 15];
-        if (i + 1 < count) list += (i % 24 == 23) ? ",\\\n  " : ",";
+        if (i + 1 < count)
+            list += (i % 24 == 23) ? ",\\\n  " : ",";
     }
     return list;
 }
 
 std::vector<std::uint8_t> CountingBytes(std::size_t count) {
     std::vector<std::uint8_t> bytes(count);
-    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(i);
+    for (std::size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<std::uint8_t>(i);
     return bytes;
 }
 
@@ -151,10 +155,9 @@ TEST_F(WinePrefix, MissingKeyOrValueGivesDefault) {
 
 TEST_F(WinePrefix, RootsMapToTheirFiles) {
     WriteUserReg(UserReg(R"("InstallPath"="from user.reg")"));
-    testkit::WriteFile(m_dir / "system.reg",
-                       "WINE REGISTRY Version 2\n#arch=win32\n\n"
-                       "[Software\\\\Blizzard Entertainment\\\\Warcraft III] 1700000000\n"
-                       "\"InstallPath\"=\"from system.reg\"\n");
+    testkit::WriteFile(m_dir / "system.reg", "WINE REGISTRY Version 2\n#arch=win32\n\n"
+                                             "[Software\\\\Blizzard Entertainment\\\\Warcraft III] 1700000000\n"
+                                             "\"InstallPath\"=\"from system.reg\"\n");
     const std::u16string key(kWar3Key);
     EXPECT_EQ(GetRegValue(mRegEdit::HKEY_CURRENT_USER_, key, u"InstallPath"), RegValue(u"from user.reg"s));
     EXPECT_EQ(GetRegValue(mRegEdit::HKEY_LOCAL_MACHINE_, key, u"InstallPath"), RegValue(u"from system.reg"s));
@@ -175,7 +178,9 @@ TEST(RegistryPrefix, WithoutWineprefixTheHomePrefixIsRead) {
 
 // --- Files that are not what they should be: always the default, never a crash or a hang. ---
 
-TEST_F(WinePrefix, MissingFileGivesDefault) { EXPECT_EQ(Read(u"InstallPath", u"d"), RegValue(u"d"s)); }
+TEST_F(WinePrefix, MissingFileGivesDefault) {
+    EXPECT_EQ(Read(u"InstallPath", u"d"), RegValue(u"d"s));
+}
 
 TEST_F(WinePrefix, DirectoryInPlaceOfFileGivesDefault) {
     fs::create_directory(m_dir / "user.reg");
@@ -190,13 +195,15 @@ TEST_F(WinePrefix, FifoInPlaceOfFileGivesDefaultWithoutBlocking) {
 TEST_F(WinePrefix, UnreadableFileGivesDefault) {
     WriteUserReg(UserReg(R"("InstallPath"="C:\\War3")"));
     fs::permissions(m_dir / "user.reg", fs::perms::none);
-    if (std::ifstream(m_dir / "user.reg").is_open()) GTEST_SKIP() << "running with rights that ignore permissions";
+    if (std::ifstream(m_dir / "user.reg").is_open())
+        GTEST_SKIP() << "running with rights that ignore permissions";
     EXPECT_EQ(Read(u"InstallPath", u"d"), RegValue(u"d"s));
 }
 
 TEST_F(WinePrefix, BinaryFileGivesDefault) {
     std::vector<std::uint8_t> bytes(64 * 1024);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 13);
     testkit::WriteFile(m_dir / "user.reg", bytes);
     EXPECT_EQ(Read(u"InstallPath", u"d"), RegValue(u"d"s));
 }
@@ -229,14 +236,16 @@ TEST_F(WinePrefix, LargeFileIsReadQuickly) {
     for (int key = 0; key < 20000; ++key) {
         text += "[Software\\\\Vendor" + std::to_string(key % 97) + "\\\\Product" + std::to_string(key) +
                 "] 1700000000\n#time=1da0c0a8e1b2c3d\n\"Path\"=\"C:\\\\Program Files\\\\Product " +
-                std::to_string(key) + "\"\n\"Flags\"=dword:00000001\n\"Blob\"=hex:00,01,02,03,04,05,06,07,08,\\\n"
+                std::to_string(key) +
+                "\"\n\"Flags\"=dword:00000001\n\"Blob\"=hex:00,01,02,03,04,05,06,07,08,\\\n"
                 "  09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,18,19,1a,1b,1c,1d,1e,1f\n\n";
     }
     text += UserReg(R"("InstallPath"="C:\\War3")").substr(24);
     WriteUserReg(text);
     const auto start = std::chrono::steady_clock::now();
     const auto value = Read(u"InstallPath");
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     EXPECT_EQ(value, RegValue(u"C:\\War3"s));
     RecordProperty("elapsed_ms", static_cast<int>(elapsed.count()));
     // Generous for debug and sanitizer builds; a quadratic scan takes minutes at this size.
@@ -274,16 +283,19 @@ INSTANTIATE_TEST_SUITE_P(
                                  u"%OSTRAWEN_UNSET_Y%OSTRAWEN_ROOT%"},
                       ExpandCase{"LonePercent", u"100% sure", u"100% sure"},
                       ExpandCase{"UnfinishedReference", u"a%OSTRAWEN_ROOT", u"a%OSTRAWEN_ROOT"},
-                      ExpandCase{"DoublePercent", u"%%", u"%%"},
-                      ExpandCase{"EmptyText", u"", u""}),
+                      ExpandCase{"DoublePercent", u"%%", u"%%"}, ExpandCase{"EmptyText", u"", u""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- SwapLong and RegValueAsText ---
 
 TEST(SwapLong, ReversesByteOrder) {
     const std::pair<std::uint32_t, std::uint32_t> cases[] = {
-        {0x01020304u, 0x04030201u}, {0x01020000u, 0x00000201u}, {0xff000000u, 0x000000ffu},
-        {0x80000001u, 0x01000080u}, {0u, 0u},                   {0xffffffffu, 0xffffffffu},
+        {0x01020304u, 0x04030201u},
+        {0x01020000u, 0x00000201u},
+        {0xff000000u, 0x000000ffu},
+        {0x80000001u, 0x01000080u},
+        {0u, 0u},
+        {0xffffffffu, 0xffffffffu},
     };
     for (const auto& [input, output] : cases) {
         EXPECT_EQ(static_cast<std::uint32_t>(mRegEdit::SwapLong(static_cast<std::int32_t>(input))), output) << input;

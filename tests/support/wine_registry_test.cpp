@@ -59,32 +59,33 @@ TEST_P(DataForms, DecodesTypeAndBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     WineRegistry, DataForms,
-    ::testing::Values(
-        DataCase{"Quoted", R"("v"="abc")", 1, Sz(u"abc")},
-        DataCase{"QuotedEmpty", R"("v"="")", 1, Sz(u"")},
-        DataCase{"StrTag", R"("v"=str:"abc")", 1, Sz(u"abc")},
-        DataCase{"ExpandSz", R"("v"=str(2):"%SystemRoot%\\x")", 2, Sz(u"%SystemRoot%\\x")},
-        DataCase{"MultiSz", R"("v"=str(7):"a\0b\0")", 7, Le(u"a\0b\0\0"sv)},
-        DataCase{"Dword", R"("v"=dword:00000201)", 4, {0x01, 0x02, 0x00, 0x00}},
-        DataCase{"DwordUpperCase", R"("v"=dword:DEADBEEF)", 4, {0xef, 0xbe, 0xad, 0xde}},
-        DataCase{"DwordEmptyIsZero", R"("v"=dword:)", 4, {0, 0, 0, 0}},
-        DataCase{"DwordOverflowKeepsLowBits", R"("v"=dword:1ffffffff)", 4, {0xff, 0xff, 0xff, 0xff}},
-        DataCase{"Binary", R"("v"=hex:01,02,ff)", 3, {0x01, 0x02, 0xff}},
-        DataCase{"BinaryEmpty", R"("v"=hex:)", 3, {}},
-        DataCase{"BinarySingleDigits", R"("v"=hex:1,a,0)", 3, {0x01, 0x0a, 0x00}},
-        DataCase{"BinaryBlanksAroundCommas", "\"v\"=hex:01 , 02,\t03", 3, {0x01, 0x02, 0x03}},
-        DataCase{"TypedBigEndian", R"("v"=hex(5):00,00,02,01)", 5, {0x00, 0x00, 0x02, 0x01}},
-        DataCase{"TypeNumberIsHex", R"("v"=hex(b):01,02)", 11, {0x01, 0x02}},
-        DataCase{"TypedEmptyNumberIsNone", R"("v"=hex():01)", 0, {0x01}},
-        DataCase{"TypedUtf16", R"("v"=hex(1):61,00,62,00)", 1, {0x61, 0x00, 0x62, 0x00}},
-        DataCase{"Continuation", "\"v\"=hex:01,02,\\\n  03,04", 3, {0x01, 0x02, 0x03, 0x04}},
-        DataCase{"ContinuationOverLines", "\"v\"=hex(7):61,00,\\\n  62,00,\\\n\t00,00,\\\n  00,00", 7,
-                 {0x61, 0x00, 0x62, 0x00, 0x00, 0x00, 0x00, 0x00}},
-        DataCase{"ContinuationWithoutComma", "\"v\"=hex:01\\\n  02", 3, {0x01, 0x02}},
-        DataCase{"BlanksAroundEquals", "\"v\" =\t\"x\"", 1, Sz(u"x")},
-        DataCase{"IndentedLine", "    \"v\"=\"x\"", 1, Sz(u"x")},
-        DataCase{"TrailingTextIgnored", R"("v"="x" junk)", 1, Sz(u"x")},
-        DataCase{"CrLfLine", "\"v\"=\"x\"\r", 1, Sz(u"x")}),
+    ::testing::Values(DataCase{"Quoted", R"("v"="abc")", 1, Sz(u"abc")},
+                      DataCase{"QuotedEmpty", R"("v"="")", 1, Sz(u"")},
+                      DataCase{"StrTag", R"("v"=str:"abc")", 1, Sz(u"abc")},
+                      DataCase{"ExpandSz", R"("v"=str(2):"%SystemRoot%\\x")", 2, Sz(u"%SystemRoot%\\x")},
+                      DataCase{"MultiSz", R"("v"=str(7):"a\0b\0")", 7, Le(u"a\0b\0\0"sv)},
+                      DataCase{"Dword", R"("v"=dword:00000201)", 4, {0x01, 0x02, 0x00, 0x00}},
+                      DataCase{"DwordUpperCase", R"("v"=dword:DEADBEEF)", 4, {0xef, 0xbe, 0xad, 0xde}},
+                      DataCase{"DwordEmptyIsZero", R"("v"=dword:)", 4, {0, 0, 0, 0}},
+                      DataCase{"DwordOverflowKeepsLowBits", R"("v"=dword:1ffffffff)", 4, {0xff, 0xff, 0xff, 0xff}},
+                      DataCase{"Binary", R"("v"=hex:01,02,ff)", 3, {0x01, 0x02, 0xff}},
+                      DataCase{"BinaryEmpty", R"("v"=hex:)", 3, {}},
+                      DataCase{"BinarySingleDigits", R"("v"=hex:1,a,0)", 3, {0x01, 0x0a, 0x00}},
+                      DataCase{"BinaryBlanksAroundCommas", "\"v\"=hex:01 , 02,\t03", 3, {0x01, 0x02, 0x03}},
+                      DataCase{"TypedBigEndian", R"("v"=hex(5):00,00,02,01)", 5, {0x00, 0x00, 0x02, 0x01}},
+                      DataCase{"TypeNumberIsHex", R"("v"=hex(b):01,02)", 11, {0x01, 0x02}},
+                      DataCase{"TypedEmptyNumberIsNone", R"("v"=hex():01)", 0, {0x01}},
+                      DataCase{"TypedUtf16", R"("v"=hex(1):61,00,62,00)", 1, {0x61, 0x00, 0x62, 0x00}},
+                      DataCase{"Continuation", "\"v\"=hex:01,02,\\\n  03,04", 3, {0x01, 0x02, 0x03, 0x04}},
+                      DataCase{"ContinuationOverLines",
+                               "\"v\"=hex(7):61,00,\\\n  62,00,\\\n\t00,00,\\\n  00,00",
+                               7,
+                               {0x61, 0x00, 0x62, 0x00, 0x00, 0x00, 0x00, 0x00}},
+                      DataCase{"ContinuationWithoutComma", "\"v\"=hex:01\\\n  02", 3, {0x01, 0x02}},
+                      DataCase{"BlanksAroundEquals", "\"v\" =\t\"x\"", 1, Sz(u"x")},
+                      DataCase{"IndentedLine", "    \"v\"=\"x\"", 1, Sz(u"x")},
+                      DataCase{"TrailingTextIgnored", R"("v"="x" junk)", 1, Sz(u"x")},
+                      DataCase{"CrLfLine", "\"v\"=\"x\"\r", 1, Sz(u"x")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- String escapes and raw UTF-8 inside quotes. ---
@@ -105,23 +106,25 @@ TEST_P(Escapes, DecodeToCodeUnits) {
 
 INSTANTIATE_TEST_SUITE_P(
     WineRegistry, Escapes,
-    ::testing::Values(EscapeCase{"Backslash", R"(C:\\Program Files\\Warcraft III)", u"C:\\Program Files\\Warcraft III"},
-                      EscapeCase{"Quote", R"(say \"hi\")", u"say \"hi\""},
-                      EscapeCase{"ControlLetters", R"(\a\b\e\f\n\r\t\v)", u"\a\b\x1b\f\n\r\t\v"},
-                      EscapeCase{"OctalNul", R"(a\0b)", u"a\0b"s},
-                      EscapeCase{"OctalThreeDigitsAtMost", R"(\1012)", u"A2"},
-                      EscapeCase{"OctalLarge", R"(\777)", u"\u01ff"},
-                      EscapeCase{"NotOctal", R"(\8\9)", u"89"},
-                      EscapeCase{"HexTwoDigits", R"(\x41)", u"A"},
-                      EscapeCase{"HexFourDigits", R"(\x4e2d\x6587)", u"中文"},
-                      EscapeCase{"HexFourDigitsAtMost", R"(\x12345)", u"\u12345"},
-                      EscapeCase{"HexWithoutDigits", R"(\xg)", u"xg"},
-                      EscapeCase{"UnknownEscapeKeepsChar", R"(\q\[)", u"q["},
-                      EscapeCase{"RawUtf8", "魔兽争霸", u"魔兽争霸"},
-                      EscapeCase{"RawUtf8FourBytes", "\xf0\x9f\x98\x80", u"\U0001F600"},
-                      EscapeCase{"InvalidUtf8Dropped", "a\xff\xc0\x80" "b", u"ab"},
-                      EscapeCase{"TruncatedUtf8Dropped", "a\xe4\xb8" "b", u"ab"},
-                      EscapeCase{"LatinOneNotUtf8", "caf\xe9", u"caf"}),
+    ::testing::Values(
+        EscapeCase{"Backslash", R"(C:\\Program Files\\Warcraft III)", u"C:\\Program Files\\Warcraft III"},
+        EscapeCase{"Quote", R"(say \"hi\")", u"say \"hi\""},
+        EscapeCase{"ControlLetters", R"(\a\b\e\f\n\r\t\v)", u"\a\b\x1b\f\n\r\t\v"},
+        EscapeCase{"OctalNul", R"(a\0b)", u"a\0b"s}, EscapeCase{"OctalThreeDigitsAtMost", R"(\1012)", u"A2"},
+        EscapeCase{"OctalLarge", R"(\777)", u"\u01ff"}, EscapeCase{"NotOctal", R"(\8\9)", u"89"},
+        EscapeCase{"HexTwoDigits", R"(\x41)", u"A"}, EscapeCase{"HexFourDigits", R"(\x4e2d\x6587)", u"中文"},
+        EscapeCase{"HexFourDigitsAtMost", R"(\x12345)", u"\u12345"}, EscapeCase{"HexWithoutDigits", R"(\xg)", u"xg"},
+        EscapeCase{"UnknownEscapeKeepsChar", R"(\q\[)", u"q["}, EscapeCase{"RawUtf8", "魔兽争霸", u"魔兽争霸"},
+        EscapeCase{"RawUtf8FourBytes", "\xf0\x9f\x98\x80", u"\U0001F600"},
+        EscapeCase{"InvalidUtf8Dropped",
+                   "a\xff\xc0\x80"
+                   "b",
+                   u"ab"},
+        EscapeCase{"TruncatedUtf8Dropped",
+                   "a\xe4\xb8"
+                   "b",
+                   u"ab"},
+        EscapeCase{"LatinOneNotUtf8", "caf\xe9", u"caf"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- Malformed values: Wine keeps the value with type 0 and no data. ---
@@ -169,9 +172,8 @@ TEST_P(Lookups, FindTheRightDefinition) {
     EXPECT_EQ(value->data, Sz(*param.expected));
 }
 
-const std::string kTwoKeys = std::string(kHeader) +
-                             "[Software\\\\A]\n\"v\"=\"in A\"\n\"@x\"=\"at\"\n"
-                             "[Software\\\\A\\\\B] 1\n\"v\"=\"in B\"\n@=\"default of B\"\n";
+const std::string kTwoKeys = std::string(kHeader) + "[Software\\\\A]\n\"v\"=\"in A\"\n\"@x\"=\"at\"\n"
+                                                    "[Software\\\\A\\\\B] 1\n\"v\"=\"in B\"\n@=\"default of B\"\n";
 
 INSTANTIATE_TEST_SUITE_P(
     WineRegistry, Lookups,
@@ -192,8 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
                    u"software\\étÉ\\иГРА", u"λΑ", u"found"},
         LookupCase{"EscapedKeyName", std::string(kHeader) + "[Software\\\\x\\x4e2d]\n\"v\"=\"found\"\n",
                    u"Software\\x中", u"v", u"found"},
-        LookupCase{"EscapedValueName", std::string(kHeader) + "[K]\n\"a\\\"b\"=\"found\"\n", u"K", u"a\"b",
-                   u"found"},
+        LookupCase{"EscapedValueName", std::string(kHeader) + "[K]\n\"a\\\"b\"=\"found\"\n", u"K", u"a\"b", u"found"},
         LookupCase{"RootKey", std::string(kHeader) + "[]\n\"v\"=\"root\"\n[K]\n\"v\"=\"k\"\n", u"", u"v", u"root"},
         LookupCase{"LastDefinitionWins", std::string(kHeader) + "[K]\n\"v\"=\"one\"\n\"V\"=\"two\"\n", u"K", u"v",
                    u"two"},
@@ -202,12 +203,12 @@ INSTANTIATE_TEST_SUITE_P(
                    u"two"},
         LookupCase{"SecondListingWithoutValueKeepsFirst",
                    std::string(kHeader) + "[K]\n\"v\"=\"one\"\n[K]\n\"w\"=\"x\"\n", u"K", u"v", u"one"},
-        LookupCase{"MalformedKeyEndsTheKey",
-                   std::string(kHeader) + "[K]\n\"v\"=\"one\"\n[K\n\"v\"=\"orphan\"\n", u"K", u"v", u"one"},
+        LookupCase{"MalformedKeyEndsTheKey", std::string(kHeader) + "[K]\n\"v\"=\"one\"\n[K\n\"v\"=\"orphan\"\n", u"K",
+                   u"v", u"one"},
         LookupCase{"ValueBeforeAnyKeyIgnored", std::string(kHeader) + "\"v\"=\"orphan\"\n[K]\n", u"K", u"v",
                    std::nullopt},
-        LookupCase{"NameWithoutEqualsCreatesNothing",
-                   std::string(kHeader) + "[K]\n\"v\"=\"one\"\n\"v\" \"two\"\n", u"K", u"v", u"one"},
+        LookupCase{"NameWithoutEqualsCreatesNothing", std::string(kHeader) + "[K]\n\"v\"=\"one\"\n\"v\" \"two\"\n",
+                   u"K", u"v", u"one"},
         LookupCase{"CommentsOptionsAndNoise",
                    std::string(kHeader) + ";; All keys relative to \\\\User\\\\S-1-5-21\n\n#arch=win32\n[K] 17\n"
                                           "#time=1d2\n#class=\"c\"\n;\"v\"=\"commented\"\nnoise line\n\"v\"=\"real\"\n",
@@ -220,8 +221,7 @@ INSTANTIATE_TEST_SUITE_P(
                    std::string(kHeader) + "[Other]\n\"h\"=hex:01,\\\n[K]\n\"v\"=\"belongs to Other\"\n", u"K", u"v",
                    std::nullopt},
         LookupCase{"ContinuationSwallowsValueLine",
-                   std::string(kHeader) + "[K]\n\"v\"=\"one\"\n\"h\"=hex:01,\\\n\"v\"=\"two\"\n", u"K", u"v",
-                   u"one"},
+                   std::string(kHeader) + "[K]\n\"v\"=\"one\"\n\"h\"=hex:01,\\\n\"v\"=\"two\"\n", u"K", u"v", u"one"},
         LookupCase{"BackslashInStringIsNoContinuation",
                    std::string(kHeader) + "[Other]\n\"p\"=\"C:\\\\\"\n[K]\n\"v\"=\"x\"\n", u"K", u"v", u"x"},
         LookupCase{"UnknownArchitectureStopsReading", std::string(kHeader) + "#arch=win16\n[K]\n\"v\"=\"x\"\n", u"K",
@@ -254,9 +254,8 @@ const std::string kRealistic = std::string(kHeader) +
 TEST(WineRegistryRobustness, EveryTruncationGivesWholeValueOrNothing) {
     const auto whole = Sz(u"C:\\Program Files\\Warcraft III");
     for (std::size_t length = 0; length <= kRealistic.size(); ++length) {
-        const auto value =
-            FindValue(std::string_view(kRealistic).substr(0, length), u"Software\\Blizzard Entertainment\\Warcraft III",
-                      u"InstallPath");
+        const auto value = FindValue(std::string_view(kRealistic).substr(0, length),
+                                     u"Software\\Blizzard Entertainment\\Warcraft III", u"InstallPath");
         if (value && value->type != 0) {
             EXPECT_EQ(value->data, whole) << "cut at " << length;
         }
@@ -276,16 +275,19 @@ TEST(WineRegistryRobustness, RandomBytesAfterHeaderNeverCrash) {
         for (int i = 0; i < length; ++i) {
             file.push_back(random() % 2 ? special[random() % special.size()] : static_cast<char>(byte(random)));
         }
-        if (FindValue(file, u"K", u"v")) ++found;
-        if (FindValue(file, u"", u"")) ++found;
+        if (FindValue(file, u"K", u"v"))
+            ++found;
+        if (FindValue(file, u"", u""))
+            ++found;
     }
     // Not an expectation on content: the loop must simply finish under the sanitizers.
     SUCCEED() << found << " lookups found something";
 }
 
 TEST(WineRegistryRobustness, HugeLinesAreReadInLinearTime) {
-    std::string file = std::string(kHeader) + "[K]\n\"big\"=\"" + std::string(8 << 20, 'a') + "\n\"h\"=hex:" +
-                       std::string(4 << 20, ',') + "\n[" + std::string(4 << 20, 'k') + "\n[K]\n\"v\"=\"x\"\n";
+    std::string file = std::string(kHeader) + "[K]\n\"big\"=\"" + std::string(8 << 20, 'a') +
+                       "\n\"h\"=hex:" + std::string(4 << 20, ',') + "\n[" + std::string(4 << 20, 'k') +
+                       "\n[K]\n\"v\"=\"x\"\n";
     const auto start = std::chrono::steady_clock::now();
     const auto value = FindValue(file, u"K", u"v");
     const auto elapsed = std::chrono::steady_clock::now() - start;
