@@ -101,7 +101,7 @@ const std::vector<ResourceItem>& ResourceItems() {
 }
 
 const ResourceItem* FindResourceItem(const std::u16string& comboText) {
-    // Only blanks are trimmed, as the list's own texts may not start or end with anything else.
+    // Only blanks (U+0020) are trimmed: a tab or an ideographic space left in the text matches no entry.
     const std::size_t first = comboText.find_first_not_of(u' ');
     const std::u16string trimmed = first == std::u16string::npos
                                        ? std::u16string()
