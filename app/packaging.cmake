@@ -1,0 +1,54 @@
+# Resources, packaging and the demo: the application icon, the Windows resource script, install rules
+# and the demo's archive maker. Included from app/CMakeLists.txt.
+
+include(GNUInstallDirs)
+
+set(OSTRAWEN_RESOURCE_DIR "${CMAKE_SOURCE_DIR}/resources")
+
+target_sources(ostrawen_gui PRIVATE about.h)
+
+# Writes <outDir>/ostrawen.rc and <outDir>/ostrawen.manifest from the templates, for the processor
+# architecture named as the manifest names it ("X86", "amd64"); the .rc path goes to <outVar>.
+function(ostrawen_configure_windows_resources outDir arch outVar)
+    get_filename_component(resourceDir "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../resources" ABSOLUTE)
+    # The version record's text form: 2.0 -> "2.00".
+    set(minor "${PROJECT_VERSION_MINOR}")
+    string(LENGTH "${minor}" minorLength)
+    if(minorLength LESS 2)
+        set(minor "0${minor}")
+    endif()
+    set(OSTRAWEN_SHORT_VERSION "${PROJECT_VERSION_MAJOR}.${minor}")
+    set(OSTRAWEN_MANIFEST_ARCH "${arch}")
+    set(OSTRAWEN_ICON_FILE "${resourceDir}/ostrawen.ico")
+    set(OSTRAWEN_MANIFEST_FILE "${outDir}/ostrawen.manifest")
+    configure_file("${resourceDir}/ostrawen.manifest.in" "${OSTRAWEN_MANIFEST_FILE}" @ONLY)
+    configure_file("${resourceDir}/ostrawen.rc.in" "${outDir}/ostrawen.rc" @ONLY)
+    set(${outVar} "${outDir}/ostrawen.rc" PARENT_SCOPE)
+endfunction()
+
+if(WIN32)
+    enable_language(RC)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(manifestArch X86)
+    else()
+        set(manifestArch amd64)
+    endif()
+    ostrawen_configure_windows_resources("${CMAKE_CURRENT_BINARY_DIR}/winres" ${manifestArch} ostrawenRc)
+    target_sources(ostrawen PRIVATE "${ostrawenRc}")
+    if(MSVC)
+        # The manifest comes from the resource script; a second one from the linker would clash.
+        target_link_options(ostrawen PRIVATE /MANIFEST:NO)
+    endif()
+endif()
+
+install(TARGETS ostrawen RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+if(NOT WIN32)
+    foreach(size 16 32 48)
+        install(FILES "${OSTRAWEN_RESOURCE_DIR}/ostrawen-${size}.png"
+                DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps"
+                RENAME ostrawen.png)
+    endforeach()
+    install(FILES "${OSTRAWEN_RESOURCE_DIR}/ostrawen.desktop" DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
+endif()
+
+add_subdirectory(demo)

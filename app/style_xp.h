@@ -1,0 +1,11 @@
+#pragma once
+// Gives the application the platform's own widget style before the window is built: the themed
+// "windowsvista" style on Windows, Fusion elsewhere.
+
+namespace mStyleXP {
+
+// True when the style could be made and set; false (and nothing changed) when the style is missing
+// or no QApplication exists yet. Never throws.
+bool InitXPStyle();
+
+} // namespace mStyleXP

@@ -1,0 +1,179 @@
+#include "app/ui_prompts.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+
+#include <deque>
+#include <utility>
+
+namespace ui_prompts {
+namespace {
+
+// All of this lives on the one user-interface thread, like the prompts themselves.
+struct PromptState {
+    std::deque<Answer> answers;
+    std::deque<std::optional<QString>> fileResults;
+    std::deque<std::function<bool(QDialog&)>> dialogActions;
+    QList<MessageRecord> shownMessages;
+    QList<FileDialogRequest> shownFileDialogs;
+    int shownDialogs = 0;
+    std::optional<bool> unattended;
+};
+
+PromptState& State()
+{
+    static PromptState state;
+    return state;
+}
+
+bool Unattended()
+{
+    const auto& explicitly = State().unattended;
+    if (explicitly) {
+        return *explicitly;
+    }
+    // Nobody can click a window that is never drawn on a screen.
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+QMessageBox::Icon BoxIcon(Icon icon)
+{
+    switch (icon) {
+    case Icon::Information:
+        return QMessageBox::Information;
+    case Icon::Exclamation:
+        return QMessageBox::Warning;
+    case Icon::Question:
+        return QMessageBox::Question;
+    }
+    return QMessageBox::NoIcon;
+}
+
+Answer UnansweredDefault(Buttons buttons)
+{
+    // Unattended, a Yes/No question is declined: nothing the program does on No touches a file.
+    return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
+}
+
+} // namespace
+
+Answer ShowMessage(QWidget* parent, const QString& title, const QString& text, Icon icon, Buttons buttons)
+{
+    PromptState& state = State();
+    if (!state.answers.empty()) {
+        state.shownMessages.append({title, text, icon, buttons});
+        const Answer answer = state.answers.front();
+        state.answers.pop_front();
+        return answer;
+    }
+    if (Unattended()) {
+        state.shownMessages.append({title, text, icon, buttons});
+        return UnansweredDefault(buttons);
+    }
+
+    QMessageBox box(BoxIcon(icon), title, text, QMessageBox::NoButton, parent);
+    if (buttons == Buttons::YesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.exec();
+    return Answer::Ok;
+}
+
+std::optional<QString> ShowFileDialog(QWidget* parent, const FileDialogRequest& request)
+{
+    PromptState& state = State();
+    if (!state.fileResults.empty()) {
+        state.shownFileDialogs.append(request);
+        std::optional<QString> result = std::move(state.fileResults.front());
+        state.fileResults.pop_front();
+        return result;
+    }
+    if (Unattended()) {
+        state.shownFileDialogs.append(request);
+        return std::nullopt;
+    }
+
+    QFileDialog dialog(parent, request.title, request.directory);
+    dialog.setNameFilters(request.nameFilters);
+    if (!request.nameFilters.isEmpty()) {
+        dialog.selectNameFilter(request.nameFilters.front());
+    }
+    // AnyFile in both: the open dialog takes a name that does not exist yet, as the Windows dialog
+    // without flags does; the save dialog replaces a file without asking.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (request.kind == FileDialogKind::Save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    }
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty() || chosen.front().isEmpty()) {
+        return std::nullopt;
+    }
+    return chosen.front();
+}
+
+bool ExecDialog(QDialog& dialog)
+{
+    PromptState& state = State();
+    if (!state.dialogActions.empty()) {
+        ++state.shownDialogs;
+        const std::function<bool(QDialog&)> action = std::move(state.dialogActions.front());
+        state.dialogActions.pop_front();
+        return action ? action(dialog) : false;
+    }
+    if (Unattended()) {
+        ++state.shownDialogs;
+        return false;
+    }
+    return dialog.exec() == QDialog::Accepted;
+}
+
+void SetNextAnswer(Answer answer)
+{
+    State().answers.push_back(answer);
+}
+
+void SetNextFileDialogResult(std::optional<QString> path)
+{
+    State().fileResults.push_back(std::move(path));
+}
+
+QList<MessageRecord> TakeShownMessages()
+{
+    return std::exchange(State().shownMessages, {});
+}
+
+QList<FileDialogRequest> TakeShownFileDialogs()
+{
+    return std::exchange(State().shownFileDialogs, {});
+}
+
+void SetNextDialogAction(std::function<bool(QDialog&)> action)
+{
+    State().dialogActions.push_back(std::move(action));
+}
+
+int TakeShownDialogCount()
+{
+    return std::exchange(State().shownDialogs, 0);
+}
+
+void SetUnattended(bool unattended)
+{
+    State().unattended = unattended;
+}
+
+} // namespace ui_prompts
