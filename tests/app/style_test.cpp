@@ -149,12 +149,6 @@ private slots:
         }
     }
 
-    void nullWindowIsIgnored()
-    {
-        mStyleFlat::MakeFormFlat(nullptr);
-        mStyleFlat::MakeButtonFlat(nullptr);
-    }
-
     void platformStyleIsChosen()
     {
         QVERIFY(mStyleXP::InitXPStyle());
