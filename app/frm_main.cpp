@@ -92,6 +92,8 @@ void SetTextColour(QWidget* widget, const QColor& colour) {
 void SetWhiteBackground(QWidget* widget) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, Qt::white);
+    // Buttons fill with their own role, not the window's.
+    palette.setColor(widget->backgroundRole(), Qt::white);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }

@@ -252,9 +252,12 @@ void LayoutTest::fontsAndColours() {
     QCOMPARE(colour("Label(1)", QPalette::WindowText), QColor(128, 0, 0));
     QCOMPARE(colour("Label(2)", QPalette::WindowText), QColor(64, 64, 64));
     QCOMPARE(colour("Label(0)", QPalette::WindowText), QColor(64, 64, 64));
-    for (const char* white :
-         {"chkExtract", "chkDelete", "optMouseNightElf", "optMouseOrc", "optMouseHuman", "optMouseUndead"})
-        QCOMPARE(colour(white, QPalette::Window), QColor(255, 255, 255));
+    // What each of these fills its background with.
+    for (const char* white : {"chkExtract", "chkDelete", "optMouseNightElf", "optMouseOrc", "optMouseHuman",
+                              "optMouseUndead"}) {
+        QVERIFY(Child(white)->autoFillBackground());
+        QCOMPARE(colour(white, Child(white)->backgroundRole()), QColor(255, 255, 255));
+    }
     for (QLabel* label : m_window->findChildren<QLabel*>())
         QVERIFY2(!label->autoFillBackground(), qPrintable(label->objectName()));
 }
