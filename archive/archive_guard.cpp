@@ -2,6 +2,7 @@
 
 #include "archive/archive_file.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <system_error>
@@ -146,7 +147,10 @@ bool ReplayJournal(File& journal, File& archive, std::uint64_t originalLength) {
     if (!journal.ReadAt(0, head)) return false;
     const std::uint32_t count = static_cast<std::uint32_t>(GetLe(head.data() + 16, 4));
     std::uint64_t position = head.size();
-    std::vector<std::uint8_t> buffer(kChunk);
+    const std::optional<std::uint64_t> currentLength = archive.Size();
+    if (!currentLength) return false;
+    std::vector<std::uint8_t> saved(kChunk);
+    std::vector<std::uint8_t> current(kChunk);
     for (std::uint32_t i = 0; i < count; ++i) {
         std::array<std::uint8_t, 16> segment{};
         if (!journal.ReadAt(position, segment)) return false;
@@ -155,13 +159,21 @@ bool ReplayJournal(File& journal, File& archive, std::uint64_t originalLength) {
         position += segment.size();
         for (std::uint64_t done = 0; done < length;) {
             const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, kChunk));
-            std::span<std::uint8_t> bytes(buffer.data(), chunk);
-            if (!journal.ReadAt(position + done, bytes) || !archive.WriteAt(offset + done, bytes)) return false;
+            std::span<std::uint8_t> bytes(saved.data(), chunk);
+            if (!journal.ReadAt(position + done, bytes)) return false;
+            // Bytes that were never changed are not written again: a rollback on a full disk
+            // then only needs room for what actually changed.
+            std::span<std::uint8_t> now(current.data(), chunk);
+            const bool unchanged = offset + done + chunk <= *currentLength && archive.ReadAt(offset + done, now) &&
+                                   std::equal(now.begin(), now.end(), bytes.begin());
+            if (!unchanged && !archive.WriteAt(offset + done, bytes)) return false;
             done += chunk;
         }
         position += length;
     }
-    return archive.Truncate(originalLength) && archive.Sync();
+    const std::optional<std::uint64_t> length = archive.Size();
+    if (!length) return false;
+    return (*length == originalLength || archive.Truncate(originalLength)) && archive.Sync();
 }
 
 bool RollBackFromJournal(const fs::path& archivePath) {

@@ -87,16 +87,47 @@ std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName) {
     return checked;
 }
 
-// Runs one in-place edit inside a rollback journal: true only when the edit and its commit both
-// succeeded; otherwise the archive is put back to its old bytes.
+// After an edit of `name`, the archive must pass our check again, hold `name` or not as asked, and
+// still hold every other file it held, at a place inside the file. StormLib 9.22 can break the
+// last point on its own: deleting the last file leaves an empty file's entry pointing past the
+// new end, and StormLib then no longer finds that file.
+bool EditTouchedOnlyItsFile(const CheckedArchive& before, const std::string& name, bool namePresent) {
+    const std::optional<MpqLayout> after = ReadMpqLayout(before.path);
+    if (!after) return false;
+    const std::uint32_t name1 = MpqHashString(name, 1);
+    const std::uint32_t name2 = MpqHashString(name, 2);
+    auto present = [&](std::uint32_t hash1, std::uint32_t hash2, std::optional<std::uint16_t> locale) {
+        for (const MpqLayout::Hash& hash : after->hashes) {
+            if (hash.name1 != hash1 || hash.name2 != hash2 || (locale && hash.locale != *locale)) continue;
+            const MpqLayout::Block& block = after->blocks[hash.blockIndex];
+            if ((block.flags & 0x80000000u) != 0 && block.offset <= after->fileSize) return true;
+        }
+        return false;
+    };
+    if (present(name1, name2, std::nullopt) != namePresent) return false;
+    for (const MpqLayout::Hash& hash : before.layout.hashes) {
+        if (hash.name1 == name1 && hash.name2 == name2) continue;
+        if ((before.layout.blocks[hash.blockIndex].flags & 0x80000000u) == 0) continue;
+        // StormLib rewrites its own (listfile) and (attributes) as it sees fit.
+        if ((hash.name1 == MpqHashString("(listfile)", 1) && hash.name2 == MpqHashString("(listfile)", 2)) ||
+            (hash.name1 == MpqHashString("(attributes)", 1) && hash.name2 == MpqHashString("(attributes)", 2)))
+            continue;
+        if (!present(hash.name1, hash.name2, hash.locale)) return false;
+    }
+    return true;
+}
+
+// Runs one in-place edit inside a rollback journal: true only when the edit, the check of its
+// result and the commit all succeeded; otherwise the archive is put back to its old bytes.
 template <typename Edit>
-bool EditInJournal(const CheckedArchive& checked, const std::string& name, Edit edit) {
+bool EditInJournal(const CheckedArchive& checked, const std::string& name, bool namePresentAfter, Edit edit) {
+    if (checked.layout.HasSignature()) return false;
     const std::uint64_t tailStart = checked.layout.FirstWritableOffset({name});
     std::unique_ptr<archive_guard::RollbackJournal> journal = archive_guard::RollbackJournal::Begin(
         checked.path, checked.layout.headerOffset, checked.layout.headerSize, tailStart);
     if (!journal) return false;
     // The engine's handle is closed inside edit(), before any rollback touches the file.
-    if (edit() && journal->Commit()) return true;
+    if (edit() && EditTouchedOnlyItsFile(checked, name, namePresentAfter) && journal->Commit()) return true;
     journal->Rollback();
     return false;
 }
@@ -146,7 +177,7 @@ bool clsMpqControl::SaveFileToMpq(const std::u16string& fileAddress, const std::
     if (!m_engine || !name || fileContent.size() > std::numeric_limits<std::int32_t>::max()) return false;
     const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
     if (!checked) return false;
-    return EditInJournal(*checked, *name, [&] {
+    return EditInJournal(*checked, *name, true, [&] {
         OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
         if (!archive.Writable()) return false;
         // Replacing matches name and locale exactly: keep the existing entry's locale, or a
@@ -175,7 +206,7 @@ bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress) {
     if (!m_engine || !name) return false;
     const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
     if (!checked) return false;
-    return EditInJournal(*checked, *name, [&] {
+    return EditInJournal(*checked, *name, false, [&] {
         OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
         return archive.Writable() && m_engine->RemoveFile(archive.handle(), *name) &&
                m_engine->FlushArchive(archive.handle()) && archive.Close();
@@ -186,6 +217,7 @@ bool clsMpqControl::CompressMpq() {
     if (!m_engine) return false;
     const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
     if (!checked) return false;
+    if (checked->layout.HasSignature()) return false;
     std::error_code error;
     const fs::perms permissions = fs::status(checked->path, error).permissions();
     if (error) return false;

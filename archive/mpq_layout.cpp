@@ -220,3 +220,10 @@ std::uint64_t MpqLayout::FirstWritableOffset(const std::vector<std::string>& cha
     }
     return end;
 }
+
+bool MpqLayout::HasSignature() const {
+    const std::uint32_t name1 = MpqHashString("(signature)", 1);
+    const std::uint32_t name2 = MpqHashString("(signature)", 2);
+    return std::any_of(hashes.begin(), hashes.end(),
+                       [&](const Hash& hash) { return hash.name1 == name1 && hash.name2 == name2; });
+}

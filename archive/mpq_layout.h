@@ -43,6 +43,10 @@ struct MpqLayout {
     };
     std::vector<Hash> hashes; // only entries in use
 
+    // The archive holds a (signature). StormLib 9.22 re-signs such an archive whenever it writes
+    // it, and with Debian's libtomcrypt that call jumps through a null pointer; we never write one.
+    bool HasSignature() const;
+
     // The lowest absolute offset StormLib may write when an operation changes (adds, replaces or
     // deletes) only the files named in changedNames and its own (listfile), (attributes) and
     // (signature): the end of the last file that stays as it is. The header is written too.

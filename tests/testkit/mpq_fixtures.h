@@ -25,6 +25,13 @@ std::optional<std::vector<std::string>> SmpqList(const std::filesystem::path& ar
 // One file's bytes as smpq extracts them; nullopt when smpq fails or writes nothing.
 std::optional<std::vector<std::uint8_t>> SmpqExtract(const std::filesystem::path& archive, const std::string& name);
 
+// Gives the file stored as `from` the name `to` by rewriting the archive's hash table in place, the
+// way to make archives whose names StormLib would not let us store (its own "(signature)").
+bool RenameInHashTable(const std::filesystem::path& archive, const std::string& from, const std::string& to);
+
+// A whole file read in one go (ReadFile's iterator is slow in loops over thousands of files).
+std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
+
 // Deterministic pseudo-random bytes; text-like when compressible is true.
 std::vector<std::uint8_t> PatternBytes(std::size_t size, std::uint32_t seed, bool compressible = true);
 

@@ -1,0 +1,271 @@
+// A child process runs each writing operation and is SIGKILLed at every file-system call it makes
+// on the archive's directory (inside StormLib's writes, flushes and rename as well as our journal's);
+// afterwards the next operation must find exactly the old archive or exactly the new content.
+// Also checks the journal's one assumption: StormLib writes nothing below the journal's start.
+#include "archive/mpq_control.h"
+#include "archive/mpq_layout.h"
+#include "support/text_path.h"
+#include "testkit/io_tripwire.h"
+#include "testkit/mpq_fixtures.h"
+#include "testkit/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <set>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+namespace tripwire = testkit::tripwire;
+using testkit::Bytes;
+
+namespace {
+
+using Contents = std::map<std::string, std::vector<std::uint8_t>>;
+
+struct WriteCase {
+    const char* name;
+    std::function<bool(clsMpqControl&)> run;
+    std::function<void(Contents&)> expect; // what the operation does to the archive's files
+};
+
+void PrintTo(const WriteCase& writeCase, std::ostream* out) { *out << writeCase.name; }
+
+const std::vector<std::uint8_t>& NewSkins() {
+    static const std::vector<std::uint8_t> bytes = Bytes("[Orc]\r\nCursor=UI\\Cursor\\OrcCursor.mdl\r\n");
+    return bytes;
+}
+
+std::vector<WriteCase> WriteCases() {
+    return {
+        {"ReplaceText",
+         [](clsMpqControl& c) { return c.SaveFileToMpq(u"UI\\war3skins.txt", NewSkins()); },
+         [](Contents& files) { files["UI\\war3skins.txt"] = NewSkins(); }},
+        {"AddFile",
+         [](clsMpqControl& c) { return c.SaveFileToMpq(u"Fonts\\new.ttf", testkit::PatternBytes(9000, 5)); },
+         [](Contents& files) { files["Fonts\\new.ttf"] = testkit::PatternBytes(9000, 5); }},
+        {"DeleteFile",
+         [](clsMpqControl& c) { return c.DeleteFileFromMpq(u"Fonts\\dfst-m3u.ttf"); },
+         [](Contents& files) { files.erase("Fonts\\dfst-m3u.ttf"); }},
+        {"Compact", [](clsMpqControl& c) { return c.CompressMpq(); }, [](Contents&) {}},
+    };
+}
+
+// Every ordinary file of the archive, as our door reads it, plus the names its (listfile) gives.
+struct Observed {
+    Contents files;
+    std::set<std::string> listed;
+};
+
+Observed Observe(clsMpqControl& control, const std::set<std::string>& candidates) {
+    Observed observed;
+    for (const std::string& name : candidates) {
+        const std::u16string address(name.begin(), name.end());
+        std::vector<std::uint8_t> bytes;
+        if (control.ReadFileFromMpq(address, bytes))
+            observed.files[name] = bytes;
+        else if (control.FileExistsInMpq(address))
+            observed.files[name] = {};
+    }
+    std::vector<std::uint8_t> listfile;
+    if (control.ReadFileFromMpq(u"(listfile)", listfile)) {
+        std::string text(listfile.begin(), listfile.end());
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = text.find_first_of("\r\n;", start);
+            if (end == std::string::npos) end = text.size();
+            if (end > start) observed.listed.insert(text.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    return observed;
+}
+
+// The archive every kill starts from: the sample, with its music replaced by a short file so
+// that compaction has old data to drop.
+const char* const kShortMusic = "short music";
+
+Contents SampleContents() {
+    Contents files;
+    for (const MpqBuilderFile& file : testkit::SampleArchiveFiles())
+        files[std::string(file.address.begin(), file.address.end())] = file.content;
+    files["Sound\\Music\\mp3Music\\Mainscreen.mp3"] = Bytes(kShortMusic);
+    return files;
+}
+
+std::set<std::string> Names(const Contents& files) {
+    std::set<std::string> names;
+    for (const auto& [name, bytes] : files) names.insert(name);
+    return names;
+}
+
+class CrashTest : public ::testing::TestWithParam<WriteCase> {
+protected:
+    void SetUp() override {
+        fs::create_directory(m_dir / "work");
+        m_pristine = m_dir / "pristine.mpq";
+        testkit::BuildArchive(m_pristine, testkit::SampleArchiveFiles(), 1);
+        clsMpqControl control;
+        control.SetMpqFileName(TextFromPath(m_pristine));
+        ASSERT_TRUE(control.SaveFileToMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3", Bytes(kShortMusic)));
+        m_archive = m_dir / "work" / "War3Patch.mpq";
+    }
+
+    void Reset() {
+        fs::remove_all(m_dir / "work");
+        fs::create_directory(m_dir / "work");
+        fs::copy_file(m_pristine, m_archive);
+    }
+
+    std::vector<std::string> WorkEntries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir / "work")) names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    testkit::TempDir m_dir;
+    fs::path m_pristine;
+    fs::path m_archive;
+};
+
+TEST_P(CrashTest, KilledAnywhereLeavesOldOrNew) {
+    const WriteCase& writeCase = GetParam();
+    Contents expectedNew = SampleContents();
+    writeCase.expect(expectedNew);
+    std::set<std::string> candidates = Names(SampleContents());
+    for (const std::string& name : Names(expectedNew)) candidates.insert(name);
+
+    // A run without a kill, to learn the calls the operation makes.
+    Reset();
+    std::vector<tripwire::Event> events;
+    {
+        clsMpqControl control;
+        control.SetMpqFileName(TextFromPath(m_archive));
+        tripwire::Watch(m_dir / "work");
+        const bool done = writeCase.run(control);
+        tripwire::Stop();
+        events = tripwire::Events();
+        ASSERT_TRUE(done);
+    }
+    ASSERT_GT(events.size(), 5u);
+    const std::vector<std::uint8_t> oldBytes = testkit::ReadBytes(m_pristine);
+
+    int endedOld = 0;
+    int endedNew = 0;
+    for (std::size_t point = 0; point < 2 * events.size(); ++point) {
+        Reset();
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            clsMpqControl control;
+            control.SetMpqFileName(TextFromPath(m_archive));
+            tripwire::Watch(m_dir / "work");
+            tripwire::KillAt(point);
+            const bool done = writeCase.run(control);
+            _exit(done ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        const std::string where = "killed at point " + std::to_string(point) + " (" +
+                                  (point % 2 == 0 ? "inside " : "after ") +
+                                  tripwire::Describe(events[point / 2]) + ")";
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << where << ": the child was not killed";
+
+        // The next operation, in a new process state, settles the archive first.
+        clsMpqControl control;
+        control.SetMpqFileName(TextFromPath(m_archive));
+        const Observed observed = Observe(control, candidates);
+        EXPECT_EQ(WorkEntries(), std::vector<std::string>{"War3Patch.mpq"}) << where;
+        if (testkit::ReadBytes(m_archive) == oldBytes) {
+            ++endedOld;
+            continue;
+        }
+        ++endedNew;
+        EXPECT_EQ(observed.files, expectedNew) << where << ": neither the old archive nor the new content";
+        EXPECT_EQ(observed.listed, Names(expectedNew)) << where << ": (listfile) does not match the files";
+    }
+    RecordProperty("kill_points", static_cast<int>(2 * events.size()));
+    // Early kills must roll back and late ones must keep the finished edit.
+    EXPECT_GT(endedOld, 0);
+    EXPECT_GT(endedNew, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Writes, CrashTest, ::testing::ValuesIn(WriteCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The journal holds the header and everything from FirstWritableOffset on; StormLib must write
+// nowhere else. Checked over a sequence of edits that moves files and tables around, in both
+// formats and with the header at 0 and at 512 as in the game's maps.
+struct LayoutCase {
+    const char* name;
+    int formatVersion;
+    std::size_t prefix; // bytes before the MPQ header
+};
+
+void PrintTo(const LayoutCase& layoutCase, std::ostream* out) { *out << layoutCase.name; }
+
+class JournalAssumptionTest : public ::testing::TestWithParam<LayoutCase> {};
+
+TEST_P(JournalAssumptionTest, StormLibWritesNothingBelowTheJournalStart) {
+    testkit::TempDir dir;
+    const fs::path archive = dir / "War3x.mpq";
+    testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), GetParam().formatVersion);
+    if (GetParam().prefix > 0) {
+        std::vector<std::uint8_t> bytes(GetParam().prefix, 0);
+        const std::vector<std::uint8_t> body = testkit::ReadBytes(archive);
+        bytes[0] = 'H', bytes[1] = 'M', bytes[2] = '3', bytes[3] = 'W';
+        bytes.insert(bytes.end(), body.begin(), body.end());
+        testkit::WriteFile(archive, bytes);
+    }
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(archive));
+
+    struct Edit {
+        std::string name;
+        std::function<bool()> run;
+    };
+    const std::vector<Edit> edits = {
+        {"UI\\war3skins.txt", [&] { return control.SaveFileToMpq(u"UI\\war3skins.txt", NewSkins()); }},
+        {"Fonts\\dfst-m3u.ttf",
+         [&] { return control.SaveFileToMpq(u"Fonts\\dfst-m3u.ttf", testkit::PatternBytes(5000, 1)); }},
+        {"Sound\\Music\\mp3Music\\Mainscreen.mp3",
+         [&] { return control.DeleteFileFromMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3"); }},
+        {"a.txt", [&] { return control.SaveFileToMpq(u"a.txt", Bytes("a")); }},
+        {"Fonts\\dfst-m3u.ttf", [&] { return control.DeleteFileFromMpq(u"Fonts\\dfst-m3u.ttf"); }},
+        {"empty.txt", [&] { return control.SaveFileToMpq(u"empty.txt", testkit::PatternBytes(70000, 2, false)); }},
+        {"a.txt", [&] { return control.SaveFileToMpq(u"a.txt", {}); }},
+    };
+    std::size_t stormWrites = 0;
+    for (const Edit& edit : edits) {
+        const std::optional<MpqLayout> layout = ReadMpqLayout(archive);
+        ASSERT_TRUE(layout.has_value()) << edit.name;
+        const std::uint64_t journalStart = layout->FirstWritableOffset({edit.name});
+        const std::uint64_t headerEnd = layout->headerOffset + layout->headerSize;
+        tripwire::Watch(dir.path());
+        const bool done = edit.run();
+        tripwire::Stop();
+        ASSERT_TRUE(done) << edit.name;
+        for (const tripwire::Event& event : tripwire::Events()) {
+            if (fs::path(event.path) != fs::absolute(archive)) continue;
+            if (event.kind == tripwire::Event::Kind::Write) {
+                ++stormWrites;
+                const bool inHeader = event.offset >= layout->headerOffset && event.offset + event.size <= headerEnd;
+                EXPECT_TRUE(inHeader || event.offset >= journalStart)
+                    << edit.name << ": " << tripwire::Describe(event) << " below the journal start " << journalStart;
+            } else if (event.kind == tripwire::Event::Kind::Truncate) {
+                EXPECT_GE(event.offset, journalStart) << edit.name << ": " << tripwire::Describe(event);
+            }
+        }
+    }
+    EXPECT_GT(stormWrites, edits.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, JournalAssumptionTest,
+                         ::testing::Values(LayoutCase{"Format0", 0, 0}, LayoutCase{"Format1", 1, 0},
+                                           LayoutCase{"Format0After512", 0, 512}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace

@@ -1,0 +1,261 @@
+// Writes that fail part way: an engine step that fails after StormLib has already written, a full
+// disk, leftovers of an interrupted earlier run. The archive must keep exactly its old bytes.
+#include "archive/archive_guard.h"
+#include "archive/mpq_control.h"
+#include "archive/mpq_layout.h"
+#include "support/text_path.h"
+#include "testkit/faulty_mpq_engine.h"
+#include "testkit/mpq_fixtures.h"
+#include "testkit/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using testkit::Bytes;
+using testkit::MpqStep;
+
+namespace {
+
+enum class Op { Replace, AddLarge, Delete, Compact };
+
+const char* OpName(Op op) {
+    switch (op) {
+    case Op::Replace: return "Replace";
+    case Op::AddLarge: return "AddLarge";
+    case Op::Delete: return "Delete";
+    case Op::Compact: return "Compact";
+    }
+    return "?";
+}
+
+bool RunOp(clsMpqControl& control, Op op) {
+    switch (op) {
+    case Op::Replace: return control.SaveFileToMpq(u"UI\\war3skins.txt", Bytes("[Orc]\r\n"));
+    case Op::AddLarge: return control.SaveFileToMpq(u"Fonts\\big.ttf", testkit::PatternBytes(300000, 9, false));
+    case Op::Delete: return control.DeleteFileFromMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3");
+    case Op::Compact: return control.CompressMpq();
+    }
+    return false;
+}
+
+class ArchiveFixture {
+public:
+    ArchiveFixture() {
+        m_archive = m_dir / "War3Patch.mpq";
+        testkit::BuildArchive(m_archive, testkit::SampleArchiveFiles(), 1);
+        // Old data for compaction to drop.
+        clsMpqControl control;
+        control.SetMpqFileName(TextFromPath(m_archive));
+        if (!control.SaveFileToMpq(u"Fonts\\dfst-m3u.ttf", Bytes("font"))) throw std::runtime_error("setup");
+        m_original = testkit::ReadBytes(m_archive);
+    }
+
+    std::vector<std::string> Entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir.path())) names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    void ExpectUntouched(const std::string& what) const {
+        EXPECT_EQ(testkit::ReadBytes(m_archive), m_original) << what << ": the archive changed";
+        EXPECT_EQ(Entries(), std::vector<std::string>{"War3Patch.mpq"}) << what << ": files left behind";
+    }
+
+    testkit::TempDir m_dir;
+    fs::path m_archive;
+    std::vector<std::uint8_t> m_original;
+};
+
+struct StepFailure {
+    Op op;
+    MpqStep step;
+    int occurrence;
+};
+
+void PrintTo(const StepFailure& failure, std::ostream* out) {
+    *out << OpName(failure.op) << " failing at " << testkit::StepName(failure.step) << " #" << failure.occurrence;
+}
+
+class EngineFailureTest : public ::testing::TestWithParam<StepFailure>, public ArchiveFixture {};
+
+TEST_P(EngineFailureTest, FailsAndKeepsTheOldArchive) {
+    auto engine = std::make_shared<testkit::FaultyMpqEngine>();
+    engine->FailAt(GetParam().step, GetParam().occurrence);
+    clsMpqControl control(engine);
+    control.SetMpqFileName(TextFromPath(m_archive));
+    EXPECT_FALSE(RunOp(control, GetParam().op));
+    EXPECT_EQ(engine->Calls(GetParam().step), GetParam().occurrence) << "the step was not reached";
+    ExpectUntouched(std::string(OpName(GetParam().op)) + " failing at " + testkit::StepName(GetParam().step));
+
+    // And the next operation works normally.
+    clsMpqControl next;
+    next.SetMpqFileName(TextFromPath(m_archive));
+    EXPECT_TRUE(RunOp(next, GetParam().op));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, EngineFailureTest,
+    ::testing::Values(StepFailure{Op::Replace, MpqStep::OpenArchive, 1},
+                      StepFailure{Op::Replace, MpqStep::IsReadOnly, 1},
+                      StepFailure{Op::Replace, MpqStep::FileLocale, 1},
+                      StepFailure{Op::Replace, MpqStep::CreateFile, 1},
+                      StepFailure{Op::Replace, MpqStep::WriteFile, 1},
+                      StepFailure{Op::Replace, MpqStep::FinishFile, 1},
+                      StepFailure{Op::Replace, MpqStep::FlushArchive, 1},
+                      StepFailure{Op::Replace, MpqStep::CloseArchive, 1},
+                      StepFailure{Op::AddLarge, MpqStep::WriteFile, 1},
+                      StepFailure{Op::AddLarge, MpqStep::FlushArchive, 1},
+                      StepFailure{Op::AddLarge, MpqStep::CloseArchive, 1},
+                      StepFailure{Op::Delete, MpqStep::IsReadOnly, 1},
+                      StepFailure{Op::Delete, MpqStep::RemoveFile, 1},
+                      StepFailure{Op::Delete, MpqStep::FlushArchive, 1},
+                      StepFailure{Op::Delete, MpqStep::CloseArchive, 1},
+                      StepFailure{Op::Compact, MpqStep::IsReadOnly, 1},
+                      StepFailure{Op::Compact, MpqStep::CompactArchive, 1},
+                      StepFailure{Op::Compact, MpqStep::CloseArchive, 1},
+                      // The reopening that proves the compacted archive before the backup goes.
+                      StepFailure{Op::Compact, MpqStep::OpenArchive, 2}),
+    [](const auto& info) {
+        return std::string(OpName(info.param.op)) + "_" + testkit::StepName(info.param.step) +
+               std::to_string(info.param.occurrence);
+    });
+
+// A full disk, as a file-size limit in a child process: no write may leave a trace.
+struct DiskLimit {
+    Op op;
+    const char* name;
+    std::function<std::uint64_t(std::uint64_t archiveSize)> limit;
+};
+
+void PrintTo(const DiskLimit& limit, std::ostream* out) { *out << limit.name; }
+
+class FullDiskTest : public ::testing::TestWithParam<DiskLimit>, public ArchiveFixture {};
+
+TEST_P(FullDiskTest, EveryWriteFailsAndTheArchiveIsByteIdentical) {
+    const std::uint64_t limit = GetParam().limit(m_original.size());
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit fileSize{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+        if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0) _exit(3);
+        clsMpqControl control;
+        control.SetMpqFileName(TextFromPath(m_archive));
+        _exit(RunOp(control, GetParam().op) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child crashed";
+    EXPECT_EQ(WEXITSTATUS(status), 1) << "the write reported success on a full disk";
+    ExpectUntouched(GetParam().name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, FullDiskTest,
+    ::testing::Values(DiskLimit{Op::Replace, "ReplaceNothingWritable", [](std::uint64_t) { return 0; }},
+                      DiskLimit{Op::Delete, "DeleteNothingWritable", [](std::uint64_t) { return 0; }},
+                      DiskLimit{Op::Compact, "CompactNothingWritable", [](std::uint64_t) { return 0; }},
+                      DiskLimit{Op::AddLarge, "AddLargeNoGrowth", [](std::uint64_t size) { return size; }},
+                      DiskLimit{Op::AddLarge, "AddLargeLittleGrowth",
+                                [](std::uint64_t size) { return size + 64 * 1024; }},
+                      DiskLimit{Op::Compact, "CompactHalfTheArchive", [](std::uint64_t size) { return size / 2; }},
+                      DiskLimit{Op::Replace, "ReplaceJournalOnly", [](std::uint64_t) { return 2048; }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// StormLib 9.22 re-signs an archive holding a (signature) whenever it writes it, and on this
+// system that crashes inside libtomcrypt. Such archives are read but never written; the write is
+// tried in a child process so that a regression shows as a failure, not a dead test run.
+TEST(SignedArchive, IsReadButNeverWritten) {
+    testkit::TempDir dir;
+    const fs::path archive = dir / "War3Patch.mpq";
+    std::vector<MpqBuilderFile> files = testkit::SampleArchiveFiles();
+    files.push_back({u"signature.bin", std::vector<std::uint8_t>(72, 0), false});
+    testkit::BuildArchive(archive, files, 0);
+    ASSERT_TRUE(testkit::RenameInHashTable(archive, "signature.bin", "(signature)"));
+    const std::vector<std::uint8_t> original = testkit::ReadBytes(archive);
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(archive));
+    std::vector<std::uint8_t> read;
+    EXPECT_TRUE(control.ReadFileFromMpq(u"UI\\war3skins.txt", read));
+    for (Op op : {Op::Replace, Op::Delete, Op::Compact}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) _exit(RunOp(control, op) ? 0 : 1);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << OpName(op) << " crashed";
+        EXPECT_EQ(WEXITSTATUS(status), 1) << OpName(op) << " wrote a signed archive";
+        EXPECT_EQ(testkit::ReadBytes(archive), original) << OpName(op);
+    }
+}
+
+// Leftovers of a run that was killed: the next operation settles them first.
+class LeftoverTest : public ::testing::Test, public ArchiveFixture {};
+
+TEST_F(LeftoverTest, TornJournalIsDroppedAndTheArchiveKept) {
+    // A journal cut short was never complete, so the archive was never touched.
+    testkit::WriteFile(archive_guard::JournalPath(m_archive), Bytes("OSTJRNL1\x10\x00\x00"));
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(m_archive));
+    EXPECT_TRUE(control.FileExistsInMpq(u"UI\\war3skins.txt"));
+    ExpectUntouched("torn journal");
+}
+
+TEST_F(LeftoverTest, CompleteJournalIsReplayedBeforeAnyRead) {
+    // Begin a journal, damage the archive's tail as an interrupted StormLib would, and drop the
+    // process state without a commit.
+    const auto layout = ReadMpqLayout(m_archive);
+    ASSERT_TRUE(layout.has_value());
+    auto journal = archive_guard::RollbackJournal::Begin(m_archive, layout->headerOffset, layout->headerSize,
+                                                         layout->FirstWritableOffset({"UI\\war3skins.txt"}));
+    ASSERT_NE(journal, nullptr);
+    std::vector<std::uint8_t> damaged = m_original;
+    std::fill(damaged.end() - 300, damaged.end(), 0xEE);
+    damaged.insert(damaged.end(), 5000, 0xEE);
+    testkit::WriteFile(m_archive, damaged);
+    const pid_t child = fork();
+    if (child == 0) {
+        // Dies with the journal still in place, like a killed process.
+        journal.release();
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    journal.release(); // this process must not roll back either: the next operation does
+    ASSERT_TRUE(fs::exists(archive_guard::JournalPath(m_archive)));
+
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(m_archive));
+    std::vector<std::uint8_t> read;
+    EXPECT_TRUE(control.ReadFileFromMpq(u"UI\\war3skins.txt", read));
+    ExpectUntouched("replayed journal");
+}
+
+TEST_F(LeftoverTest, BackupOfAnInterruptedCompactionIsPutBack) {
+    fs::copy_file(m_archive, archive_guard::BackupPath(m_archive));
+    testkit::WriteFile(archive_guard::CompactionTempPath(m_archive), Bytes("half a new archive"));
+    testkit::WriteFile(m_archive, Bytes("MPQ\x1a renamed over before its tables were written"));
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(m_archive));
+    EXPECT_TRUE(control.FileExistsInMpq(u"UI\\war3skins.txt"));
+    ExpectUntouched("backup put back");
+}
+
+TEST_F(LeftoverTest, CompactionRefusesWhenStormLibsTemporaryNameIsTaken) {
+    const fs::path foreign = archive_guard::CompactionTempPath(m_archive);
+    testkit::WriteFile(foreign, Bytes("somebody else's file"));
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(m_archive));
+    EXPECT_FALSE(control.CompressMpq());
+    EXPECT_EQ(testkit::ReadBytes(foreign), Bytes("somebody else's file"));
+    EXPECT_EQ(testkit::ReadBytes(m_archive), m_original);
+}
+
+} // namespace

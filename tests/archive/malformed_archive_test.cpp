@@ -1,0 +1,258 @@
+// Files that are not well-formed game archives: every operation returns false, nothing crashes or
+// hangs, and the file stays byte for byte as it was.
+#include "archive/mpq_control.h"
+#include "archive/mpq_layout.h"
+#include "support/text_path.h"
+#include "testkit/mpq_fixtures.h"
+#include "testkit/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+
+namespace fs = std::filesystem;
+using testkit::Bytes;
+
+namespace {
+
+void PutLe32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::vector<std::uint8_t> SampleArchiveBytes(int formatVersion) {
+    testkit::TempDir dir;
+    testkit::BuildArchive(dir / "a.mpq", testkit::SampleArchiveFiles(), formatVersion);
+    return testkit::ReadBytes(dir / "a.mpq");
+}
+
+// Runs all five operations; none may succeed, and the file must not change.
+void ExpectEveryOperationRefused(const fs::path& path, const std::string& what) {
+    const bool isFile = fs::is_regular_file(path);
+    const std::vector<std::uint8_t> before = isFile ? testkit::ReadBytes(path) : std::vector<std::uint8_t>{};
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(path));
+    std::vector<std::uint8_t> read;
+    EXPECT_FALSE(control.FileExistsInMpq(u"UI\\war3skins.txt")) << what;
+    EXPECT_FALSE(control.ReadFileFromMpq(u"UI\\war3skins.txt", read)) << what;
+    EXPECT_FALSE(control.SaveFileToMpq(u"UI\\war3skins.txt", Bytes("x"))) << what;
+    EXPECT_FALSE(control.DeleteFileFromMpq(u"UI\\war3skins.txt")) << what;
+    EXPECT_FALSE(control.CompressMpq()) << what;
+    if (isFile) {
+        EXPECT_EQ(testkit::ReadBytes(path), before) << what << ": the file changed";
+    }
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(path.parent_path())) ++entries;
+    EXPECT_EQ(entries, 1u) << what << ": something was left beside the file";
+}
+
+struct MalformedCase {
+    const char* name;
+    std::function<std::vector<std::uint8_t>()> make;
+};
+
+void PrintTo(const MalformedCase& malformed, std::ostream* out) { *out << malformed.name; }
+
+std::vector<MalformedCase> MalformedCases() {
+    return {
+        {"ZeroLength", [] { return std::vector<std::uint8_t>{}; }},
+        {"Text", [] { return Bytes("[Human]\r\nCursor=UI\\Cursor\\HumanCursor.mdl\r\n"); }},
+        {"RandomBytes",
+         [] {
+             std::mt19937 random(42);
+             std::vector<std::uint8_t> bytes(64 * 1024);
+             for (auto& byte : bytes) byte = static_cast<std::uint8_t>(random());
+             return bytes;
+         }},
+        {"SignatureOnly", [] { return Bytes("MPQ\x1a"); }},
+        {"FormatVersion2",
+         [] {
+             auto bytes = SampleArchiveBytes(1);
+             bytes[12] = 2;
+             return bytes;
+         }},
+        {"FormatVersion3",
+         [] {
+             auto bytes = SampleArchiveBytes(1);
+             bytes[12] = 3;
+             return bytes;
+         }},
+        {"Format0WithLongHeader",
+         [] {
+             auto bytes = SampleArchiveBytes(0);
+             PutLe32(bytes, 4, 44);
+             return bytes;
+         }},
+        {"Format1WithShortHeader",
+         [] {
+             auto bytes = SampleArchiveBytes(1);
+             PutLe32(bytes, 4, 32);
+             return bytes;
+         }},
+        {"HugeHeaderSize",
+         [] {
+             auto bytes = SampleArchiveBytes(0);
+             PutLe32(bytes, 4, 0xFFFFFFF0);
+             return bytes;
+         }},
+        {"HashTableSizeNotPowerOfTwo",
+         [] {
+             auto bytes = SampleArchiveBytes(1);
+             PutLe32(bytes, 24, 12);
+             return bytes;
+         }},
+        {"HashTableSizeZero",
+         [] {
+             auto bytes = SampleArchiveBytes(1);
+             PutLe32(bytes, 24, 0);
+             return bytes;
+         }},
+        {"HashTableLargerThanFile",
+         [] {
+             auto bytes = SampleArchiveBytes(1);
+             PutLe32(bytes, 24, 0x10000000);
+             return bytes;
+         }},
+        {"HashTableBeyondEnd",
+         [] {
+             auto bytes = SampleArchiveBytes(1);
+             PutLe32(bytes, 16, static_cast<std::uint32_t>(bytes.size()));
+             return bytes;
+         }},
+        {"BlockTableBeyondEnd",
+         [] {
+             auto bytes = SampleArchiveBytes(0);
+             PutLe32(bytes, 20, 0xFFFFFF00);
+             return bytes;
+         }},
+        {"BlockTableSizeOverflows",
+         [] {
+             auto bytes = SampleArchiveBytes(0);
+             PutLe32(bytes, 28, 0x10000001);
+             return bytes;
+         }},
+        {"HighTablePartsSet",
+         [] {
+             auto bytes = SampleArchiveBytes(1);
+             bytes[40] = 1;
+             return bytes;
+         }},
+        {"UserDataPointingPastTheEnd",
+         [] {
+             auto archive = SampleArchiveBytes(1);
+             std::vector<std::uint8_t> bytes(512, 0);
+             bytes[0] = 'M', bytes[1] = 'P', bytes[2] = 'Q', bytes[3] = 0x1B;
+             PutLe32(bytes, 4, 16);
+             PutLe32(bytes, 8, 0x7FFFFE00);
+             PutLe32(bytes, 12, 16);
+             bytes.insert(bytes.end(), archive.begin(), archive.end());
+             return bytes;
+         }},
+        {"HeaderOnlyAfterGarbage",
+         [] {
+             std::vector<std::uint8_t> bytes(4096, 0x55);
+             bytes[1024] = 'M', bytes[1025] = 'P', bytes[1026] = 'Q', bytes[1027] = 0x1A;
+             return bytes;
+         }},
+    };
+}
+
+class MalformedArchiveTest : public ::testing::TestWithParam<MalformedCase> {};
+
+TEST_P(MalformedArchiveTest, EveryOperationRefusesAndTouchesNothing) {
+    testkit::TempDir dir;
+    const fs::path path = dir / "War3Patch.mpq";
+    testkit::WriteFile(path, GetParam().make());
+    EXPECT_FALSE(ReadMpqLayout(path).has_value());
+    ExpectEveryOperationRefused(path, GetParam().name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, MalformedArchiveTest, ::testing::ValuesIn(MalformedCases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(MalformedArchive, DirectoryIsRefused) {
+    testkit::TempDir dir;
+    fs::create_directory(dir / "War3Patch.mpq");
+    ExpectEveryOperationRefused(dir / "War3Patch.mpq", "directory");
+}
+
+// A valid archive cut at every offset of its first kilobyte and at a spread of later ones.
+class TruncatedArchiveTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(TruncatedArchiveTest, EveryCutIsRefused) {
+    const std::vector<std::uint8_t> whole = SampleArchiveBytes(GetParam());
+    std::vector<std::size_t> cuts;
+    for (std::size_t cut = 0; cut <= 1024; ++cut) cuts.push_back(cut);
+    for (std::size_t cut = 1025; cut < whole.size(); cut += 211) cuts.push_back(cut);
+    for (std::size_t back = 1; back <= 64; ++back) cuts.push_back(whole.size() - back);
+
+    testkit::TempDir dir;
+    const fs::path path = dir / "War3Patch.mpq";
+    for (std::size_t cut : cuts) {
+        const std::vector<std::uint8_t> bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(cut));
+        testkit::WriteFile(path, bytes);
+        clsMpqControl control;
+        control.SetMpqFileName(TextFromPath(path));
+        std::vector<std::uint8_t> read;
+        const std::string where = "cut at " + std::to_string(cut);
+        // The tables are at the end, so every cut loses part of them.
+        ASSERT_FALSE(control.ReadFileFromMpq(u"UI\\war3skins.txt", read)) << where;
+        ASSERT_FALSE(control.SaveFileToMpq(u"UI\\war3skins.txt", Bytes("x"))) << where;
+        ASSERT_FALSE(control.DeleteFileFromMpq(u"UI\\war3skins.txt")) << where;
+        ASSERT_FALSE(control.CompressMpq()) << where;
+        ASSERT_EQ(testkit::ReadBytes(path), bytes) << where;
+    }
+    // The whole archive still works, so the cuts and not the test refused it.
+    testkit::WriteFile(path, whole);
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(path));
+    EXPECT_TRUE(control.FileExistsInMpq(u"UI\\war3skins.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, TruncatedArchiveTest, ::testing::Values(0, 1),
+                         [](const auto& info) { return "Format" + std::to_string(info.param); });
+
+// Real maps and archives from other games, when the machine has them: read without crashing, and
+// the ones our check accepts can be written. Copies only; the originals are never opened for writing.
+TEST(RealArchives, ReadSafelyAndWriteTheAcceptedOnes) {
+    std::error_code error;
+    if (!fs::is_directory(REAL_DATA_DIR, error)) GTEST_SKIP() << "no real archives on this machine";
+    int accepted = 0;
+    int refused = 0;
+    for (const auto& entry : fs::directory_iterator(REAL_DATA_DIR)) {
+        const std::string extension = entry.path().extension().string();
+        if (extension == ".txt" || extension == ".fdf" || extension == ".md" || entry.path().filename() == "SHA256SUMS")
+            continue;
+        testkit::TempDir dir;
+        const fs::path copy = dir / entry.path().filename();
+        fs::copy_file(entry.path(), copy);
+        fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
+        clsMpqControl control;
+        control.SetMpqFileName(TextFromPath(copy));
+        std::vector<std::uint8_t> listfile;
+        const bool readable = control.ReadFileFromMpq(u"(listfile)", listfile);
+        if (!ReadMpqLayout(copy)) {
+            ++refused;
+            EXPECT_FALSE(readable) << entry.path();
+            ExpectEveryOperationRefused(copy, entry.path().filename().string());
+            continue;
+        }
+        ++accepted;
+        if (ReadMpqLayout(copy)->HasSignature()) {
+            const std::vector<std::uint8_t> before = testkit::ReadBytes(copy);
+            EXPECT_FALSE(control.SaveFileToMpq(u"UI\\FrameDef\\GlobalStrings.fdf", Bytes("x"))) << entry.path();
+            EXPECT_EQ(testkit::ReadBytes(copy), before) << entry.path();
+            continue;
+        }
+        const std::vector<std::uint8_t> text = Bytes("GAMENAME \"ours\"");
+        EXPECT_TRUE(control.SaveFileToMpq(u"UI\\FrameDef\\GlobalStrings.fdf", text)) << entry.path();
+        std::vector<std::uint8_t> read;
+        EXPECT_TRUE(control.ReadFileFromMpq(u"UI\\FrameDef\\GlobalStrings.fdf", read)) << entry.path();
+        EXPECT_EQ(read, text) << entry.path();
+    }
+    RecordProperty("accepted", accepted);
+    RecordProperty("refused", refused);
+    EXPECT_GT(accepted, 0);
+}
+
+} // namespace
