@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPageLayout>
@@ -187,11 +188,21 @@ private slots:
             shownTitle = fileDialog->windowTitle();
             shownDirectory = fileDialog->directory().absolutePath();
             // A question about replacing the file would be the next modal window.
-            OnNextModal(&watches, [&](QWidget* question) {
+            // Anything modal after that (a question, a "file not found" notice, or the dialog itself
+            // still open because it refused the name) is declined, so that the test fails, not hangs.
+            OnNextModal(&watches, [&, fileDialog](QWidget* question) {
                 sawQuestion = qobject_cast<QMessageBox*>(question) != nullptr;
-                question->close();
+                if (auto* other = qobject_cast<QDialog*>(question)) {
+                    other->reject();
+                }
+                if (question != fileDialog) {
+                    QMetaObject::invokeMethod(fileDialog, "reject", Qt::QueuedConnection);
+                }
             });
-            fileDialog->selectFile(target);
+            // Typed, as a user would: choosing the file in the list depends on the directory having been read.
+            auto* nameEdit = fileDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(nameEdit != nullptr);
+            nameEdit->setText(target);
             static_cast<QDialog*>(fileDialog)->accept(); // through QDialog: the override is protected
         });
         clsCommonDialog dialog;
