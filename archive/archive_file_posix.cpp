@@ -16,7 +16,8 @@ public:
 
     std::optional<std::uint64_t> Size() override {
         struct stat info;
-        if (::fstat(m_fd, &info) != 0) return std::nullopt;
+        if (::fstat(m_fd, &info) != 0)
+            return std::nullopt;
         return static_cast<std::uint64_t>(info.st_size);
     }
 
@@ -25,8 +26,10 @@ public:
         while (done < bytes.size()) {
             const ssize_t count =
                 ::pread(m_fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-            if (count < 0 && errno == EINTR) continue;
-            if (count <= 0) return false;
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                return false;
             done += static_cast<std::size_t>(count);
         }
         return true;
@@ -37,8 +40,10 @@ public:
         while (done < bytes.size()) {
             const ssize_t count =
                 ::pwrite(m_fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-            if (count < 0 && errno == EINTR) continue;
-            if (count <= 0) return false;
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                return false;
             done += static_cast<std::size_t>(count);
         }
         return true;
@@ -57,12 +62,19 @@ private:
 std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode) {
     int flags = O_CLOEXEC;
     switch (mode) {
-    case Mode::Read: flags |= O_RDONLY; break;
-    case Mode::ReadWrite: flags |= O_RDWR; break;
-    case Mode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case Mode::Read:
+        flags |= O_RDONLY;
+        break;
+    case Mode::ReadWrite:
+        flags |= O_RDWR;
+        break;
+    case Mode::Create:
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+        break;
     }
     const int fd = ::open(path.c_str(), flags, 0644);
-    if (fd < 0) return nullptr;
+    if (fd < 0)
+        return nullptr;
     struct stat info;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
@@ -73,7 +85,8 @@ std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode) {
 
 bool SyncDirectory(const std::filesystem::path& directory) {
     const int fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     const bool synced = ::fsync(fd) == 0;
     ::close(fd);
     return synced;

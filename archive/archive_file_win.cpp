@@ -15,7 +15,8 @@ public:
 
     std::optional<std::uint64_t> Size() override {
         LARGE_INTEGER size;
-        if (!::GetFileSizeEx(m_handle, &size)) return std::nullopt;
+        if (!::GetFileSizeEx(m_handle, &size))
+            return std::nullopt;
         return static_cast<std::uint64_t>(size.QuadPart);
     }
 
@@ -27,7 +28,8 @@ public:
             at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
             DWORD count = 0;
-            if (!::ReadFile(m_handle, bytes.data() + done, chunk, &count, &at) || count == 0) return false;
+            if (!::ReadFile(m_handle, bytes.data() + done, chunk, &count, &at) || count == 0)
+                return false;
             done += count;
         }
         return true;
@@ -41,7 +43,8 @@ public:
             at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
             DWORD count = 0;
-            if (!::WriteFile(m_handle, bytes.data() + done, chunk, &count, &at) || count == 0) return false;
+            if (!::WriteFile(m_handle, bytes.data() + done, chunk, &count, &at) || count == 0)
+                return false;
             done += count;
         }
         return true;
@@ -64,11 +67,14 @@ private:
 std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode) {
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
-    if (mode != Mode::Read) access |= GENERIC_WRITE;
-    if (mode == Mode::Create) disposition = CREATE_ALWAYS;
-    HANDLE handle = ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (mode != Mode::Read)
+        access |= GENERIC_WRITE;
+    if (mode == Mode::Create)
+        disposition = CREATE_ALWAYS;
+    HANDLE handle = ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
         ::CloseHandle(handle);
         return nullptr;
@@ -77,6 +83,8 @@ std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode) {
 }
 
 // NTFS makes directory changes durable with the file's own metadata; nothing to flush.
-bool SyncDirectory(const std::filesystem::path&) { return true; }
+bool SyncDirectory(const std::filesystem::path&) {
+    return true;
+}
 
 } // namespace archive_io

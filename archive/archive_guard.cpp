@@ -46,12 +46,14 @@ private:
 };
 
 void PutLe(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
 std::uint64_t GetLe(const std::uint8_t* bytes, int count) {
     std::uint64_t value = 0;
-    for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
+    for (int i = count - 1; i >= 0; --i)
+        value = (value << 8) | bytes[i];
     return value;
 }
 
@@ -63,7 +65,8 @@ bool Exists(const fs::path& path) {
 bool RemoveDurably(const fs::path& path) {
     std::error_code error;
     fs::remove(path, error);
-    if (error) return false;
+    if (error)
+        return false;
     return archive_io::SyncDirectory(DirectoryOf(path));
 }
 
@@ -73,7 +76,8 @@ public:
     explicit JournalWriter(File& file) : m_file(file) {}
     bool Write(std::span<const std::uint8_t> bytes) {
         m_checksum.Add(bytes);
-        if (!m_file.WriteAt(m_position, bytes)) return false;
+        if (!m_file.WriteAt(m_position, bytes))
+            return false;
         m_position += bytes.size();
         return true;
     }
@@ -93,12 +97,14 @@ bool CopySegment(File& archive, JournalWriter& journal, std::uint64_t offset, st
     std::vector<std::uint8_t> head;
     PutLe(head, offset, 8);
     PutLe(head, length, 8);
-    if (!journal.Write(head)) return false;
+    if (!journal.Write(head))
+        return false;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(length, kChunk)));
     for (std::uint64_t done = 0; done < length;) {
         const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, kChunk));
         std::span<std::uint8_t> chunk(buffer.data(), count);
-        if (!archive.ReadAt(offset + done, chunk) || !journal.Write(chunk)) return false;
+        if (!archive.ReadAt(offset + done, chunk) || !journal.Write(chunk))
+            return false;
         done += count;
     }
     return true;
@@ -109,34 +115,43 @@ enum class JournalState { Absent, Torn, Complete, Unreadable };
 // Checks a journal completely before anything is taken from it.
 JournalState InspectJournal(File& journal, std::uint64_t& originalLength) {
     const std::optional<std::uint64_t> size = journal.Size();
-    if (!size) return JournalState::Unreadable;
-    if (*size < kMagic.size() + 8 + 4 + 8) return JournalState::Torn;
+    if (!size)
+        return JournalState::Unreadable;
+    if (*size < kMagic.size() + 8 + 4 + 8)
+        return JournalState::Torn;
     Checksum checksum;
     std::vector<std::uint8_t> buffer(kChunk);
     const std::uint64_t body = *size - 8;
     for (std::uint64_t done = 0; done < body;) {
         const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(body - done, kChunk));
-        if (!journal.ReadAt(done, std::span(buffer.data(), count))) return JournalState::Unreadable;
+        if (!journal.ReadAt(done, std::span(buffer.data(), count)))
+            return JournalState::Unreadable;
         checksum.Add(std::span(buffer.data(), count));
         done += count;
     }
     std::array<std::uint8_t, 8> stored{};
-    if (!journal.ReadAt(body, stored)) return JournalState::Unreadable;
-    if (GetLe(stored.data(), 8) != checksum.Value()) return JournalState::Torn;
+    if (!journal.ReadAt(body, stored))
+        return JournalState::Unreadable;
+    if (GetLe(stored.data(), 8) != checksum.Value())
+        return JournalState::Torn;
 
     std::array<std::uint8_t, 8 + 8 + 4> head{};
-    if (!journal.ReadAt(0, head)) return JournalState::Unreadable;
-    if (std::memcmp(head.data(), kMagic.data(), kMagic.size()) != 0) return JournalState::Torn;
+    if (!journal.ReadAt(0, head))
+        return JournalState::Unreadable;
+    if (std::memcmp(head.data(), kMagic.data(), kMagic.size()) != 0)
+        return JournalState::Torn;
     originalLength = GetLe(head.data() + 8, 8);
     // Walk the segments once to be sure they fill the body exactly.
     const std::uint32_t count = static_cast<std::uint32_t>(GetLe(head.data() + 16, 4));
     std::uint64_t position = head.size();
     for (std::uint32_t i = 0; i < count; ++i) {
         std::array<std::uint8_t, 16> segment{};
-        if (position + segment.size() > body || !journal.ReadAt(position, segment)) return JournalState::Torn;
+        if (position + segment.size() > body || !journal.ReadAt(position, segment))
+            return JournalState::Torn;
         const std::uint64_t length = GetLe(segment.data() + 8, 8);
         position += segment.size();
-        if (length > body - position) return JournalState::Torn;
+        if (length > body - position)
+            return JournalState::Torn;
         position += length;
     }
     return position == body ? JournalState::Complete : JournalState::Torn;
@@ -144,68 +159,82 @@ JournalState InspectJournal(File& journal, std::uint64_t& originalLength) {
 
 bool ReplayJournal(File& journal, File& archive, std::uint64_t originalLength) {
     std::array<std::uint8_t, 8 + 8 + 4> head{};
-    if (!journal.ReadAt(0, head)) return false;
+    if (!journal.ReadAt(0, head))
+        return false;
     const std::uint32_t count = static_cast<std::uint32_t>(GetLe(head.data() + 16, 4));
     std::uint64_t position = head.size();
     const std::optional<std::uint64_t> currentLength = archive.Size();
-    if (!currentLength) return false;
+    if (!currentLength)
+        return false;
     std::vector<std::uint8_t> saved(kChunk);
     std::vector<std::uint8_t> current(kChunk);
     for (std::uint32_t i = 0; i < count; ++i) {
         std::array<std::uint8_t, 16> segment{};
-        if (!journal.ReadAt(position, segment)) return false;
+        if (!journal.ReadAt(position, segment))
+            return false;
         const std::uint64_t offset = GetLe(segment.data(), 8);
         const std::uint64_t length = GetLe(segment.data() + 8, 8);
         position += segment.size();
         for (std::uint64_t done = 0; done < length;) {
             const std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, kChunk));
             std::span<std::uint8_t> bytes(saved.data(), chunk);
-            if (!journal.ReadAt(position + done, bytes)) return false;
+            if (!journal.ReadAt(position + done, bytes))
+                return false;
             // Bytes that were never changed are not written again: a rollback on a full disk
             // then only needs room for what actually changed.
             std::span<std::uint8_t> now(current.data(), chunk);
             const bool unchanged = offset + done + chunk <= *currentLength && archive.ReadAt(offset + done, now) &&
                                    std::equal(now.begin(), now.end(), bytes.begin());
-            if (!unchanged && !archive.WriteAt(offset + done, bytes)) return false;
+            if (!unchanged && !archive.WriteAt(offset + done, bytes))
+                return false;
             done += chunk;
         }
         position += length;
     }
     const std::optional<std::uint64_t> length = archive.Size();
-    if (!length) return false;
+    if (!length)
+        return false;
     return (*length == originalLength || archive.Truncate(originalLength)) && archive.Sync();
 }
 
 bool RollBackFromJournal(const fs::path& archivePath) {
     const fs::path journalPath = JournalPath(archivePath);
     std::unique_ptr<File> journal = File::Open(journalPath, File::Mode::Read);
-    if (!journal) return !Exists(journalPath);
+    if (!journal)
+        return !Exists(journalPath);
     std::uint64_t originalLength = 0;
     switch (InspectJournal(*journal, originalLength)) {
-    case JournalState::Absent: return true;
-    case JournalState::Unreadable: return false;
+    case JournalState::Absent:
+        return true;
+    case JournalState::Unreadable:
+        return false;
     case JournalState::Torn:
         // It was never completed, so the archive was never touched.
         journal.reset();
         return RemoveDurably(journalPath);
-    case JournalState::Complete: break;
+    case JournalState::Complete:
+        break;
     }
     std::unique_ptr<File> archive = File::Open(archivePath, File::Mode::ReadWrite);
-    if (!archive || !ReplayJournal(*journal, *archive, originalLength)) return false;
+    if (!archive || !ReplayJournal(*journal, *archive, originalLength))
+        return false;
     journal.reset();
     return RemoveDurably(journalPath);
 }
 
 bool RollBackFromBackup(const fs::path& archivePath) {
     const fs::path backup = BackupPath(archivePath);
-    if (!Exists(backup)) return true;
+    if (!Exists(backup))
+        return true;
     std::error_code error;
     // When the archive is still the same file as the backup, rename leaves both names in place.
     fs::rename(backup, archivePath, error);
-    if (error) return false;
+    if (error)
+        return false;
     if (Exists(backup)) {
         fs::remove(backup, error);
-        if (error) return false;
+        if (error)
+            return false;
     }
     fs::remove(CompactionTempPath(archivePath), error);
     return archive_io::SyncDirectory(DirectoryOf(archivePath));
@@ -213,9 +242,15 @@ bool RollBackFromBackup(const fs::path& archivePath) {
 
 } // namespace
 
-fs::path JournalPath(const fs::path& archive) { return WithSuffix(archive, "-journal"); }
-fs::path BackupPath(const fs::path& archive) { return WithSuffix(archive, "-backup"); }
-fs::path CompactionTempPath(const fs::path& archive) { return WithSuffix(archive, ".tmp"); }
+fs::path JournalPath(const fs::path& archive) {
+    return WithSuffix(archive, "-journal");
+}
+fs::path BackupPath(const fs::path& archive) {
+    return WithSuffix(archive, "-backup");
+}
+fs::path CompactionTempPath(const fs::path& archive) {
+    return WithSuffix(archive, ".tmp");
+}
 
 bool RecoverArchive(const fs::path& archive) {
     // A backup exists only while a compaction runs, and no journal then; undo both in that order.
@@ -225,23 +260,28 @@ bool RecoverArchive(const fs::path& archive) {
 RollbackJournal::RollbackJournal(fs::path archive) : m_archive(std::move(archive)) {}
 
 RollbackJournal::~RollbackJournal() {
-    if (m_open) Rollback();
+    if (m_open)
+        Rollback();
 }
 
 std::unique_ptr<RollbackJournal> RollbackJournal::Begin(const fs::path& archivePath, std::uint64_t headerOffset,
                                                         std::uint32_t headerSize, std::uint64_t tailStart) {
     const fs::path journalPath = JournalPath(archivePath);
-    if (Exists(journalPath)) return nullptr;
+    if (Exists(journalPath))
+        return nullptr;
     std::unique_ptr<File> archive = File::Open(archivePath, File::Mode::ReadWrite);
-    if (!archive) return nullptr;
+    if (!archive)
+        return nullptr;
     const std::optional<std::uint64_t> length = archive->Size();
-    if (!length || headerOffset + headerSize > *length) return nullptr;
+    if (!length || headerOffset + headerSize > *length)
+        return nullptr;
     tailStart = std::min(tailStart, *length);
 
     bool written = false;
     {
         std::unique_ptr<File> journal = File::Open(journalPath, File::Mode::Create);
-        if (!journal) return nullptr;
+        if (!journal)
+            return nullptr;
         JournalWriter writer(*journal);
         std::vector<std::uint8_t> head(kMagic.begin(), kMagic.end());
         PutLe(head, *length, 8);
@@ -257,22 +297,26 @@ std::unique_ptr<RollbackJournal> RollbackJournal::Begin(const fs::path& archiveP
 }
 
 bool RollbackJournal::Commit() {
-    if (!m_open) return false;
+    if (!m_open)
+        return false;
     std::unique_ptr<File> archive = File::Open(m_archive, File::Mode::ReadWrite);
-    if (!archive || !archive->Sync()) return false;
+    if (!archive || !archive->Sync())
+        return false;
     archive.reset();
     // Once the journal is gone the edit stands; a failed directory flush only means a power loss
     // may bring the journal back, which then restores the old archive: still all or nothing.
     std::error_code error;
     fs::remove(JournalPath(m_archive), error);
-    if (error) return false;
+    if (error)
+        return false;
     m_open = false;
     archive_io::SyncDirectory(DirectoryOf(m_archive));
     return true;
 }
 
 bool RollbackJournal::Rollback() {
-    if (!m_open) return false;
+    if (!m_open)
+        return false;
     m_open = false;
     return RollBackFromJournal(m_archive);
 }
@@ -280,13 +324,15 @@ bool RollbackJournal::Rollback() {
 CompactionBackup::CompactionBackup(fs::path archive) : m_archive(std::move(archive)) {}
 
 CompactionBackup::~CompactionBackup() {
-    if (m_open) Rollback();
+    if (m_open)
+        Rollback();
 }
 
 std::unique_ptr<CompactionBackup> CompactionBackup::Begin(const fs::path& archive) {
     const fs::path backup = BackupPath(archive);
     // StormLib would silently overwrite a file of its temporary's name.
-    if (Exists(backup) || Exists(CompactionTempPath(archive))) return nullptr;
+    if (Exists(backup) || Exists(CompactionTempPath(archive)))
+        return nullptr;
     std::error_code error;
     fs::create_hard_link(archive, backup, error);
     if (error) {
@@ -312,17 +358,20 @@ std::unique_ptr<CompactionBackup> CompactionBackup::Begin(const fs::path& archiv
 }
 
 bool CompactionBackup::Commit() {
-    if (!m_open) return false;
+    if (!m_open)
+        return false;
     std::error_code error;
     fs::remove(BackupPath(m_archive), error);
-    if (error) return false;
+    if (error)
+        return false;
     m_open = false;
     archive_io::SyncDirectory(DirectoryOf(m_archive));
     return true;
 }
 
 bool CompactionBackup::Rollback() {
-    if (!m_open) return false;
+    if (!m_open)
+        return false;
     m_open = false;
     return RollBackFromBackup(m_archive);
 }

@@ -8,10 +8,12 @@
 
 bool CreateMpqArchive(const std::filesystem::path& path, const std::vector<MpqBuilderFile>& files, int formatVersion,
                       bool withListfile, bool withAttributes) {
-    if (formatVersion != 0 && formatVersion != 1) return false;
+    if (formatVersion != 0 && formatVersion != 1)
+        return false;
     std::error_code error;
     std::filesystem::remove(path, error);
-    if (error) return false;
+    if (error)
+        return false;
 
     SFILE_CREATE_MPQ create = {};
     create.cbSize = sizeof(create);
@@ -39,7 +41,8 @@ bool CreateMpqArchive(const std::filesystem::path& path, const std::vector<MpqBu
         }
         const DWORD flags = MPQ_FILE_REPLACEEXISTING | (file.compress ? MPQ_FILE_COMPRESS : 0);
         HANDLE handle = nullptr;
-        if (!SFileCreateFile(archive, name->c_str(), 0, static_cast<DWORD>(file.content.size()), 0, flags, &handle) ||
+        if (!SFileCreateFile(archive, name->c_str(), 0, static_cast<DWORD>(file.content.size()), file.locale, flags,
+                             &handle) ||
             handle == nullptr) {
             ok = false;
             break;
@@ -48,13 +51,16 @@ bool CreateMpqArchive(const std::filesystem::path& path, const std::vector<MpqBu
         const std::uint8_t* data = file.content.empty() ? &nothing : file.content.data();
         bool written = file.content.empty() ||
                        SFileWriteFile(handle, data, static_cast<DWORD>(file.content.size()), MPQ_COMPRESSION_ZLIB);
-        if (!SFileFinishFile(handle)) written = false;
+        if (!SFileFinishFile(handle))
+            written = false;
         if (!written) {
             ok = false;
             break;
         }
     }
-    if (!SFileCloseArchive(archive)) ok = false;
-    if (!ok) std::filesystem::remove(path, error);
+    if (!SFileCloseArchive(archive))
+        ok = false;
+    if (!ok)
+        std::filesystem::remove(path, error);
     return ok;
 }

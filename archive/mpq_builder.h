@@ -14,6 +14,7 @@ struct MpqBuilderFile {
     std::u16string address;            // path inside the archive, ASCII, e.g. u"UI\\war3skins.txt"
     std::vector<std::uint8_t> content; // may be empty
     bool compress = true;
+    std::uint16_t locale = 0; // 0 is neutral; 0x804 is Simplified Chinese
 };
 
 // True when the archive was created with every file; an existing file at path is replaced.

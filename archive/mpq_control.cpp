@@ -39,7 +39,8 @@ public:
     bool Writable() const { return m_archive != nullptr && !m_engine.IsReadOnly(m_archive); }
 
     bool Close() {
-        if (m_archive == nullptr) return true;
+        if (m_archive == nullptr)
+            return true;
         MpqHandle archive = m_archive;
         m_archive = nullptr;
         return m_engine.CloseArchive(archive);
@@ -55,7 +56,8 @@ public:
     OpenedFile(MpqEngine& engine, MpqHandle archive, const std::string& name)
         : m_engine(engine), m_file(engine.OpenFile(archive, name)) {}
     ~OpenedFile() {
-        if (m_file != nullptr) m_engine.CloseFile(m_file);
+        if (m_file != nullptr)
+            m_engine.CloseFile(m_file);
     }
     OpenedFile(const OpenedFile&) = delete;
     OpenedFile& operator=(const OpenedFile&) = delete;
@@ -75,59 +77,86 @@ struct CheckedArchive {
 };
 
 std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName) {
-    if (mpqFileName.empty()) return std::nullopt;
+    if (mpqFileName.empty())
+        return std::nullopt;
     CheckedArchive checked;
     checked.path = PathFromText(mpqFileName);
     std::error_code error;
-    if (!fs::is_regular_file(checked.path, error)) return std::nullopt;
-    if (!archive_guard::RecoverArchive(checked.path)) return std::nullopt;
+    if (!fs::is_regular_file(checked.path, error))
+        return std::nullopt;
+    if (!archive_guard::RecoverArchive(checked.path))
+        return std::nullopt;
     std::optional<MpqLayout> layout = ReadMpqLayout(checked.path);
-    if (!layout) return std::nullopt;
+    if (!layout)
+        return std::nullopt;
     checked.layout = std::move(*layout);
     return checked;
 }
 
-// After an edit of `name`, the archive must pass our check again, hold `name` or not as asked, and
-// still hold every other file it held, at a place inside the file. StormLib 9.22 can break the
-// last point on its own: deleting the last file leaves an empty file's entry pointing past the
-// new end, and StormLib then no longer finds that file.
-bool EditTouchedOnlyItsFile(const CheckedArchive& before, const std::string& name, bool namePresent) {
+bool IsInternalFile(const MpqLayout::Hash& hash) {
+    for (const char* internal : {"(listfile)", "(attributes)"}) {
+        if (hash.name1 == MpqHashString(internal, 1) && hash.name2 == MpqHashString(internal, 2))
+            return true;
+    }
+    return false;
+}
+
+// After an edit of one entry (name and locale), the archive must pass our check again, hold that
+// entry or not as asked, and still hold every other entry it held, at a place inside the file.
+// StormLib 9.22 can break the last point on its own: deleting the file stored last leaves an
+// empty file's entry pointing past the new end, and StormLib then no longer finds that file.
+bool EditTouchedOnlyItsEntry(const CheckedArchive& before, const std::string& name, std::uint16_t locale,
+                             bool presentAfter) {
     const std::optional<MpqLayout> after = ReadMpqLayout(before.path);
-    if (!after) return false;
-    const std::uint32_t name1 = MpqHashString(name, 1);
-    const std::uint32_t name2 = MpqHashString(name, 2);
-    auto present = [&](std::uint32_t hash1, std::uint32_t hash2, std::optional<std::uint16_t> locale) {
+    if (!after)
+        return false;
+    auto present = [&](const MpqLayout::Hash& wanted) {
         for (const MpqLayout::Hash& hash : after->hashes) {
-            if (hash.name1 != hash1 || hash.name2 != hash2 || (locale && hash.locale != *locale)) continue;
+            if (hash.name1 != wanted.name1 || hash.name2 != wanted.name2 || hash.locale != wanted.locale)
+                continue;
             const MpqLayout::Block& block = after->blocks[hash.blockIndex];
-            if ((block.flags & 0x80000000u) != 0 && block.offset <= after->fileSize) return true;
+            if ((block.flags & 0x80000000u) != 0 && block.offset <= after->fileSize)
+                return true;
         }
         return false;
     };
-    if (present(name1, name2, std::nullopt) != namePresent) return false;
+    MpqLayout::Hash edited;
+    edited.name1 = MpqHashString(name, 1);
+    edited.name2 = MpqHashString(name, 2);
+    edited.locale = locale;
+    if (present(edited) != presentAfter)
+        return false;
     for (const MpqLayout::Hash& hash : before.layout.hashes) {
-        if (hash.name1 == name1 && hash.name2 == name2) continue;
-        if ((before.layout.blocks[hash.blockIndex].flags & 0x80000000u) == 0) continue;
+        const bool isEdited = hash.name1 == edited.name1 && hash.name2 == edited.name2 && hash.locale == locale;
         // StormLib rewrites its own (listfile) and (attributes) as it sees fit.
-        if ((hash.name1 == MpqHashString("(listfile)", 1) && hash.name2 == MpqHashString("(listfile)", 2)) ||
-            (hash.name1 == MpqHashString("(attributes)", 1) && hash.name2 == MpqHashString("(attributes)", 2)))
+        if (isEdited || IsInternalFile(hash))
             continue;
-        if (!present(hash.name1, hash.name2, hash.locale)) return false;
+        if ((before.layout.blocks[hash.blockIndex].flags & 0x80000000u) == 0)
+            continue;
+        if (!present(hash))
+            return false;
     }
     return true;
 }
 
 // Runs one in-place edit inside a rollback journal: true only when the edit, the check of its
 // result and the commit all succeeded; otherwise the archive is put back to its old bytes.
+// The edit reports the locale of the entry it changed.
 template <typename Edit>
-bool EditInJournal(const CheckedArchive& checked, const std::string& name, bool namePresentAfter, Edit edit) {
-    if (checked.layout.HasSignature()) return false;
+bool EditInJournal(const CheckedArchive& checked, const std::string& name, bool presentAfter, Edit edit) {
+    if (checked.layout.HasSignature())
+        return false;
     const std::uint64_t tailStart = checked.layout.FirstWritableOffset({name});
     std::unique_ptr<archive_guard::RollbackJournal> journal = archive_guard::RollbackJournal::Begin(
         checked.path, checked.layout.headerOffset, checked.layout.headerSize, tailStart);
-    if (!journal) return false;
+    if (!journal)
+        return false;
     // The engine's handle is closed inside edit(), before any rollback touches the file.
-    if (edit() && EditTouchedOnlyItsFile(checked, name, namePresentAfter) && journal->Commit()) return true;
+    std::uint32_t locale = 0;
+    if (edit(locale) && locale <= 0xFFFF &&
+        EditTouchedOnlyItsEntry(checked, name, static_cast<std::uint16_t>(locale), presentAfter) && journal->Commit()) {
+        return true;
+    }
     journal->Rollback();
     return false;
 }
@@ -136,11 +165,14 @@ bool EditInJournal(const CheckedArchive& checked, const std::string& name, bool 
 
 bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress) {
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    if (!m_engine || !name) return false;
+    if (!m_engine || !name)
+        return false;
     const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
-    if (!checked) return false;
+    if (!checked)
+        return false;
     OpenedArchive archive(*m_engine, checked->path, true, checked->layout);
-    if (!archive) return false;
+    if (!archive)
+        return false;
     bool exists = false;
     {
         OpenedFile file(*m_engine, archive.handle(), *name);
@@ -151,21 +183,26 @@ bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress) {
 
 bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vector<std::uint8_t>& arsFile) {
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    if (!m_engine || !name) return false;
+    if (!m_engine || !name)
+        return false;
     const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
-    if (!checked) return false;
+    if (!checked)
+        return false;
     OpenedArchive archive(*m_engine, checked->path, true, checked->layout);
-    if (!archive) return false;
+    if (!archive)
+        return false;
     bool read = false;
     {
         OpenedFile file(*m_engine, archive.handle(), *name);
-        if (!file) return false;
+        if (!file)
+            return false;
         const std::optional<std::uint64_t> size = m_engine->FileSize(file.handle());
         // An empty file cannot be read; from 2 GiB on a size does not fit the signed 32 bits.
         if (!size || *size == 0 || *size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
             return false;
         // Never more than the archive holds: a lying size must not make us allocate gigabytes.
-        if (*size / 4096 > checked->layout.fileSize) return false;
+        if (*size / 4096 > checked->layout.fileSize)
+            return false;
         arsFile.assign(static_cast<std::size_t>(*size), 0);
         read = m_engine->ReadFile(file.handle(), arsFile.data(), static_cast<std::uint32_t>(*size));
     }
@@ -174,56 +211,81 @@ bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vect
 
 bool clsMpqControl::SaveFileToMpq(const std::u16string& fileAddress, const std::vector<std::uint8_t>& fileContent) {
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    if (!m_engine || !name || fileContent.size() > std::numeric_limits<std::int32_t>::max()) return false;
+    if (!m_engine || !name || fileContent.size() > std::numeric_limits<std::int32_t>::max())
+        return false;
     const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
-    if (!checked) return false;
-    return EditInJournal(*checked, *name, true, [&] {
+    if (!checked)
+        return false;
+    return EditInJournal(*checked, *name, true, [&](std::uint32_t& locale) {
         OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
-        if (!archive.Writable()) return false;
+        if (!archive.Writable())
+            return false;
         // Replacing matches name and locale exactly: keep the existing entry's locale, or a
         // second entry appears and the game goes on reading the old one.
-        std::uint32_t locale = 0;
+        locale = 0;
         {
             OpenedFile existing(*m_engine, archive.handle(), *name);
             if (existing) {
                 const std::optional<std::uint32_t> existingLocale = m_engine->FileLocale(existing.handle());
-                if (!existingLocale) return false;
+                if (!existingLocale)
+                    return false;
                 locale = *existingLocale;
             }
         }
         const auto size = static_cast<std::uint32_t>(fileContent.size());
         MpqHandle file = m_engine->CreateFile(archive.handle(), *name, size, locale);
-        if (file == nullptr) return false;
+        if (file == nullptr)
+            return false;
         // StormLib gets no call for no bytes, and never a null buffer.
         bool written = size == 0 || m_engine->WriteFile(file, fileContent.data(), size);
-        if (!m_engine->FinishFile(file)) written = false;
+        if (!m_engine->FinishFile(file))
+            written = false;
         return written && m_engine->FlushArchive(archive.handle()) && archive.Close();
     });
 }
 
 bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress) {
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    if (!m_engine || !name) return false;
+    if (!m_engine || !name)
+        return false;
     const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
-    if (!checked) return false;
-    return EditInJournal(*checked, *name, false, [&] {
+    if (!checked)
+        return false;
+    return EditInJournal(*checked, *name, false, [&](std::uint32_t& locale) {
         OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
-        return archive.Writable() && m_engine->RemoveFile(archive.handle(), *name) &&
-               m_engine->FlushArchive(archive.handle()) && archive.Close();
+        if (!archive.Writable())
+            return false;
+        {
+            // The entry the game reads is the one deleted.
+            OpenedFile existing(*m_engine, archive.handle(), *name);
+            if (!existing)
+                return false;
+            const std::optional<std::uint32_t> existingLocale = m_engine->FileLocale(existing.handle());
+            if (!existingLocale)
+                return false;
+            locale = *existingLocale;
+        }
+        return m_engine->RemoveFile(archive.handle(), *name, locale) && m_engine->FlushArchive(archive.handle()) &&
+               archive.Close();
     });
 }
 
 bool clsMpqControl::CompressMpq() {
-    if (!m_engine) return false;
+    if (!m_engine)
+        return false;
     const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
-    if (!checked) return false;
-    if (checked->layout.HasSignature()) return false;
+    if (!checked)
+        return false;
+    if (checked->layout.HasSignature())
+        return false;
     std::error_code error;
     const fs::perms permissions = fs::status(checked->path, error).permissions();
-    if (error) return false;
+    if (error)
+        return false;
 
     std::unique_ptr<archive_guard::CompactionBackup> backup = archive_guard::CompactionBackup::Begin(checked->path);
-    if (!backup) return false;
+    if (!backup)
+        return false;
     bool compacted = [&] {
         OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
         return archive.Writable() && m_engine->CompactArchive(archive.handle()) && archive.Close();
@@ -242,7 +304,8 @@ bool clsMpqControl::CompressMpq() {
             compacted = reopened && reopened.Close();
         }
     }
-    if (compacted && backup->Commit()) return true;
+    if (compacted && backup->Commit())
+        return true;
     backup->Rollback();
     return false;
 }

@@ -24,6 +24,8 @@ public:
     // Flushes what is left and releases the handle; the handle is gone even when it fails.
     virtual bool CloseArchive(MpqHandle archive) = 0;
 
+    // Opens the entry the game on a Chinese system reads: the Simplified Chinese one (0x804),
+    // else the neutral one, else the first in another locale.
     virtual MpqHandle OpenFile(MpqHandle archive, const std::string& name) = 0;
     virtual std::optional<std::uint64_t> FileSize(MpqHandle file) = 0;
     virtual std::optional<std::uint32_t> FileLocale(MpqHandle file) = 0;
@@ -38,7 +40,8 @@ public:
     // Completes a created file; releases the handle whatever the result.
     virtual bool FinishFile(MpqHandle file) = 0;
 
-    virtual bool RemoveFile(MpqHandle archive, const std::string& name) = 0;
+    // Removes the entry of exactly this name and locale.
+    virtual bool RemoveFile(MpqHandle archive, const std::string& name, std::uint32_t locale) = 0;
     // Rewrites the archive without unused space; the engine replaces the file on disk.
     virtual bool CompactArchive(MpqHandle archive) = 0;
 };

@@ -54,7 +54,9 @@ std::uint16_t Le16(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
 }
 
-bool IsPowerOfTwo(std::uint32_t value) { return value != 0 && (value & (value - 1)) == 0; }
+bool IsPowerOfTwo(std::uint32_t value) {
+    return value != 0 && (value & (value - 1)) == 0;
+}
 
 // A table of count 16-byte entries at an offset relative to the header, read and decrypted.
 std::optional<std::vector<std::uint32_t>> ReadTable(archive_io::File& file, std::uint64_t headerOffset,
@@ -62,11 +64,14 @@ std::optional<std::vector<std::uint32_t>> ReadTable(archive_io::File& file, std:
                                                     std::uint64_t fileSize, std::uint32_t key) {
     const std::uint64_t start = headerOffset + relativeOffset;
     const std::uint64_t bytes = static_cast<std::uint64_t>(count) * 16;
-    if (start > fileSize || bytes > fileSize - start) return std::nullopt;
+    if (start > fileSize || bytes > fileSize - start)
+        return std::nullopt;
     std::vector<std::uint8_t> raw(static_cast<std::size_t>(bytes));
-    if (!file.ReadAt(start, raw)) return std::nullopt;
+    if (!file.ReadAt(start, raw))
+        return std::nullopt;
     std::vector<std::uint32_t> words(static_cast<std::size_t>(count) * 4);
-    for (std::size_t i = 0; i < words.size(); ++i) words[i] = Le32(raw.data() + i * 4);
+    for (std::size_t i = 0; i < words.size(); ++i)
+        words[i] = Le32(raw.data() + i * 4);
     Decrypt(words, key);
     return words;
 }
@@ -78,9 +83,11 @@ std::optional<std::uint64_t> FindHeader(archive_io::File& file, std::uint64_t fi
     std::uint64_t offset = 0;
     std::array<std::uint8_t, 16> probe{};
     while (offset + 32 <= fileSize) {
-        if (!file.ReadAt(offset, probe)) return std::nullopt;
+        if (!file.ReadAt(offset, probe))
+            return std::nullopt;
         const std::uint32_t signature = Le32(probe.data());
-        if (signature == kMpqSignature) return offset;
+        if (signature == kMpqSignature)
+            return offset;
         if (signature == kUserDataSignature && !followedUserData) {
             // Followed only when StormLib would follow it too, to a place it would reach anyway,
             // with no other header in between that it might prefer.
@@ -94,10 +101,13 @@ std::optional<std::uint64_t> FindHeader(archive_io::File& file, std::uint64_t fi
             }
             for (std::uint64_t between = offset + kHeaderSearchStep; between < offset + headerDistance;
                  between += kHeaderSearchStep) {
-                if (between + 32 > fileSize) return std::nullopt;
-                if (!file.ReadAt(between, std::span(probe).first(4))) return std::nullopt;
+                if (between + 32 > fileSize)
+                    return std::nullopt;
+                if (!file.ReadAt(between, std::span(probe).first(4)))
+                    return std::nullopt;
                 const std::uint32_t inBetween = Le32(probe.data());
-                if (inBetween == kMpqSignature || inBetween == kUserDataSignature) return std::nullopt;
+                if (inBetween == kMpqSignature || inBetween == kUserDataSignature)
+                    return std::nullopt;
             }
             offset += headerDistance;
             continue;
@@ -115,8 +125,10 @@ std::uint32_t MpqHashString(const std::string& name, std::uint32_t hashType) {
     std::uint32_t seed2 = 0xEEEEEEEE;
     for (char c : name) {
         std::uint32_t ch = static_cast<std::uint8_t>(c);
-        if (ch >= 'a' && ch <= 'z') ch -= 'a' - 'A';
-        if (ch == '/') ch = '\\';
+        if (ch >= 'a' && ch <= 'z')
+            ch -= 'a' - 'A';
+        if (ch == '/')
+            ch = '\\';
         seed1 = table[(hashType << 8) + ch] ^ (seed1 + seed2);
         seed2 = ch + seed1 + seed2 + (seed2 << 5) + 3;
     }
@@ -126,11 +138,13 @@ std::uint32_t MpqHashString(const std::string& name, std::uint32_t hashType) {
 std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file) {
     MpqLayout layout;
     const std::optional<std::uint64_t> size = file.Size();
-    if (!size || *size > kLargestArchive) return std::nullopt;
+    if (!size || *size > kLargestArchive)
+        return std::nullopt;
     layout.fileSize = *size;
 
     const std::optional<std::uint64_t> headerOffset = FindHeader(file, layout.fileSize);
-    if (!headerOffset) return std::nullopt;
+    if (!headerOffset)
+        return std::nullopt;
     layout.headerOffset = *headerOffset;
 
     std::array<std::uint8_t, 44> header{};
@@ -146,23 +160,29 @@ std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file) {
     layout.hashTableSize = Le32(header.data() + 24);
     layout.blockTableSize = Le32(header.data() + 28);
 
-    if (layout.formatVersion > 1) return std::nullopt;
+    if (layout.formatVersion > 1)
+        return std::nullopt;
     const std::uint32_t expectedHeaderSize = layout.formatVersion == 0 ? 32 : 44;
-    if (layout.headerSize != expectedHeaderSize || available < expectedHeaderSize) return std::nullopt;
+    if (layout.headerSize != expectedHeaderSize || available < expectedHeaderSize)
+        return std::nullopt;
     if (layout.formatVersion == 1) {
         // The 64-bit extensions are only needed past 4 GiB; the game's archives never use them.
         for (std::size_t i = 32; i < 44; ++i) {
-            if (header[i] != 0) return std::nullopt;
+            if (header[i] != 0)
+                return std::nullopt;
         }
     }
-    if (sectorShift > 16) return std::nullopt;
-    if (!IsPowerOfTwo(layout.hashTableSize)) return std::nullopt;
+    if (sectorShift > 16)
+        return std::nullopt;
+    if (!IsPowerOfTwo(layout.hashTableSize))
+        return std::nullopt;
 
-    const auto hashWords = ReadTable(file, layout.headerOffset, hashTablePos, layout.hashTableSize, layout.fileSize,
-                                     kHashTableKey);
-    const auto blockWords = ReadTable(file, layout.headerOffset, blockTablePos, layout.blockTableSize,
-                                      layout.fileSize, kBlockTableKey);
-    if (!hashWords || !blockWords) return std::nullopt;
+    const auto hashWords =
+        ReadTable(file, layout.headerOffset, hashTablePos, layout.hashTableSize, layout.fileSize, kHashTableKey);
+    const auto blockWords =
+        ReadTable(file, layout.headerOffset, blockTablePos, layout.blockTableSize, layout.fileSize, kBlockTableKey);
+    if (!hashWords || !blockWords)
+        return std::nullopt;
 
     const std::uint64_t dataStart = layout.headerOffset + layout.headerSize;
     layout.blocks.resize(layout.blockTableSize);
@@ -172,7 +192,8 @@ std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file) {
         block.compressedSize = (*blockWords)[i * 4 + 1];
         block.fileSize = (*blockWords)[i * 4 + 2];
         block.flags = (*blockWords)[i * 4 + 3];
-        if ((block.flags & kFileExists) == 0 || block.compressedSize == 0) continue;
+        if ((block.flags & kFileExists) == 0 || block.compressedSize == 0)
+            continue;
         if (block.offset < dataStart || block.offset > layout.fileSize ||
             block.compressedSize > layout.fileSize - block.offset) {
             return std::nullopt;
@@ -184,8 +205,10 @@ std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file) {
         hash.name2 = (*hashWords)[i * 4 + 1];
         hash.locale = static_cast<std::uint16_t>((*hashWords)[i * 4 + 2] & 0xFFFF);
         hash.blockIndex = (*hashWords)[i * 4 + 3];
-        if (hash.blockIndex >= kHashEntryDeleted) continue;
-        if (hash.blockIndex >= layout.blockTableSize) return std::nullopt;
+        if (hash.blockIndex >= kHashEntryDeleted)
+            continue;
+        if (hash.blockIndex >= layout.blockTableSize)
+            return std::nullopt;
         layout.hashes.push_back(hash);
     }
     return layout;
@@ -193,7 +216,8 @@ std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file) {
 
 std::optional<MpqLayout> ReadMpqLayout(const std::filesystem::path& path) {
     std::unique_ptr<archive_io::File> file = archive_io::File::Open(path, archive_io::File::Mode::Read);
-    if (!file) return std::nullopt;
+    if (!file)
+        return std::nullopt;
     return ReadMpqLayout(*file);
 }
 
@@ -201,7 +225,8 @@ std::uint64_t MpqLayout::FirstWritableOffset(const std::vector<std::string>& cha
     std::vector<std::pair<std::uint32_t, std::uint32_t>> changed;
     std::vector<std::string> names = changedNames;
     names.insert(names.end(), {"(listfile)", "(attributes)", "(signature)"});
-    for (const std::string& name : names) changed.emplace_back(MpqHashString(name, 1), MpqHashString(name, 2));
+    for (const std::string& name : names)
+        changed.emplace_back(MpqHashString(name, 1), MpqHashString(name, 2));
 
     std::vector<bool> staying(blocks.size(), false);
     std::vector<bool> leaving(blocks.size(), false);
@@ -215,7 +240,8 @@ std::uint64_t MpqLayout::FirstWritableOffset(const std::vector<std::string>& cha
     std::uint64_t end = headerOffset + headerSize;
     for (std::size_t i = 0; i < blocks.size(); ++i) {
         const Block& block = blocks[i];
-        if (!staying[i] || leaving[i] || (block.flags & kFileExists) == 0 || block.compressedSize == 0) continue;
+        if (!staying[i] || leaving[i] || (block.flags & kFileExists) == 0 || block.compressedSize == 0)
+            continue;
         end = std::max(end, block.offset + block.compressedSize);
     }
     return end;

@@ -8,10 +8,12 @@
 
 namespace {
 
+constexpr LCID kSimplifiedChinese = 0x804;
+
 // Now as a Windows FILETIME (100 ns units since 1601), the time (attributes) records.
 ULONGLONG FileTimeNow() {
-    const auto sinceUnixEpoch = std::chrono::duration_cast<std::chrono::nanoseconds>(
-        std::chrono::system_clock::now().time_since_epoch());
+    const auto sinceUnixEpoch =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch());
     constexpr ULONGLONG unixEpochAsFileTime = 116444736000000000ULL;
     return unixEpochAsFileTime + static_cast<ULONGLONG>(sinceUnixEpoch.count() / 100);
 }
@@ -23,15 +25,19 @@ public:
         // SFileOpenArchive never creates a file. Without a header search StormLib cannot settle
         // on a later header than the one our own check read.
         DWORD flags = 0;
-        if (readOnly) flags |= MPQ_OPEN_READ_ONLY;
-        if (headerAtStart) flags |= MPQ_OPEN_NO_HEADER_SEARCH;
-        if (!SFileOpenArchive(path.c_str(), 0, flags, &archive)) return nullptr;
+        if (readOnly)
+            flags |= MPQ_OPEN_READ_ONLY;
+        if (headerAtStart)
+            flags |= MPQ_OPEN_NO_HEADER_SEARCH;
+        if (!SFileOpenArchive(path.c_str(), 0, flags, &archive))
+            return nullptr;
         return archive;
     }
 
     bool IsReadOnly(MpqHandle archive) override {
         DWORD flags = 0;
-        if (!SFileGetFileInfo(archive, SFileMpqFlags, &flags, sizeof(flags), nullptr)) return true;
+        if (!SFileGetFileInfo(archive, SFileMpqFlags, &flags, sizeof(flags), nullptr))
+            return true;
         return (flags & MPQ_FLAG_READ_ONLY) != 0;
     }
 
@@ -39,27 +45,44 @@ public:
     bool CloseArchive(MpqHandle archive) override { return SFileCloseArchive(archive); }
 
     MpqHandle OpenFile(MpqHandle archive, const std::string& name) override {
+        // StormLib 9.22 looks only in its current locale, while the game on a Chinese system reads
+        // the Simplified Chinese entry first and then the neutral one; some archives hold a file
+        // under 0x804 only. Pick the entry the game reads, then open exactly that one.
+        LCID locales[32];
+        DWORD count = 32;
+        if (SFileEnumLocales(archive, name.c_str(), locales, &count, 0) != ERROR_SUCCESS || count == 0)
+            return nullptr;
+        LCID chosen = locales[0];
+        for (DWORD i = 0; i < count; ++i) {
+            if (locales[i] == kSimplifiedChinese || (locales[i] == LANG_NEUTRAL && chosen != kSimplifiedChinese))
+                chosen = locales[i];
+        }
+        const LCID previous = SFileSetLocale(chosen);
         HANDLE file = nullptr;
-        if (!SFileOpenFileEx(archive, name.c_str(), SFILE_OPEN_FROM_MPQ, &file)) return nullptr;
-        return file;
+        const bool opened = SFileOpenFileEx(archive, name.c_str(), SFILE_OPEN_FROM_MPQ, &file);
+        SFileSetLocale(previous);
+        return opened ? file : nullptr;
     }
 
     std::optional<std::uint64_t> FileSize(MpqHandle file) override {
         DWORD high = 0;
         const DWORD low = SFileGetFileSize(file, &high);
-        if (low == SFILE_INVALID_SIZE) return std::nullopt;
+        if (low == SFILE_INVALID_SIZE)
+            return std::nullopt;
         return (static_cast<std::uint64_t>(high) << 32) | low;
     }
 
     std::optional<std::uint32_t> FileLocale(MpqHandle file) override {
         DWORD locale = 0;
-        if (!SFileGetFileInfo(file, SFileInfoLocale, &locale, sizeof(locale), nullptr)) return std::nullopt;
+        if (!SFileGetFileInfo(file, SFileInfoLocale, &locale, sizeof(locale), nullptr))
+            return std::nullopt;
         return locale;
     }
 
     bool ReadFile(MpqHandle file, std::uint8_t* buffer, std::uint32_t size) override {
         DWORD read = 0;
-        if (!SFileReadFile(file, buffer, size, &read, nullptr)) return false;
+        if (!SFileReadFile(file, buffer, size, &read, nullptr))
+            return false;
         return read == size;
     }
 
@@ -70,7 +93,8 @@ public:
         // 9.22 may report success and still leave the handle unset; only a handle counts.
         HANDLE file = nullptr;
         const DWORD flags = MPQ_FILE_COMPRESS | MPQ_FILE_REPLACEEXISTING;
-        if (!SFileCreateFile(archive, name.c_str(), FileTimeNow(), size, locale, flags, &file)) return nullptr;
+        if (!SFileCreateFile(archive, name.c_str(), FileTimeNow(), size, locale, flags, &file))
+            return nullptr;
         return file;
     }
 
@@ -81,8 +105,12 @@ public:
 
     bool FinishFile(MpqHandle file) override { return SFileFinishFile(file); }
 
-    bool RemoveFile(MpqHandle archive, const std::string& name) override {
-        return SFileRemoveFile(archive, name.c_str(), 0);
+    bool RemoveFile(MpqHandle archive, const std::string& name, std::uint32_t locale) override {
+        // StormLib removes the entry of its current locale.
+        const LCID previous = SFileSetLocale(locale);
+        const bool removed = SFileRemoveFile(archive, name.c_str(), 0);
+        SFileSetLocale(previous);
+        return removed;
     }
 
     bool CompactArchive(MpqHandle archive) override { return SFileCompactArchive(archive, nullptr, false); }
@@ -90,4 +118,6 @@ public:
 
 } // namespace
 
-std::shared_ptr<MpqEngine> MakeStormMpqEngine() { return std::make_shared<StormMpqEngine>(); }
+std::shared_ptr<MpqEngine> MakeStormMpqEngine() {
+    return std::make_shared<StormMpqEngine>();
+}

@@ -31,7 +31,9 @@ struct WriteCase {
     std::function<void(Contents&)> expect; // what the operation does to the archive's files
 };
 
-void PrintTo(const WriteCase& writeCase, std::ostream* out) { *out << writeCase.name; }
+void PrintTo(const WriteCase& writeCase, std::ostream* out) {
+    *out << writeCase.name;
+}
 
 const std::vector<std::uint8_t>& NewSkins() {
     static const std::vector<std::uint8_t> bytes = Bytes("[Orc]\r\nCursor=UI\\Cursor\\OrcCursor.mdl\r\n");
@@ -40,14 +42,11 @@ const std::vector<std::uint8_t>& NewSkins() {
 
 std::vector<WriteCase> WriteCases() {
     return {
-        {"ReplaceText",
-         [](clsMpqControl& c) { return c.SaveFileToMpq(u"UI\\war3skins.txt", NewSkins()); },
+        {"ReplaceText", [](clsMpqControl& c) { return c.SaveFileToMpq(u"UI\\war3skins.txt", NewSkins()); },
          [](Contents& files) { files["UI\\war3skins.txt"] = NewSkins(); }},
-        {"AddFile",
-         [](clsMpqControl& c) { return c.SaveFileToMpq(u"Fonts\\new.ttf", testkit::PatternBytes(9000, 5)); },
+        {"AddFile", [](clsMpqControl& c) { return c.SaveFileToMpq(u"Fonts\\new.ttf", testkit::PatternBytes(9000, 5)); },
          [](Contents& files) { files["Fonts\\new.ttf"] = testkit::PatternBytes(9000, 5); }},
-        {"DeleteFile",
-         [](clsMpqControl& c) { return c.DeleteFileFromMpq(u"Fonts\\dfst-m3u.ttf"); },
+        {"DeleteFile", [](clsMpqControl& c) { return c.DeleteFileFromMpq(u"Fonts\\dfst-m3u.ttf"); },
          [](Contents& files) { files.erase("Fonts\\dfst-m3u.ttf"); }},
         {"Compact", [](clsMpqControl& c) { return c.CompressMpq(); }, [](Contents&) {}},
     };
@@ -75,8 +74,10 @@ Observed Observe(clsMpqControl& control, const std::set<std::string>& candidates
         std::size_t start = 0;
         while (start < text.size()) {
             std::size_t end = text.find_first_of("\r\n;", start);
-            if (end == std::string::npos) end = text.size();
-            if (end > start) observed.listed.insert(text.substr(start, end - start));
+            if (end == std::string::npos)
+                end = text.size();
+            if (end > start)
+                observed.listed.insert(text.substr(start, end - start));
             start = end + 1;
         }
     }
@@ -97,7 +98,8 @@ Contents SampleContents() {
 
 std::set<std::string> Names(const Contents& files) {
     std::set<std::string> names;
-    for (const auto& [name, bytes] : files) names.insert(name);
+    for (const auto& [name, bytes] : files)
+        names.insert(name);
     return names;
 }
 
@@ -121,7 +123,8 @@ protected:
 
     std::vector<std::string> WorkEntries() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_dir / "work")) names.push_back(entry.path().filename());
+        for (const auto& entry : fs::directory_iterator(m_dir / "work"))
+            names.push_back(entry.path().filename());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -136,7 +139,8 @@ TEST_P(CrashTest, KilledAnywhereLeavesOldOrNew) {
     Contents expectedNew = SampleContents();
     writeCase.expect(expectedNew);
     std::set<std::string> candidates = Names(SampleContents());
-    for (const std::string& name : Names(expectedNew)) candidates.insert(name);
+    for (const std::string& name : Names(expectedNew))
+        candidates.insert(name);
 
     // A run without a kill, to learn the calls the operation makes.
     Reset();
@@ -170,8 +174,7 @@ TEST_P(CrashTest, KilledAnywhereLeavesOldOrNew) {
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         const std::string where = "killed at point " + std::to_string(point) + " (" +
-                                  (point % 2 == 0 ? "inside " : "after ") +
-                                  tripwire::Describe(events[point / 2]) + ")";
+                                  (point % 2 == 0 ? "inside " : "after ") + tripwire::Describe(events[point / 2]) + ")";
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << where << ": the child was not killed";
 
         // The next operation, in a new process state, settles the archive first.
@@ -205,7 +208,9 @@ struct LayoutCase {
     std::size_t prefix; // bytes before the MPQ header
 };
 
-void PrintTo(const LayoutCase& layoutCase, std::ostream* out) { *out << layoutCase.name; }
+void PrintTo(const LayoutCase& layoutCase, std::ostream* out) {
+    *out << layoutCase.name;
+}
 
 class JournalAssumptionTest : public ::testing::TestWithParam<LayoutCase> {};
 
@@ -249,7 +254,8 @@ TEST_P(JournalAssumptionTest, StormLibWritesNothingBelowTheJournalStart) {
         tripwire::Stop();
         ASSERT_TRUE(done) << edit.name;
         for (const tripwire::Event& event : tripwire::Events()) {
-            if (fs::path(event.path) != fs::absolute(archive)) continue;
+            if (fs::path(event.path) != fs::absolute(archive))
+                continue;
             if (event.kind == tripwire::Event::Kind::Write) {
                 ++stormWrites;
                 const bool inHeader = event.offset >= layout->headerOffset && event.offset + event.size <= headerEnd;

@@ -26,20 +26,28 @@ enum class Op { Replace, AddLarge, Delete, Compact };
 
 const char* OpName(Op op) {
     switch (op) {
-    case Op::Replace: return "Replace";
-    case Op::AddLarge: return "AddLarge";
-    case Op::Delete: return "Delete";
-    case Op::Compact: return "Compact";
+    case Op::Replace:
+        return "Replace";
+    case Op::AddLarge:
+        return "AddLarge";
+    case Op::Delete:
+        return "Delete";
+    case Op::Compact:
+        return "Compact";
     }
     return "?";
 }
 
 bool RunOp(clsMpqControl& control, Op op) {
     switch (op) {
-    case Op::Replace: return control.SaveFileToMpq(u"UI\\war3skins.txt", Bytes("[Orc]\r\n"));
-    case Op::AddLarge: return control.SaveFileToMpq(u"Fonts\\big.ttf", testkit::PatternBytes(300000, 9, false));
-    case Op::Delete: return control.DeleteFileFromMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3");
-    case Op::Compact: return control.CompressMpq();
+    case Op::Replace:
+        return control.SaveFileToMpq(u"UI\\war3skins.txt", Bytes("[Orc]\r\n"));
+    case Op::AddLarge:
+        return control.SaveFileToMpq(u"Fonts\\big.ttf", testkit::PatternBytes(300000, 9, false));
+    case Op::Delete:
+        return control.DeleteFileFromMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3");
+    case Op::Compact:
+        return control.CompressMpq();
     }
     return false;
 }
@@ -52,13 +60,15 @@ public:
         // Old data for compaction to drop.
         clsMpqControl control;
         control.SetMpqFileName(TextFromPath(m_archive));
-        if (!control.SaveFileToMpq(u"Fonts\\dfst-m3u.ttf", Bytes("font"))) throw std::runtime_error("setup");
+        if (!control.SaveFileToMpq(u"Fonts\\dfst-m3u.ttf", Bytes("font")))
+            throw std::runtime_error("setup");
         m_original = testkit::ReadBytes(m_archive);
     }
 
     std::vector<std::string> Entries() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_dir.path())) names.push_back(entry.path().filename());
+        for (const auto& entry : fs::directory_iterator(m_dir.path()))
+            names.push_back(entry.path().filename());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -102,26 +112,18 @@ TEST_P(EngineFailureTest, FailsAndKeepsTheOldArchive) {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, EngineFailureTest,
-    ::testing::Values(StepFailure{Op::Replace, MpqStep::OpenArchive, 1},
-                      StepFailure{Op::Replace, MpqStep::IsReadOnly, 1},
-                      StepFailure{Op::Replace, MpqStep::FileLocale, 1},
-                      StepFailure{Op::Replace, MpqStep::CreateFile, 1},
-                      StepFailure{Op::Replace, MpqStep::WriteFile, 1},
-                      StepFailure{Op::Replace, MpqStep::FinishFile, 1},
-                      StepFailure{Op::Replace, MpqStep::FlushArchive, 1},
-                      StepFailure{Op::Replace, MpqStep::CloseArchive, 1},
-                      StepFailure{Op::AddLarge, MpqStep::WriteFile, 1},
-                      StepFailure{Op::AddLarge, MpqStep::FlushArchive, 1},
-                      StepFailure{Op::AddLarge, MpqStep::CloseArchive, 1},
-                      StepFailure{Op::Delete, MpqStep::IsReadOnly, 1},
-                      StepFailure{Op::Delete, MpqStep::RemoveFile, 1},
-                      StepFailure{Op::Delete, MpqStep::FlushArchive, 1},
-                      StepFailure{Op::Delete, MpqStep::CloseArchive, 1},
-                      StepFailure{Op::Compact, MpqStep::IsReadOnly, 1},
-                      StepFailure{Op::Compact, MpqStep::CompactArchive, 1},
-                      StepFailure{Op::Compact, MpqStep::CloseArchive, 1},
-                      // The reopening that proves the compacted archive before the backup goes.
-                      StepFailure{Op::Compact, MpqStep::OpenArchive, 2}),
+    ::testing::Values(
+        StepFailure{Op::Replace, MpqStep::OpenArchive, 1}, StepFailure{Op::Replace, MpqStep::IsReadOnly, 1},
+        StepFailure{Op::Replace, MpqStep::FileLocale, 1}, StepFailure{Op::Replace, MpqStep::CreateFile, 1},
+        StepFailure{Op::Replace, MpqStep::WriteFile, 1}, StepFailure{Op::Replace, MpqStep::FinishFile, 1},
+        StepFailure{Op::Replace, MpqStep::FlushArchive, 1}, StepFailure{Op::Replace, MpqStep::CloseArchive, 1},
+        StepFailure{Op::AddLarge, MpqStep::WriteFile, 1}, StepFailure{Op::AddLarge, MpqStep::FlushArchive, 1},
+        StepFailure{Op::AddLarge, MpqStep::CloseArchive, 1}, StepFailure{Op::Delete, MpqStep::IsReadOnly, 1},
+        StepFailure{Op::Delete, MpqStep::RemoveFile, 1}, StepFailure{Op::Delete, MpqStep::FlushArchive, 1},
+        StepFailure{Op::Delete, MpqStep::CloseArchive, 1}, StepFailure{Op::Compact, MpqStep::IsReadOnly, 1},
+        StepFailure{Op::Compact, MpqStep::CompactArchive, 1}, StepFailure{Op::Compact, MpqStep::CloseArchive, 1},
+        // The reopening that proves the compacted archive before the backup goes.
+        StepFailure{Op::Compact, MpqStep::OpenArchive, 2}),
     [](const auto& info) {
         return std::string(OpName(info.param.op)) + "_" + testkit::StepName(info.param.step) +
                std::to_string(info.param.occurrence);
@@ -134,7 +136,9 @@ struct DiskLimit {
     std::function<std::uint64_t(std::uint64_t archiveSize)> limit;
 };
 
-void PrintTo(const DiskLimit& limit, std::ostream* out) { *out << limit.name; }
+void PrintTo(const DiskLimit& limit, std::ostream* out) {
+    *out << limit.name;
+}
 
 class FullDiskTest : public ::testing::TestWithParam<DiskLimit>, public ArchiveFixture {};
 
@@ -145,7 +149,8 @@ TEST_P(FullDiskTest, EveryWriteFailsAndTheArchiveIsByteIdentical) {
     if (child == 0) {
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit fileSize{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
-        if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0) _exit(3);
+        if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0)
+            _exit(3);
         clsMpqControl control;
         control.SetMpqFileName(TextFromPath(m_archive));
         _exit(RunOp(control, GetParam().op) ? 0 : 1);
@@ -187,7 +192,8 @@ TEST(SignedArchive, IsReadButNeverWritten) {
     for (Op op : {Op::Replace, Op::Delete, Op::Compact}) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
-        if (child == 0) _exit(RunOp(control, op) ? 0 : 1);
+        if (child == 0)
+            _exit(RunOp(control, op) ? 0 : 1);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status)) << OpName(op) << " crashed";
@@ -209,27 +215,29 @@ TEST_F(LeftoverTest, TornJournalIsDroppedAndTheArchiveKept) {
 }
 
 TEST_F(LeftoverTest, CompleteJournalIsReplayedBeforeAnyRead) {
-    // Begin a journal, damage the archive's tail as an interrupted StormLib would, and drop the
-    // process state without a commit.
-    const auto layout = ReadMpqLayout(m_archive);
-    ASSERT_TRUE(layout.has_value());
-    auto journal = archive_guard::RollbackJournal::Begin(m_archive, layout->headerOffset, layout->headerSize,
-                                                         layout->FirstWritableOffset({"UI\\war3skins.txt"}));
-    ASSERT_NE(journal, nullptr);
-    std::vector<std::uint8_t> damaged = m_original;
-    std::fill(damaged.end() - 300, damaged.end(), 0xEE);
-    damaged.insert(damaged.end(), 5000, 0xEE);
-    testkit::WriteFile(m_archive, damaged);
+    // A child begins a journal, damages the archive's tail and grows it as an interrupted StormLib
+    // would, and dies without a commit or a rollback.
     const pid_t child = fork();
+    ASSERT_GE(child, 0);
     if (child == 0) {
-        // Dies with the journal still in place, like a killed process.
-        journal.release();
+        const auto layout = ReadMpqLayout(m_archive);
+        if (!layout)
+            _exit(2);
+        auto journal = archive_guard::RollbackJournal::Begin(m_archive, layout->headerOffset, layout->headerSize,
+                                                             layout->FirstWritableOffset({"UI\\war3skins.txt"}));
+        if (!journal)
+            _exit(3);
+        std::vector<std::uint8_t> damaged = m_original;
+        std::fill(damaged.end() - 300, damaged.end(), 0xEE);
+        damaged.insert(damaged.end(), 5000, 0xEE);
+        testkit::WriteFile(m_archive, damaged);
         _exit(0);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
-    journal.release(); // this process must not roll back either: the next operation does
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     ASSERT_TRUE(fs::exists(archive_guard::JournalPath(m_archive)));
+    ASSERT_NE(testkit::ReadBytes(m_archive), m_original);
 
     clsMpqControl control;
     control.SetMpqFileName(TextFromPath(m_archive));

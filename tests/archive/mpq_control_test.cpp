@@ -1,5 +1,6 @@
 // The five archive operations against archives built in temporary directories, checked with smpq.
 #include "archive/mpq_control.h"
+#include "archive/mpq_layout.h"
 #include "support/text_path.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
@@ -23,7 +24,8 @@ protected:
 
     std::vector<std::string> DirectoryEntries() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_dir.path())) names.push_back(entry.path().filename().string());
+        for (const auto& entry : fs::directory_iterator(m_dir.path()))
+            names.push_back(entry.path().filename().string());
         return names;
     }
 
@@ -34,7 +36,8 @@ protected:
 
 TEST_P(MpqControlTest, ReadsEveryFileExactly) {
     for (const MpqBuilderFile& file : testkit::SampleArchiveFiles()) {
-        if (file.content.empty()) continue;
+        if (file.content.empty())
+            continue;
         std::vector<std::uint8_t> read = {1, 2, 3};
         EXPECT_TRUE(m_control.ReadFileFromMpq(file.address, read));
         EXPECT_EQ(read, file.content);
@@ -71,7 +74,8 @@ TEST_P(MpqControlTest, SaveReplacesAndAddsAndSmpqAgrees) {
     std::vector<std::uint8_t> read;
     ASSERT_TRUE(m_control.ReadFileFromMpq(u"UI\\war3skins.txt", read));
     EXPECT_EQ(read, replacement);
-    if (!testkit::HaveSmpq()) GTEST_SKIP() << "smpq not installed";
+    if (!testkit::HaveSmpq())
+        GTEST_SKIP() << "smpq not installed";
     EXPECT_EQ(testkit::SmpqExtract(m_archive, "UI\\war3skins.txt"), replacement);
     EXPECT_EQ(testkit::SmpqExtract(m_archive, "UI\\new.txt"), Bytes("new file"));
     const auto names = testkit::SmpqList(m_archive);
@@ -86,7 +90,8 @@ TEST_P(MpqControlTest, SavesAnEmptyBuffer) {
     std::vector<std::uint8_t> read;
     EXPECT_TRUE(m_control.FileExistsInMpq(u"UI\\war3skins.txt"));
     EXPECT_FALSE(m_control.ReadFileFromMpq(u"UI\\war3skins.txt", read));
-    if (!testkit::HaveSmpq()) GTEST_SKIP() << "smpq not installed";
+    if (!testkit::HaveSmpq())
+        GTEST_SKIP() << "smpq not installed";
     EXPECT_EQ(testkit::SmpqExtract(m_archive, "UI\\war3skins.txt"), std::vector<std::uint8_t>{});
 }
 
@@ -94,7 +99,8 @@ TEST_P(MpqControlTest, DeleteRemovesTheFileAndItsListEntry) {
     ASSERT_TRUE(m_control.DeleteFileFromMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3"));
     EXPECT_FALSE(m_control.FileExistsInMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3"));
     EXPECT_TRUE(m_control.FileExistsInMpq(u"empty.txt"));
-    if (!testkit::HaveSmpq()) GTEST_SKIP() << "smpq not installed";
+    if (!testkit::HaveSmpq())
+        GTEST_SKIP() << "smpq not installed";
     const auto names = testkit::SmpqList(m_archive);
     ASSERT_TRUE(names.has_value());
     EXPECT_EQ(std::count(names->begin(), names->end(), "Sound/Music/mp3Music/Mainscreen.mp3"), 0);
@@ -123,7 +129,8 @@ TEST_P(MpqControlTest, CompactionShrinksAndKeepsEveryFile) {
     EXPECT_EQ(read, Bytes("short"));
     ASSERT_TRUE(m_control.ReadFileFromMpq(u"Fonts\\dfst-m3u.ttf", read));
     EXPECT_EQ(read, testkit::PatternBytes(20000, 11));
-    if (!testkit::HaveSmpq()) GTEST_SKIP() << "smpq not installed";
+    if (!testkit::HaveSmpq())
+        GTEST_SKIP() << "smpq not installed";
     EXPECT_EQ(testkit::SmpqExtract(m_archive, "UI\\war3skins.txt"),
               Bytes("[Human]\r\nCursor=UI\\Cursor\\HumanCursor.mdl\r\n"));
 }
@@ -157,6 +164,69 @@ TEST_P(MpqControlTest, NonAsciiOrEmptyAddressIsRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, MpqControlTest, ::testing::Values(0, 1),
                          [](const auto& info) { return "Format" + std::to_string(info.param); });
+
+// The game's Chinese archives may hold files under locale 0x804, alone or beside a neutral entry.
+// The door works on the entry a Chinese game reads (0x804 first) and keeps its locale: StormLib's
+// replace matches name and locale exactly, so another locale would add a second entry that the
+// game never reads.
+struct LocaleCase {
+    const char* name;
+    std::vector<std::uint16_t> stored;
+    std::uint16_t edited;
+};
+
+void PrintTo(const LocaleCase& localeCase, std::ostream* out) {
+    *out << localeCase.name;
+}
+
+class MpqControlLocale : public ::testing::TestWithParam<LocaleCase> {
+protected:
+    std::vector<std::uint16_t> LocalesOf(const fs::path& archive) {
+        const std::optional<MpqLayout> layout = ReadMpqLayout(archive);
+        std::vector<std::uint16_t> locales;
+        if (!layout)
+            return locales;
+        for (const MpqLayout::Hash& hash : layout->hashes) {
+            if (hash.name1 == MpqHashString("UI\\war3skins.txt", 1) &&
+                hash.name2 == MpqHashString("UI\\war3skins.txt", 2))
+                locales.push_back(hash.locale);
+        }
+        std::sort(locales.begin(), locales.end());
+        return locales;
+    }
+};
+
+TEST_P(MpqControlLocale, ReadReplaceAndDeleteTheEntryTheGameReads) {
+    testkit::TempDir dir;
+    const fs::path archive = dir / "War3xLocal.mpq";
+    std::vector<MpqBuilderFile> files;
+    for (std::uint16_t locale : GetParam().stored)
+        files.push_back({u"UI\\war3skins.txt", Bytes("locale " + std::to_string(locale)), true, locale});
+    testkit::BuildArchive(archive, files, 1);
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(archive));
+
+    std::vector<std::uint8_t> read;
+    ASSERT_TRUE(control.ReadFileFromMpq(u"UI\\war3skins.txt", read));
+    EXPECT_EQ(read, Bytes("locale " + std::to_string(GetParam().edited)));
+
+    ASSERT_TRUE(control.SaveFileToMpq(u"UI\\war3skins.txt", Bytes("[Orc]")));
+    std::vector<std::uint16_t> expected = GetParam().stored;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(LocalesOf(archive), expected) << "the replacement added or lost an entry";
+    ASSERT_TRUE(control.ReadFileFromMpq(u"UI\\war3skins.txt", read));
+    EXPECT_EQ(read, Bytes("[Orc]"));
+
+    ASSERT_TRUE(control.DeleteFileFromMpq(u"UI\\war3skins.txt"));
+    expected.erase(std::find(expected.begin(), expected.end(), GetParam().edited));
+    EXPECT_EQ(LocalesOf(archive), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, MpqControlLocale,
+                         ::testing::Values(LocaleCase{"NeutralOnly", {0}, 0}, LocaleCase{"ChineseOnly", {0x804}, 0x804},
+                                           LocaleCase{"GermanOnly", {0x407}, 0x407},
+                                           LocaleCase{"NeutralAndChinese", {0, 0x804}, 0x804}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MpqControlPaths, MissingArchiveIsNeverCreated) {
     testkit::TempDir dir;

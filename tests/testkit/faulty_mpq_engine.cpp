@@ -4,20 +4,34 @@ namespace testkit {
 
 const char* StepName(MpqStep step) {
     switch (step) {
-    case MpqStep::OpenArchive: return "OpenArchive";
-    case MpqStep::IsReadOnly: return "IsReadOnly";
-    case MpqStep::FlushArchive: return "FlushArchive";
-    case MpqStep::CloseArchive: return "CloseArchive";
-    case MpqStep::OpenFile: return "OpenFile";
-    case MpqStep::FileSize: return "FileSize";
-    case MpqStep::FileLocale: return "FileLocale";
-    case MpqStep::ReadFile: return "ReadFile";
-    case MpqStep::CloseFile: return "CloseFile";
-    case MpqStep::CreateFile: return "CreateFile";
-    case MpqStep::WriteFile: return "WriteFile";
-    case MpqStep::FinishFile: return "FinishFile";
-    case MpqStep::RemoveFile: return "RemoveFile";
-    case MpqStep::CompactArchive: return "CompactArchive";
+    case MpqStep::OpenArchive:
+        return "OpenArchive";
+    case MpqStep::IsReadOnly:
+        return "IsReadOnly";
+    case MpqStep::FlushArchive:
+        return "FlushArchive";
+    case MpqStep::CloseArchive:
+        return "CloseArchive";
+    case MpqStep::OpenFile:
+        return "OpenFile";
+    case MpqStep::FileSize:
+        return "FileSize";
+    case MpqStep::FileLocale:
+        return "FileLocale";
+    case MpqStep::ReadFile:
+        return "ReadFile";
+    case MpqStep::CloseFile:
+        return "CloseFile";
+    case MpqStep::CreateFile:
+        return "CreateFile";
+    case MpqStep::WriteFile:
+        return "WriteFile";
+    case MpqStep::FinishFile:
+        return "FinishFile";
+    case MpqStep::RemoveFile:
+        return "RemoveFile";
+    case MpqStep::CompactArchive:
+        return "CompactArchive";
     }
     return "?";
 }
@@ -36,7 +50,8 @@ int FaultyMpqEngine::Calls(MpqStep step) const {
 
 bool FaultyMpqEngine::Enter(MpqStep step) {
     const int occurrence = ++m_calls[step];
-    if (m_hook) m_hook(step, occurrence);
+    if (m_hook)
+        m_hook(step, occurrence);
     return m_failOccurrence != 0 && step == m_failStep && occurrence == m_failOccurrence;
 }
 
@@ -125,9 +140,9 @@ bool FaultyMpqEngine::FinishFile(MpqHandle file) {
     return m_real->FinishFile(file) && !fail;
 }
 
-bool FaultyMpqEngine::RemoveFile(MpqHandle archive, const std::string& name) {
+bool FaultyMpqEngine::RemoveFile(MpqHandle archive, const std::string& name, std::uint32_t locale) {
     const bool fail = Enter(MpqStep::RemoveFile);
-    return m_real->RemoveFile(archive, name) && !fail;
+    return m_real->RemoveFile(archive, name, locale) && !fail;
 }
 
 bool FaultyMpqEngine::CompactArchive(MpqHandle archive) {

@@ -47,11 +47,10 @@ public:
     std::optional<std::uint32_t> FileLocale(MpqHandle file) override;
     bool ReadFile(MpqHandle file, std::uint8_t* buffer, std::uint32_t size) override;
     bool CloseFile(MpqHandle file) override;
-    MpqHandle CreateFile(MpqHandle archive, const std::string& name, std::uint32_t size,
-                         std::uint32_t locale) override;
+    MpqHandle CreateFile(MpqHandle archive, const std::string& name, std::uint32_t size, std::uint32_t locale) override;
     bool WriteFile(MpqHandle file, const std::uint8_t* data, std::uint32_t size) override;
     bool FinishFile(MpqHandle file) override;
-    bool RemoveFile(MpqHandle archive, const std::string& name) override;
+    bool RemoveFile(MpqHandle archive, const std::string& name, std::uint32_t locale) override;
     bool CompactArchive(MpqHandle archive) override;
 
 private:

@@ -31,13 +31,16 @@ std::string Quote(const std::string& text) {
 
 std::optional<std::string> RunAndCapture(const std::string& command) {
     FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return std::nullopt;
+    if (pipe == nullptr)
+        return std::nullopt;
     std::string output;
     char chunk[4096];
     std::size_t count;
-    while ((count = fread(chunk, 1, sizeof(chunk), pipe)) > 0) output.append(chunk, count);
+    while ((count = fread(chunk, 1, sizeof(chunk), pipe)) > 0)
+        output.append(chunk, count);
     const int status = pclose(pipe);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::nullopt;
     return output;
 }
 
@@ -54,7 +57,8 @@ std::vector<MpqBuilderFile> SampleArchiveFiles() {
 }
 
 void BuildArchive(const fs::path& path, const std::vector<MpqBuilderFile>& files, int formatVersion) {
-    if (!CreateMpqArchive(path, files, formatVersion)) throw std::runtime_error("cannot build " + path.string());
+    if (!CreateMpqArchive(path, files, formatVersion))
+        throw std::runtime_error("cannot build " + path.string());
 }
 
 bool HaveSmpq() {
@@ -64,21 +68,25 @@ bool HaveSmpq() {
 
 std::optional<std::vector<std::string>> SmpqList(const fs::path& archive) {
     std::optional<std::string> output = RunAndCapture(Quote(SMPQ_EXECUTABLE) + " -l " + Quote(archive.string()));
-    if (!output) return std::nullopt;
+    if (!output)
+        return std::nullopt;
     // Lines are "<size> <date> <time> <name>"; the name is the rest after three fields.
     std::vector<std::string> names;
     std::size_t start = 0;
     while (start < output->size()) {
         std::size_t end = output->find('\n', start);
-        if (end == std::string::npos) end = output->size();
+        if (end == std::string::npos)
+            end = output->size();
         std::string line = output->substr(start, end - start);
         start = end + 1;
         std::size_t position = line.find_first_not_of(' ');
         for (int field = 0; field < 3 && position != std::string::npos; ++field) {
             position = line.find(' ', position);
-            if (position != std::string::npos) position = line.find_first_not_of(' ', position);
+            if (position != std::string::npos)
+                position = line.find_first_not_of(' ', position);
         }
-        if (position != std::string::npos) names.push_back(line.substr(position));
+        if (position != std::string::npos)
+            names.push_back(line.substr(position));
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -88,36 +96,43 @@ std::optional<std::vector<std::uint8_t>> SmpqExtract(const fs::path& archive, co
     TempDir out;
     const std::string command = "cd " + Quote(out.path().string()) + " && " + Quote(SMPQ_EXECUTABLE) + " -q -x " +
                                 Quote(fs::absolute(archive).string()) + " " + Quote(name);
-    if (!RunAndCapture(command)) return std::nullopt;
+    if (!RunAndCapture(command))
+        return std::nullopt;
     std::string relative = name;
     std::replace(relative.begin(), relative.end(), '\\', '/');
     std::error_code error;
-    if (!fs::is_regular_file(out / relative, error)) return std::nullopt;
+    if (!fs::is_regular_file(out / relative, error))
+        return std::nullopt;
     return ReadFile(out / relative);
 }
 
 std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) throw std::runtime_error("cannot read " + path.string());
+    if (!in)
+        throw std::runtime_error("cannot read " + path.string());
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(in.tellg()));
     in.seekg(0);
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!in) throw std::runtime_error("cannot read " + path.string());
+    if (!in)
+        throw std::runtime_error("cannot read " + path.string());
     return bytes;
 }
 
 bool RenameInHashTable(const fs::path& archive, const std::string& from, const std::string& to) {
     std::vector<std::uint8_t> bytes = ReadFile(archive);
-    if (bytes.size() < 32) return false;
+    if (bytes.size() < 32)
+        return false;
     auto le32 = [&](std::size_t at) {
         return static_cast<std::uint32_t>(bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) |
                                           (static_cast<std::uint32_t>(bytes[at + 3]) << 24));
     };
     const std::uint32_t tablePos = le32(16);
     const std::uint32_t count = le32(24);
-    if (tablePos + static_cast<std::size_t>(count) * 16 > bytes.size() || count == 0) return false;
+    if (tablePos + static_cast<std::size_t>(count) * 16 > bytes.size() || count == 0)
+        return false;
     std::vector<std::uint32_t> words(count * 4);
-    for (std::size_t i = 0; i < words.size(); ++i) words[i] = le32(tablePos + i * 4);
+    for (std::size_t i = 0; i < words.size(); ++i)
+        words[i] = le32(tablePos + i * 4);
 
     // The same stream cipher as the archive's tables: key from "(hash table)".
     std::array<std::uint32_t, 0x500> table{};
@@ -145,15 +160,18 @@ bool RenameInHashTable(const fs::path& archive, const std::string& from, const s
     crypt(false);
     std::size_t found = count;
     for (std::size_t i = 0; i < count; ++i) {
-        if (words[i * 4] == MpqHashString(from, 1) && words[i * 4 + 1] == MpqHashString(from, 2)) found = i;
+        if (words[i * 4] == MpqHashString(from, 1) && words[i * 4 + 1] == MpqHashString(from, 2))
+            found = i;
     }
-    if (found == count) return false;
+    if (found == count)
+        return false;
     const std::uint32_t block = words[found * 4 + 3];
     const std::uint32_t locale = words[found * 4 + 2];
     words[found * 4 + 3] = 0xFFFFFFFE;
     std::size_t slot = MpqHashString(to, 0) & (count - 1);
     for (std::size_t probe = 0; probe < count; ++probe, slot = (slot + 1) & (count - 1)) {
-        if (words[slot * 4 + 3] >= 0xFFFFFFFE) break;
+        if (words[slot * 4 + 3] >= 0xFFFFFFFE)
+            break;
     }
     words[slot * 4] = MpqHashString(to, 1);
     words[slot * 4 + 1] = MpqHashString(to, 2);
@@ -161,7 +179,8 @@ bool RenameInHashTable(const fs::path& archive, const std::string& from, const s
     words[slot * 4 + 3] = block;
     crypt(true);
     for (std::size_t i = 0; i < words.size(); ++i) {
-        for (int b = 0; b < 4; ++b) bytes[tablePos + i * 4 + b] = static_cast<std::uint8_t>(words[i] >> (8 * b));
+        for (int b = 0; b < 4; ++b)
+            bytes[tablePos + i * 4 + b] = static_cast<std::uint8_t>(words[i] >> (8 * b));
     }
     WriteFile(archive, bytes);
     return true;
