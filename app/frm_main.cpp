@@ -224,7 +224,12 @@ FrmMain::FrmMain(QWidget* parent)
     ConnectHandlers();
 }
 
-FrmMain::~FrmMain() = default;
+FrmMain::~FrmMain() {
+    // The children outlive this part of the object; none of their events may reach the handlers now.
+    cboItemToModify->removeEventFilter(this);
+    for (QObject* child : findChildren<QObject*>())
+        QObject::disconnect(child, nullptr, this, nullptr);
+}
 
 void FrmMain::SetGamePathDecider(std::function<GamePathDecision()> decider) {
     m_decideGamePath = std::move(decider);
