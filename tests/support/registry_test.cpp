@@ -144,6 +144,55 @@ TEST_F(WinePrefix, RealisticUserRegGivesInstallPath) {
     EXPECT_EQ(Read(u"Gfx"), RegValue(std::vector<std::uint8_t>(26, 0)));
 }
 
+// Lines exactly as wineserver saved them after a Windows program had set these values with
+// RegSetValueExW: its escapes, its line wrapping and its choice of forms.
+TEST_F(WinePrefix, FileSavedByWineserver) {
+    WriteUserReg(R"(WINE REGISTRY Version 2
+;; All keys relative to \\User\\S-1-5-21-0-0-0-1000
+
+#arch=win64
+
+[Software\\Blizzard Entertainment\\Warcraft III] 1796635287
+#time=1dd862c5676eec6
+@="default"
+"Blob"=hex:00,25,4a,6f,94,b9,de,03,28,4d,72,97,bc,e1,06,2b,50,75,9a,bf,e4,09,\
+  2e,53,78,9d,c2,e7,0c,31,56,7b,a0,c5,ea,0f,34,59,7e,a3,c8,ed,12,37,5c,81,a6,\
+  cb,f0,15,3a,5f,84,a9,ce,f3,18,3d,62,87,ac,d1,f6,1b,40,65,8a,af,d4,f9,1e,43,\
+  68,8d,b2,d7,fc,21,46,6b,90,b5,da,ff,24,49,6e,93,b8,dd,02,27,4c,71,96,bb,e0,\
+  05,2a,4f
+"Expand"=str(2):"%OSTRAWEN_ROOT%\\Warcraft III"
+"Flags"=dword:80000201
+"InstallPath"="D:\\\x6e38\x620f\\Warcraft III"
+"Multi"=str(7):"first\0second\0\x4e09\0"
+"Tricky \"name\" \\ here"="q\"uote\\ tab\t nl\n bell\a esc\e one\0017 \xe9t\xe9 \xd83d\xde00"
+"Unterminated"=hex(1):61,00,62,00,63,00
+
+[Software\\\x00c9diteur\\\x418\x433\x440\x430] 1796635340
+#time=1dd862c75d4d9f4
+"\x392\x3b1\x3b8\x3bc\x3cc\x3c2"=dword:00000001
+
+[Software\\\xc9diteur\\\x418\x433\x440\x430] 1796635287
+#time=1dd862c5676f858
+"\x392\x3b1\x3b8\x3bc\x3cc\x3c2"=dword:00000002
+)");
+    testkit::ScopedEnv root("OSTRAWEN_ROOT", "C:\\Games");
+    std::vector<std::uint8_t> blob(100);
+    for (std::size_t i = 0; i < blob.size(); ++i)
+        blob[i] = static_cast<std::uint8_t>(i * 37);
+    EXPECT_EQ(Read(u"InstallPath"), RegValue(u"D:\\游戏\\Warcraft III"s));
+    EXPECT_EQ(Read(u""), RegValue(u"default"s));
+    EXPECT_EQ(Read(u"Blob"), RegValue(blob));
+    EXPECT_EQ(Read(u"Expand"), RegValue(u"C:\\Games\\Warcraft III"s));
+    EXPECT_EQ(Read(u"Flags"), RegValue(static_cast<std::int32_t>(0x80000201u)));
+    EXPECT_EQ(Read(u"Multi"), RegValue(u"first\0second\0三"s));
+    EXPECT_EQ(Read(u"tricky \"NAME\" \\ here"), RegValue(u"q\"uote\\ tab\t nl\n bell\a esc\x1b one\x01"
+                                                         u"7 été \U0001F600"s));
+    EXPECT_EQ(Read(u"Unterminated"), RegValue(u"ab"s));
+    EXPECT_EQ(GetRegValue(HKEY_CURRENT_USER_, u"software\\éDITEUR\\иГРА", u"βΑΘΜΌς"), RegValue(std::int32_t{1}));
+    // "\xc9d" is one escape: U+0C9D followed by "iteur".
+    EXPECT_EQ(GetRegValue(HKEY_CURRENT_USER_, u"Software\\\u0c9diteur\\Игра", u"Βαθμός"), RegValue(std::int32_t{2}));
+}
+
 TEST_F(WinePrefix, MissingKeyOrValueGivesDefault) {
     WriteUserReg(UserReg(R"("InstallPath"="C:\\War3")"));
     EXPECT_EQ(Read(u"NoSuchValue"), RegValue(u""s));
