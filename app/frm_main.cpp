@@ -385,7 +385,8 @@ void FrmMain::CreateControls() {
 
 void FrmMain::ConnectHandlers() {
     // Change is every report of a new text; Click is a choice, also of the entry already chosen;
-    // Scroll is the drop-down list scrolling.
+    // Scroll is the drop-down list scrolling. A user's choice of another entry reports both a new
+    // text and a choice, so the handler runs twice then; both handlers only read, so that is harmless.
     connect(cboMpqFileName, &QComboBox::currentTextChanged, this, [this] { cboMpqFileName_Change(); });
     connect(cboMpqFileName, &QComboBox::activated, this, [this] { cboMpqFileName_Click(); });
     connect(cboMpqFileName->view()->verticalScrollBar(), &QScrollBar::valueChanged, this,
