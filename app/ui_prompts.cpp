@@ -92,9 +92,17 @@ std::optional<QString> ShowFileDialog(QWidget* parent, const FileDialogRequest& 
     PromptState& state = State();
     if (!state.fileResults.empty()) {
         state.shownFileDialogs.append(request);
-        std::optional<QString> result = std::move(state.fileResults.front());
+        // Taken apart by hand: GCC's optimiser warns falsely about a moved-out optional<QString>.
+        QString path;
+        const bool confirmed = state.fileResults.front().has_value();
+        if (confirmed) {
+            path = *state.fileResults.front();
+        }
         state.fileResults.pop_front();
-        return result;
+        if (!confirmed) {
+            return std::nullopt;
+        }
+        return std::make_optional(path);
     }
     if (Unattended()) {
         state.shownFileDialogs.append(request);
