@@ -265,7 +265,7 @@ bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress) {
                 return false;
             locale = *existingLocale;
         }
-        return m_engine->RemoveFile(archive.handle(), *name, locale) && m_engine->FlushArchive(archive.handle()) &&
+        return m_engine->RemoveFile(archive.handle(), *name) && m_engine->FlushArchive(archive.handle()) &&
                archive.Close();
     });
 }

@@ -40,8 +40,8 @@ public:
     // Completes a created file; releases the handle whatever the result.
     virtual bool FinishFile(MpqHandle file) = 0;
 
-    // Removes the entry of exactly this name and locale.
-    virtual bool RemoveFile(MpqHandle archive, const std::string& name, std::uint32_t locale) = 0;
+    // Removes the entry OpenFile would open.
+    virtual bool RemoveFile(MpqHandle archive, const std::string& name) = 0;
     // Rewrites the archive without unused space; the engine replaces the file on disk.
     virtual bool CompactArchive(MpqHandle archive) = 0;
 };

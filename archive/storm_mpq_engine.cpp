@@ -10,6 +10,22 @@ namespace {
 
 constexpr LCID kSimplifiedChinese = 0x804;
 
+// StormLib 9.22 looks only in its current locale, while the game on a Chinese system reads the
+// Simplified Chinese entry first and then the neutral one; some archives hold a file under 0x804
+// only. This picks the entry the game reads.
+std::optional<LCID> LocaleTheGameReads(HANDLE archive, const std::string& name) {
+    LCID locales[32];
+    DWORD count = 32;
+    if (SFileEnumLocales(archive, name.c_str(), locales, &count, 0) != ERROR_SUCCESS || count == 0)
+        return std::nullopt;
+    LCID chosen = locales[0];
+    for (DWORD i = 0; i < count; ++i) {
+        if (locales[i] == kSimplifiedChinese || (locales[i] == LANG_NEUTRAL && chosen != kSimplifiedChinese))
+            chosen = locales[i];
+    }
+    return chosen;
+}
+
 // Now as a Windows FILETIME (100 ns units since 1601), the time (attributes) records.
 ULONGLONG FileTimeNow() {
     const auto sinceUnixEpoch =
@@ -45,19 +61,10 @@ public:
     bool CloseArchive(MpqHandle archive) override { return SFileCloseArchive(archive); }
 
     MpqHandle OpenFile(MpqHandle archive, const std::string& name) override {
-        // StormLib 9.22 looks only in its current locale, while the game on a Chinese system reads
-        // the Simplified Chinese entry first and then the neutral one; some archives hold a file
-        // under 0x804 only. Pick the entry the game reads, then open exactly that one.
-        LCID locales[32];
-        DWORD count = 32;
-        if (SFileEnumLocales(archive, name.c_str(), locales, &count, 0) != ERROR_SUCCESS || count == 0)
+        const std::optional<LCID> locale = LocaleTheGameReads(archive, name);
+        if (!locale)
             return nullptr;
-        LCID chosen = locales[0];
-        for (DWORD i = 0; i < count; ++i) {
-            if (locales[i] == kSimplifiedChinese || (locales[i] == LANG_NEUTRAL && chosen != kSimplifiedChinese))
-                chosen = locales[i];
-        }
-        const LCID previous = SFileSetLocale(chosen);
+        const LCID previous = SFileSetLocale(*locale);
         HANDLE file = nullptr;
         const bool opened = SFileOpenFileEx(archive, name.c_str(), SFILE_OPEN_FROM_MPQ, &file);
         SFileSetLocale(previous);
@@ -105,9 +112,12 @@ public:
 
     bool FinishFile(MpqHandle file) override { return SFileFinishFile(file); }
 
-    bool RemoveFile(MpqHandle archive, const std::string& name, std::uint32_t locale) override {
+    bool RemoveFile(MpqHandle archive, const std::string& name) override {
         // StormLib removes the entry of its current locale.
-        const LCID previous = SFileSetLocale(locale);
+        const std::optional<LCID> locale = LocaleTheGameReads(archive, name);
+        if (!locale)
+            return false;
+        const LCID previous = SFileSetLocale(*locale);
         const bool removed = SFileRemoveFile(archive, name.c_str(), 0);
         SFileSetLocale(previous);
         return removed;

@@ -140,9 +140,9 @@ bool FaultyMpqEngine::FinishFile(MpqHandle file) {
     return m_real->FinishFile(file) && !fail;
 }
 
-bool FaultyMpqEngine::RemoveFile(MpqHandle archive, const std::string& name, std::uint32_t locale) {
+bool FaultyMpqEngine::RemoveFile(MpqHandle archive, const std::string& name) {
     const bool fail = Enter(MpqStep::RemoveFile);
-    return m_real->RemoveFile(archive, name, locale) && !fail;
+    return m_real->RemoveFile(archive, name) && !fail;
 }
 
 bool FaultyMpqEngine::CompactArchive(MpqHandle archive) {

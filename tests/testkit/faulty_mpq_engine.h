@@ -50,7 +50,7 @@ public:
     MpqHandle CreateFile(MpqHandle archive, const std::string& name, std::uint32_t size, std::uint32_t locale) override;
     bool WriteFile(MpqHandle file, const std::uint8_t* data, std::uint32_t size) override;
     bool FinishFile(MpqHandle file) override;
-    bool RemoveFile(MpqHandle archive, const std::string& name, std::uint32_t locale) override;
+    bool RemoveFile(MpqHandle archive, const std::string& name) override;
     bool CompactArchive(MpqHandle archive) override;
 
 private:
