@@ -101,6 +101,33 @@ bool IsInternalFile(const MpqLayout::Hash& hash) {
     return false;
 }
 
+// True when `after` holds the entry at a place inside the file.
+bool Holds(const MpqLayout& after, const MpqLayout::Hash& wanted) {
+    for (const MpqLayout::Hash& hash : after.hashes) {
+        if (hash.name1 != wanted.name1 || hash.name2 != wanted.name2 || hash.locale != wanted.locale)
+            continue;
+        const MpqLayout::Block& block = after.blocks[hash.blockIndex];
+        if ((block.flags & 0x80000000u) != 0 && block.offset <= after.fileSize)
+            return true;
+    }
+    return false;
+}
+
+// Every file entry of `before` but `except` is still in `after`. StormLib rewrites its own
+// (listfile) and (attributes) as it sees fit, so those do not count.
+bool HoldsEveryOtherEntry(const MpqLayout& before, const MpqLayout& after, const MpqLayout::Hash* except) {
+    for (const MpqLayout::Hash& hash : before.hashes) {
+        if (except != nullptr && hash.name1 == except->name1 && hash.name2 == except->name2 &&
+            hash.locale == except->locale)
+            continue;
+        if (IsInternalFile(hash) || (before.blocks[hash.blockIndex].flags & 0x80000000u) == 0)
+            continue;
+        if (!Holds(after, hash))
+            return false;
+    }
+    return true;
+}
+
 // After an edit of one entry (name and locale), the archive must pass our check again, hold that
 // entry or not as asked, and still hold every other entry it held, at a place inside the file.
 // StormLib 9.22 can break the last point on its own: deleting the file stored last leaves an
@@ -110,33 +137,11 @@ bool EditTouchedOnlyItsEntry(const CheckedArchive& before, const std::string& na
     const std::optional<MpqLayout> after = ReadMpqLayout(before.path);
     if (!after)
         return false;
-    auto present = [&](const MpqLayout::Hash& wanted) {
-        for (const MpqLayout::Hash& hash : after->hashes) {
-            if (hash.name1 != wanted.name1 || hash.name2 != wanted.name2 || hash.locale != wanted.locale)
-                continue;
-            const MpqLayout::Block& block = after->blocks[hash.blockIndex];
-            if ((block.flags & 0x80000000u) != 0 && block.offset <= after->fileSize)
-                return true;
-        }
-        return false;
-    };
     MpqLayout::Hash edited;
     edited.name1 = MpqHashString(name, 1);
     edited.name2 = MpqHashString(name, 2);
     edited.locale = locale;
-    if (present(edited) != presentAfter)
-        return false;
-    for (const MpqLayout::Hash& hash : before.layout.hashes) {
-        const bool isEdited = hash.name1 == edited.name1 && hash.name2 == edited.name2 && hash.locale == locale;
-        // StormLib rewrites its own (listfile) and (attributes) as it sees fit.
-        if (isEdited || IsInternalFile(hash))
-            continue;
-        if ((before.layout.blocks[hash.blockIndex].flags & 0x80000000u) == 0)
-            continue;
-        if (!present(hash))
-            return false;
-    }
-    return true;
+    return Holds(*after, edited) == presentAfter && HoldsEveryOtherEntry(before.layout, *after, &edited);
 }
 
 // Runs one in-place edit inside a rollback journal: true only when the edit, the check of its
@@ -298,7 +303,7 @@ bool clsMpqControl::CompressMpq() {
         compacted = !error && file && file->Sync() && archive_io::SyncDirectory(checked->path.parent_path());
         file.reset();
         const std::optional<MpqLayout> layout = compacted ? ReadMpqLayout(checked->path) : std::nullopt;
-        compacted = layout.has_value();
+        compacted = layout.has_value() && HoldsEveryOtherEntry(checked->layout, *layout, nullptr);
         if (compacted) {
             OpenedArchive reopened(*m_engine, checked->path, true, *layout);
             compacted = reopened && reopened.Close();
