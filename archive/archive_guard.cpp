@@ -260,8 +260,12 @@ bool RecoverArchive(const fs::path& archive) {
 RollbackJournal::RollbackJournal(fs::path archive) : m_archive(std::move(archive)) {}
 
 RollbackJournal::~RollbackJournal() {
-    if (m_open)
-        Rollback();
+    // Whatever fails here leaves the journal or backup for the next operation's recovery.
+    try {
+        if (m_open)
+            Rollback();
+    } catch (...) {
+    }
 }
 
 std::unique_ptr<RollbackJournal> RollbackJournal::Begin(const fs::path& archivePath, std::uint64_t headerOffset,
@@ -324,8 +328,12 @@ bool RollbackJournal::Rollback() {
 CompactionBackup::CompactionBackup(fs::path archive) : m_archive(std::move(archive)) {}
 
 CompactionBackup::~CompactionBackup() {
-    if (m_open)
-        Rollback();
+    // Whatever fails here leaves the journal or backup for the next operation's recovery.
+    try {
+        if (m_open)
+            Rollback();
+    } catch (...) {
+    }
 }
 
 std::unique_ptr<CompactionBackup> CompactionBackup::Begin(const fs::path& archive) {

@@ -166,151 +166,172 @@ bool EditInJournal(const CheckedArchive& checked, const std::string& name, bool 
     return false;
 }
 
+// Nothing may escape an operation: running out of memory (a buffer for a large file) is a failure
+// like any other, after the guards above have put the archive back.
+template <typename Body> bool NoThrow(Body body) {
+    try {
+        return body();
+    } catch (...) {
+        return false;
+    }
+}
+
 } // namespace
 
 bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress) {
-    const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    if (!m_engine || !name)
-        return false;
-    const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
-    if (!checked)
-        return false;
-    OpenedArchive archive(*m_engine, checked->path, true, checked->layout);
-    if (!archive)
-        return false;
-    bool exists = false;
-    {
-        OpenedFile file(*m_engine, archive.handle(), *name);
-        exists = file && m_engine->FileSize(file.handle()).has_value();
-    }
-    return archive.Close() && exists;
+    return NoThrow([&] {
+        const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
+        if (!m_engine || !name)
+            return false;
+        const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+        if (!checked)
+            return false;
+        OpenedArchive archive(*m_engine, checked->path, true, checked->layout);
+        if (!archive)
+            return false;
+        bool exists = false;
+        {
+            OpenedFile file(*m_engine, archive.handle(), *name);
+            exists = file && m_engine->FileSize(file.handle()).has_value();
+        }
+        return archive.Close() && exists;
+    });
 }
 
 bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vector<std::uint8_t>& arsFile) {
-    const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    if (!m_engine || !name)
-        return false;
-    const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
-    if (!checked)
-        return false;
-    OpenedArchive archive(*m_engine, checked->path, true, checked->layout);
-    if (!archive)
-        return false;
-    bool read = false;
-    {
-        OpenedFile file(*m_engine, archive.handle(), *name);
-        if (!file)
+    return NoThrow([&] {
+        const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
+        if (!m_engine || !name)
             return false;
-        const std::optional<std::uint64_t> size = m_engine->FileSize(file.handle());
-        // An empty file cannot be read; from 2 GiB on a size does not fit the signed 32 bits.
-        if (!size || *size == 0 || *size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+        const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+        if (!checked)
             return false;
-        // Never more than the archive holds: a lying size must not make us allocate gigabytes.
-        if (*size / 4096 > checked->layout.fileSize)
+        OpenedArchive archive(*m_engine, checked->path, true, checked->layout);
+        if (!archive)
             return false;
-        arsFile.assign(static_cast<std::size_t>(*size), 0);
-        read = m_engine->ReadFile(file.handle(), arsFile.data(), static_cast<std::uint32_t>(*size));
-    }
-    return archive.Close() && read;
+        bool read = false;
+        {
+            OpenedFile file(*m_engine, archive.handle(), *name);
+            if (!file)
+                return false;
+            const std::optional<std::uint64_t> size = m_engine->FileSize(file.handle());
+            // An empty file cannot be read; from 2 GiB on a size does not fit the signed 32 bits.
+            if (!size || *size == 0 || *size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+                return false;
+            // Never more than the archive holds: a lying size must not make us allocate gigabytes.
+            if (*size / 4096 > checked->layout.fileSize)
+                return false;
+            arsFile.assign(static_cast<std::size_t>(*size), 0);
+            read = m_engine->ReadFile(file.handle(), arsFile.data(), static_cast<std::uint32_t>(*size));
+        }
+        return archive.Close() && read;
+    });
 }
 
 bool clsMpqControl::SaveFileToMpq(const std::u16string& fileAddress, const std::vector<std::uint8_t>& fileContent) {
-    const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    if (!m_engine || !name || fileContent.size() > std::numeric_limits<std::int32_t>::max())
-        return false;
-    const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
-    if (!checked)
-        return false;
-    return EditInJournal(*checked, *name, true, [&](std::uint32_t& locale) {
-        OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
-        if (!archive.Writable())
+    return NoThrow([&] {
+        const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
+        if (!m_engine || !name || fileContent.size() > std::numeric_limits<std::int32_t>::max())
             return false;
-        // Replacing matches name and locale exactly: keep the existing entry's locale, or a
-        // second entry appears and the game goes on reading the old one.
-        locale = 0;
-        {
-            OpenedFile existing(*m_engine, archive.handle(), *name);
-            if (existing) {
+        const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+        if (!checked)
+            return false;
+        return EditInJournal(*checked, *name, true, [&](std::uint32_t& locale) {
+            OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
+            if (!archive.Writable())
+                return false;
+            // Replacing matches name and locale exactly: keep the existing entry's locale, or a
+            // second entry appears and the game goes on reading the old one.
+            locale = 0;
+            {
+                OpenedFile existing(*m_engine, archive.handle(), *name);
+                if (existing) {
+                    const std::optional<std::uint32_t> existingLocale = m_engine->FileLocale(existing.handle());
+                    if (!existingLocale)
+                        return false;
+                    locale = *existingLocale;
+                }
+            }
+            const auto size = static_cast<std::uint32_t>(fileContent.size());
+            MpqHandle file = m_engine->CreateFile(archive.handle(), *name, size, locale);
+            if (file == nullptr)
+                return false;
+            // StormLib gets no call for no bytes, and never a null buffer.
+            bool written = size == 0 || m_engine->WriteFile(file, fileContent.data(), size);
+            if (!m_engine->FinishFile(file))
+                written = false;
+            return written && m_engine->FlushArchive(archive.handle()) && archive.Close();
+        });
+    });
+}
+
+bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress) {
+    return NoThrow([&] {
+        const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
+        if (!m_engine || !name)
+            return false;
+        const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+        if (!checked)
+            return false;
+        return EditInJournal(*checked, *name, false, [&](std::uint32_t& locale) {
+            OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
+            if (!archive.Writable())
+                return false;
+            {
+                // The entry the game reads is the one deleted.
+                OpenedFile existing(*m_engine, archive.handle(), *name);
+                if (!existing)
+                    return false;
                 const std::optional<std::uint32_t> existingLocale = m_engine->FileLocale(existing.handle());
                 if (!existingLocale)
                     return false;
                 locale = *existingLocale;
             }
-        }
-        const auto size = static_cast<std::uint32_t>(fileContent.size());
-        MpqHandle file = m_engine->CreateFile(archive.handle(), *name, size, locale);
-        if (file == nullptr)
-            return false;
-        // StormLib gets no call for no bytes, and never a null buffer.
-        bool written = size == 0 || m_engine->WriteFile(file, fileContent.data(), size);
-        if (!m_engine->FinishFile(file))
-            written = false;
-        return written && m_engine->FlushArchive(archive.handle()) && archive.Close();
-    });
-}
-
-bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress) {
-    const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    if (!m_engine || !name)
-        return false;
-    const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
-    if (!checked)
-        return false;
-    return EditInJournal(*checked, *name, false, [&](std::uint32_t& locale) {
-        OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
-        if (!archive.Writable())
-            return false;
-        {
-            // The entry the game reads is the one deleted.
-            OpenedFile existing(*m_engine, archive.handle(), *name);
-            if (!existing)
-                return false;
-            const std::optional<std::uint32_t> existingLocale = m_engine->FileLocale(existing.handle());
-            if (!existingLocale)
-                return false;
-            locale = *existingLocale;
-        }
-        return m_engine->RemoveFile(archive.handle(), *name) && m_engine->FlushArchive(archive.handle()) &&
-               archive.Close();
+            return m_engine->RemoveFile(archive.handle(), *name) && m_engine->FlushArchive(archive.handle()) &&
+                   archive.Close();
+        });
     });
 }
 
 bool clsMpqControl::CompressMpq() {
-    if (!m_engine)
-        return false;
-    const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
-    if (!checked)
-        return false;
-    if (checked->layout.HasSignature())
-        return false;
-    std::error_code error;
-    const fs::perms permissions = fs::status(checked->path, error).permissions();
-    if (error)
-        return false;
+    return NoThrow([&] {
+        if (!m_engine)
+            return false;
+        const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+        if (!checked)
+            return false;
+        if (checked->layout.HasSignature())
+            return false;
+        std::error_code error;
+        const fs::perms permissions = fs::status(checked->path, error).permissions();
+        if (error)
+            return false;
 
-    std::unique_ptr<archive_guard::CompactionBackup> backup = archive_guard::CompactionBackup::Begin(checked->path);
-    if (!backup)
-        return false;
-    bool compacted = [&] {
-        OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
-        return archive.Writable() && m_engine->CompactArchive(archive.handle()) && archive.Close();
-    }();
-    if (compacted) {
-        // StormLib's new file was created with default permissions; give back the archive's own,
-        // then make it durable and prove it opens before the original is let go.
-        fs::permissions(checked->path, permissions, error);
-        std::unique_ptr<archive_io::File> file = archive_io::File::Open(checked->path, archive_io::File::Mode::Read);
-        compacted = !error && file && file->Sync() && archive_io::SyncDirectory(checked->path.parent_path());
-        file.reset();
-        const std::optional<MpqLayout> layout = compacted ? ReadMpqLayout(checked->path) : std::nullopt;
-        compacted = layout.has_value() && HoldsEveryOtherEntry(checked->layout, *layout, nullptr);
+        std::unique_ptr<archive_guard::CompactionBackup> backup = archive_guard::CompactionBackup::Begin(checked->path);
+        if (!backup)
+            return false;
+        bool compacted = [&] {
+            OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
+            return archive.Writable() && m_engine->CompactArchive(archive.handle()) && archive.Close();
+        }();
         if (compacted) {
-            OpenedArchive reopened(*m_engine, checked->path, true, *layout);
-            compacted = reopened && reopened.Close();
+            // StormLib's new file was created with default permissions; give back the archive's own,
+            // then make it durable and prove it opens before the original is let go.
+            fs::permissions(checked->path, permissions, error);
+            std::unique_ptr<archive_io::File> file =
+                archive_io::File::Open(checked->path, archive_io::File::Mode::Read);
+            compacted = !error && file && file->Sync() && archive_io::SyncDirectory(checked->path.parent_path());
+            file.reset();
+            const std::optional<MpqLayout> layout = compacted ? ReadMpqLayout(checked->path) : std::nullopt;
+            compacted = layout.has_value() && HoldsEveryOtherEntry(checked->layout, *layout, nullptr);
+            if (compacted) {
+                OpenedArchive reopened(*m_engine, checked->path, true, *layout);
+                compacted = reopened && reopened.Close();
+            }
         }
-    }
-    if (compacted && backup->Commit())
-        return true;
-    backup->Rollback();
-    return false;
+        if (compacted && backup->Commit())
+            return true;
+        backup->Rollback();
+        return false;
+    });
 }
