@@ -269,6 +269,21 @@ TEST_P(JournalAssumptionTest, StormLibWritesNothingBelowTheJournalStart) {
     EXPECT_GT(stormWrites, edits.size());
 }
 
+TEST(ReadOnlyOperations, MakeNoFileSystemCallThatChangesAnything) {
+    testkit::TempDir dir;
+    const fs::path archive = dir / "War3.mpq";
+    testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(archive));
+    tripwire::Watch(dir.path());
+    std::vector<std::uint8_t> read;
+    EXPECT_TRUE(control.ReadFileFromMpq(u"UI\\war3skins.txt", read));
+    EXPECT_TRUE(control.FileExistsInMpq(u"empty.txt"));
+    EXPECT_FALSE(control.ReadFileFromMpq(u"UI\\missing.txt", read));
+    tripwire::Stop();
+    for (const tripwire::Event& event : tripwire::Events()) ADD_FAILURE() << tripwire::Describe(event);
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, JournalAssumptionTest,
                          ::testing::Values(LayoutCase{"Format0", 0, 0}, LayoutCase{"Format1", 1, 0},
                                            LayoutCase{"Format0After512", 0, 512}),

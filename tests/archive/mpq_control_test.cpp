@@ -62,10 +62,6 @@ TEST_P(MpqControlTest, AbsentFileIsReportedAndNothingChanges) {
     EXPECT_EQ(testkit::ReadBytes(m_archive), before);
 }
 
-TEST_P(MpqControlTest, NamesAreCaseInsensitiveAsInTheGame) {
-    EXPECT_TRUE(m_control.FileExistsInMpq(u"ui\\WAR3SKINS.TXT"));
-}
-
 TEST_P(MpqControlTest, SaveReplacesAndAddsAndSmpqAgrees) {
     const auto replacement = testkit::PatternBytes(30000, 3);
     ASSERT_TRUE(m_control.SaveFileToMpq(u"UI\\war3skins.txt", replacement));
