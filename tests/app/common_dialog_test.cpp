@@ -3,6 +3,7 @@
 #include "app/common_dialog.h"
 #include "app/ui_prompts.h"
 
+#include <QAbstractButton>
 #include <QColorDialog>
 #include <QDir>
 #include <QFileDialog>
@@ -250,6 +251,7 @@ private slots:
         QString title, text;
         QMessageBox::Icon shownIcon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons shownButtons;
+        QStringList captions;
         OnNextModal(&watches, [&](QWidget* modal) {
             auto* box = qobject_cast<QMessageBox*>(modal);
             if (box == nullptr) {
@@ -260,6 +262,8 @@ private slots:
             text = box->text();
             shownIcon = box->icon();
             shownButtons = box->standardButtons();
+            for (QAbstractButton* button : box->buttons())
+                captions << button->text();
             QTest::keyClick(box, Qt::Key(press));
         });
         const ui_prompts::Answer got =
@@ -277,6 +281,12 @@ private slots:
                                                                  ? (QMessageBox::Yes | QMessageBox::No)
                                                                  : QMessageBox::StandardButtons(QMessageBox::Ok);
         QCOMPARE(shownButtons, expectedButtons);
+        captions.sort();
+        QStringList expectedCaptions = ui_prompts::Buttons(buttons) == ui_prompts::Buttons::YesNo
+                                           ? QStringList{QStringLiteral("是(&Y)"), QStringLiteral("否(&N)")}
+                                           : QStringList{QStringLiteral("确定")};
+        expectedCaptions.sort();
+        QCOMPARE(captions, expectedCaptions);
         QVERIFY(ui_prompts::TakeShownMessages().isEmpty()); // only prompts answered in advance are recorded
     }
 
