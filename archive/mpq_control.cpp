@@ -11,8 +11,10 @@
 #include "archive/mpq_layout.h"
 #include "support/text_path.h"
 
+#include <algorithm>
 #include <limits>
 #include <system_error>
+#include <tuple>
 
 namespace fs = std::filesystem;
 
@@ -101,28 +103,37 @@ bool IsInternalFile(const MpqLayout::Hash& hash) {
     return false;
 }
 
-// True when `after` holds the entry at a place inside the file.
-bool Holds(const MpqLayout& after, const MpqLayout::Hash& wanted) {
+using EntryKey = std::tuple<std::uint32_t, std::uint32_t, std::uint16_t>;
+
+EntryKey KeyOf(const MpqLayout::Hash& hash) { return {hash.name1, hash.name2, hash.locale}; }
+
+// The entries of `after` that lie inside the file, sorted: archives hold tens of thousands of
+// files, and checking each old entry against every new one made edits quadratic.
+std::vector<EntryKey> HeldEntries(const MpqLayout& after) {
+    std::vector<EntryKey> held;
+    held.reserve(after.hashes.size());
     for (const MpqLayout::Hash& hash : after.hashes) {
-        if (hash.name1 != wanted.name1 || hash.name2 != wanted.name2 || hash.locale != wanted.locale)
-            continue;
         const MpqLayout::Block& block = after.blocks[hash.blockIndex];
         if ((block.flags & 0x80000000u) != 0 && block.offset <= after.fileSize)
-            return true;
+            held.push_back(KeyOf(hash));
     }
-    return false;
+    std::sort(held.begin(), held.end());
+    return held;
 }
 
-// Every file entry of `before` but `except` is still in `after`. StormLib rewrites its own
-// (listfile) and (attributes) as it sees fit, so those do not count.
-bool HoldsEveryOtherEntry(const MpqLayout& before, const MpqLayout& after, const MpqLayout::Hash* except) {
+bool Holds(const std::vector<EntryKey>& held, const MpqLayout::Hash& wanted) {
+    return std::binary_search(held.begin(), held.end(), KeyOf(wanted));
+}
+
+// Every file entry of `before` but `except` is still held. StormLib rewrites its own (listfile)
+// and (attributes) as it sees fit, so those do not count.
+bool HoldsEveryOtherEntry(const MpqLayout& before, const std::vector<EntryKey>& held, const MpqLayout::Hash* except) {
     for (const MpqLayout::Hash& hash : before.hashes) {
-        if (except != nullptr && hash.name1 == except->name1 && hash.name2 == except->name2 &&
-            hash.locale == except->locale)
+        if (except != nullptr && KeyOf(hash) == KeyOf(*except))
             continue;
         if (IsInternalFile(hash) || (before.blocks[hash.blockIndex].flags & 0x80000000u) == 0)
             continue;
-        if (!Holds(after, hash))
+        if (!Holds(held, hash))
             return false;
     }
     return true;
@@ -141,7 +152,8 @@ bool EditTouchedOnlyItsEntry(const CheckedArchive& before, const std::string& na
     edited.name1 = MpqHashString(name, 1);
     edited.name2 = MpqHashString(name, 2);
     edited.locale = locale;
-    return Holds(*after, edited) == presentAfter && HoldsEveryOtherEntry(before.layout, *after, &edited);
+    const std::vector<EntryKey> held = HeldEntries(*after);
+    return Holds(held, edited) == presentAfter && HoldsEveryOtherEntry(before.layout, held, &edited);
 }
 
 // Runs one in-place edit inside a rollback journal: true only when the edit, the check of its
@@ -195,6 +207,18 @@ bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress) {
             exists = file && m_engine->FileSize(file.handle()).has_value();
         }
         return archive.Close() && exists;
+    });
+}
+
+bool clsMpqControl::ArchiveOpens() {
+    return NoThrow([&] {
+        if (!m_engine)
+            return false;
+        const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+        if (!checked)
+            return false;
+        OpenedArchive archive(*m_engine, checked->path, true, checked->layout);
+        return archive && archive.Close();
     });
 }
 
@@ -323,7 +347,7 @@ bool clsMpqControl::CompressMpq() {
             compacted = !error && file && file->Sync() && archive_io::SyncDirectory(checked->path.parent_path());
             file.reset();
             const std::optional<MpqLayout> layout = compacted ? ReadMpqLayout(checked->path) : std::nullopt;
-            compacted = layout.has_value() && HoldsEveryOtherEntry(checked->layout, *layout, nullptr);
+            compacted = layout.has_value() && HoldsEveryOtherEntry(checked->layout, HeldEntries(*layout), nullptr);
             if (compacted) {
                 OpenedArchive reopened(*m_engine, checked->path, true, *layout);
                 compacted = reopened && reopened.Close();

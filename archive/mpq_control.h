@@ -31,6 +31,10 @@ public:
     bool SaveFileToMpq(const std::u16string& fileAddress, const std::vector<std::uint8_t>& fileContent);
     bool CompressMpq();
 
+    // True when the archive opens at all: lets a caller tell "no archive" from "no such file in it",
+    // which FileExistsInMpq answers alike.
+    bool ArchiveOpens();
+
 private:
     std::u16string m_mpqFileName;
     std::shared_ptr<MpqEngine> m_engine;

@@ -1,7 +1,6 @@
 #include "mods/modifications.h"
 
 #include "archive/mpq_control.h"
-#include "mods/archive_probe.h"
 #include "mods/byte_splice.h"
 #include "mods/set_string.h"
 #include "support/file_streams.h"
@@ -132,7 +131,7 @@ Outcome RunResourceOperation(clsMpqControl& mpq, ResourceMode mode, const std::u
     case ResourceMode::Delete:
         // Nothing to delete is a success, but only from an archive that is there to hold it.
         if (!mpq.FileExistsInMpq(itemFileAddress))
-            return SucceededOrFailed(ArchiveOpens(mpq.MpqFileName()));
+            return SucceededOrFailed(mpq.ArchiveOpens());
         return SucceededOrFailed(mpq.DeleteFileFromMpq(itemFileAddress));
     case ResourceMode::Replace:
         if (!modFileStreams::ReadWholeFile(diskPath, bytes))

@@ -55,6 +55,7 @@ TEST_P(MpqControlTest, EmptyFileExistsButDoesNotRead) {
 
 TEST_P(MpqControlTest, AbsentFileIsReportedAndNothingChanges) {
     const auto before = testkit::ReadBytes(m_archive);
+    EXPECT_TRUE(m_control.ArchiveOpens());
     std::vector<std::uint8_t> read;
     EXPECT_FALSE(m_control.FileExistsInMpq(u"UI\\nothing.txt"));
     EXPECT_FALSE(m_control.ReadFileFromMpq(u"UI\\nothing.txt", read));
@@ -235,6 +236,18 @@ TEST(MpqControlPaths, MissingArchiveIsNeverCreated) {
     EXPECT_FALSE(control.DeleteFileFromMpq(u"a.txt"));
     EXPECT_FALSE(control.CompressMpq());
     EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+TEST(MpqControlPaths, ArchiveOpensOnlyForAnArchive) {
+    testkit::TempDir dir;
+    testkit::WriteFile(dir / "random.mpq", std::string(4096, 'x'));
+    fs::create_directory(dir / "folder.mpq");
+    clsMpqControl control;
+    for (const char* name : {"missing.mpq", "random.mpq", "folder.mpq", ""}) {
+        control.SetMpqFileName(name[0] ? TextFromPath(dir / name) : u"");
+        EXPECT_FALSE(control.ArchiveOpens()) << name;
+    }
+    EXPECT_FALSE(fs::exists(dir / "missing.mpq"));
 }
 
 TEST(MpqControlPaths, EmptyNameFails) {
