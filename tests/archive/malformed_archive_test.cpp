@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <functional>
 #include <random>
 
@@ -145,12 +147,12 @@ std::vector<MalformedCase> MalformedCases() {
         {"UserDataPointingPastTheEnd",
          [] {
              auto archive = SampleArchiveBytes(1);
-             std::vector<std::uint8_t> bytes(512, 0);
+             std::vector<std::uint8_t> bytes(512 + archive.size(), 0);
+             std::copy(archive.begin(), archive.end(), bytes.begin() + 512);
              bytes[0] = 'M', bytes[1] = 'P', bytes[2] = 'Q', bytes[3] = 0x1B;
              PutLe32(bytes, 4, 16);
              PutLe32(bytes, 8, 0x7FFFFE00);
              PutLe32(bytes, 12, 16);
-             bytes.insert(bytes.end(), archive.begin(), archive.end());
              return bytes;
          }},
         {"HeaderOnlyAfterGarbage",

@@ -3,6 +3,7 @@
 #include "mods/modifications.h"
 #include "support/text_path.h"
 #include "testkit/mpq_fixtures.h"
+#include "testkit/faulty_mpq_engine.h"
 #include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -51,8 +52,8 @@ TEST(CompactArchive, RefusedCompactionIsAnErrorAndLeavesTheArchive) {
     const auto path = dir / "War3Patch.mpq";
     testkit::BuildArchive(path, {{mods::kWar3SkinsPath, modstest::War3SkinsFile()}});
     const Bytes before = modstest::ArchiveBytes(path);
-    auto engine = std::make_shared<modstest::WriteRefusingEngine>();
-    engine->writesFail = true;
+    auto engine = std::make_shared<testkit::FaultyMpqEngine>();
+    engine->FailAt(testkit::MpqStep::CompactArchive);
     clsMpqControl mpq(engine);
     mpq.SetMpqFileName(TextFromPath(path));
     EXPECT_EQ(mods::CompactArchive(mpq).text, u"操作过程中发生错误.");

@@ -3,6 +3,7 @@
 #include "mods/modifications.h"
 #include "support/text_path.h"
 #include "testkit/mpq_fixtures.h"
+#include "testkit/faulty_mpq_engine.h"
 #include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -120,10 +121,10 @@ TEST(WriteCursorRace, MissingSkinFileIsAnError) {
 }
 
 TEST(WriteCursorRace, FailedStoreIsAnErrorAndLeavesTheArchive) {
-    auto engine = std::make_shared<modstest::WriteRefusingEngine>();
+    auto engine = std::make_shared<testkit::FaultyMpqEngine>();
     SkinArchive archive(modstest::War3SkinsFile(), engine);
     const Bytes before = modstest::ArchiveBytes(archive.path());
-    engine->writesFail = true;
+    engine->FailAt(testkit::MpqStep::CreateFile);
     EXPECT_EQ(mods::WriteCursorRace(archive.mpq(), Race::Undead).text, u"操作过程中发生错误.");
     EXPECT_EQ(modstest::ArchiveBytes(archive.path()), before);
 }

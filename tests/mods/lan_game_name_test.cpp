@@ -4,6 +4,7 @@
 #include "support/text_path.h"
 #include "support/utf8_convert.h"
 #include "testkit/mpq_fixtures.h"
+#include "testkit/faulty_mpq_engine.h"
 #include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -136,10 +137,10 @@ TEST(WriteLanGameName, MissingArchiveIsAnErrorAndIsNotCreated) {
 }
 
 TEST(WriteLanGameName, FailedStoreIsAnErrorAndLeavesTheArchive) {
-    auto engine = std::make_shared<modstest::WriteRefusingEngine>();
+    auto engine = std::make_shared<testkit::FaultyMpqEngine>();
     LanGameNameArchive archive(modstest::GlobalStringsFile(), engine);
     const Bytes before = modstest::ArchiveBytes(archive.path());
-    engine->writesFail = true;
+    engine->FailAt(testkit::MpqStep::CreateFile);
     EXPECT_EQ(mods::WriteLanGameName(archive.mpq(), u"x").text, u"操作过程中发生错误.");
     EXPECT_EQ(modstest::ArchiveBytes(archive.path()), before);
 }

@@ -3,6 +3,7 @@
 #include "mods/modifications.h"
 #include "support/text_path.h"
 #include "testkit/mpq_fixtures.h"
+#include "testkit/faulty_mpq_engine.h"
 #include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -109,7 +110,7 @@ protected:
     testkit::TempDir m_dir;
     std::filesystem::path m_archive = m_dir / "War3Patch.mpq";
     Bytes m_model = testkit::PatternBytes(70000, 7, false);
-    std::shared_ptr<modstest::WriteRefusingEngine> m_engine = std::make_shared<modstest::WriteRefusingEngine>();
+    std::shared_ptr<testkit::FaultyMpqEngine> m_engine = std::make_shared<testkit::FaultyMpqEngine>();
     clsMpqControl m_mpq{m_engine};
     Bytes m_before;
 };
@@ -180,7 +181,7 @@ TEST_F(ResourceArchive, DeleteOfAnAbsentResourceSucceedsAndLeavesTheArchive) {
 }
 
 TEST_F(ResourceArchive, DeleteThatTheEngineRefusesFails) {
-    m_engine->writesFail = true;
+    m_engine->FailAt(testkit::MpqStep::RemoveFile);
     ExpectFailure(Run(ResourceMode::Delete, kMenuModel, {}));
     EXPECT_TRUE(ArchiveUnchanged());
 }
@@ -240,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReplaceFailure,
 
 TEST_F(ResourceArchive, ReplaceThatTheEngineRefusesFails) {
     testkit::WriteFile(m_dir / "model.mdx", "data");
-    m_engine->writesFail = true;
+    m_engine->FailAt(testkit::MpqStep::CreateFile);
     ExpectFailure(Run(ResourceMode::Replace, kMenuModel, m_dir / "model.mdx"));
     EXPECT_TRUE(ArchiveUnchanged());
 }
