@@ -4,17 +4,8 @@
 
 // Paths are built from bytes we convert ourselves: the standard library's own conversion throws on
 // an unpaired surrogate, and nothing may throw out of the core.
-#ifdef _WIN32
-std::filesystem::path PathFromText(std::u16string_view text) {
-    return std::filesystem::path(std::wstring(text.begin(), text.end()));
-}
-std::u16string TextFromPath(const std::filesystem::path& path) {
-    const std::wstring& native = path.native();
-    return std::u16string(native.begin(), native.end());
-}
-#else
 std::filesystem::path PathFromText(std::u16string_view text) {
     return std::filesystem::path(modUtf8Convert::TextToUtf8(text));
 }
+
 std::u16string TextFromPath(const std::filesystem::path& path) { return modUtf8Convert::Utf8ToText(path.native()); }
-#endif
