@@ -190,66 +190,56 @@ template <typename Body> bool NoThrow(Body body) {
 
 } // namespace
 
-bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress) {
+namespace {
+
+// The frame of the reading operations: our check, StormLib opens read-only, use() does the step,
+// and the archive is closed again; a failure anywhere is false.
+template <typename Use> bool WithReadOnlyArchive(MpqEngine* engine, const std::u16string& mpqFileName, Use use) {
     return NoThrow([&] {
-        const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-        if (!m_engine || !name)
+        if (engine == nullptr)
             return false;
-        const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+        const std::optional<CheckedArchive> checked = CheckArchive(mpqFileName);
         if (!checked)
             return false;
-        OpenedArchive archive(*m_engine, checked->path, true, checked->layout);
+        OpenedArchive archive(*engine, checked->path, true, checked->layout);
         if (!archive)
             return false;
-        bool exists = false;
-        {
-            OpenedFile file(*m_engine, archive.handle(), *name);
-            exists = file && m_engine->FileSize(file.handle()).has_value();
-        }
-        return archive.Close() && exists;
+        const bool used = use(archive, *checked);
+        return archive.Close() && used;
     });
+}
+
+} // namespace
+
+bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress) {
+    const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
+    return name && WithReadOnlyArchive(m_engine.get(), m_mpqFileName, [&](OpenedArchive& archive, const CheckedArchive&) {
+               OpenedFile file(*m_engine, archive.handle(), *name);
+               return file && m_engine->FileSize(file.handle()).has_value();
+           });
 }
 
 bool clsMpqControl::ArchiveOpens() {
-    return NoThrow([&] {
-        if (!m_engine)
-            return false;
-        const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
-        if (!checked)
-            return false;
-        OpenedArchive archive(*m_engine, checked->path, true, checked->layout);
-        return archive && archive.Close();
-    });
+    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, [](OpenedArchive&, const CheckedArchive&) { return true; });
 }
 
 bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vector<std::uint8_t>& arsFile) {
-    return NoThrow([&] {
-        const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-        if (!m_engine || !name)
-            return false;
-        const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
-        if (!checked)
-            return false;
-        OpenedArchive archive(*m_engine, checked->path, true, checked->layout);
-        if (!archive)
-            return false;
-        bool read = false;
-        {
-            OpenedFile file(*m_engine, archive.handle(), *name);
-            if (!file)
-                return false;
-            const std::optional<std::uint64_t> size = m_engine->FileSize(file.handle());
-            // An empty file cannot be read; from 2 GiB on a size does not fit the signed 32 bits.
-            if (!size || *size == 0 || *size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
-                return false;
-            // Never more than the archive holds: a lying size must not make us allocate gigabytes.
-            if (*size / 4096 > checked->layout.fileSize)
-                return false;
-            arsFile.assign(static_cast<std::size_t>(*size), 0);
-            read = m_engine->ReadFile(file.handle(), arsFile.data(), static_cast<std::uint32_t>(*size));
-        }
-        return archive.Close() && read;
-    });
+    const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
+    return name && WithReadOnlyArchive(m_engine.get(), m_mpqFileName, [&](OpenedArchive& archive,
+                                                                          const CheckedArchive& checked) {
+               OpenedFile file(*m_engine, archive.handle(), *name);
+               if (!file)
+                   return false;
+               const std::optional<std::uint64_t> size = m_engine->FileSize(file.handle());
+               // An empty file cannot be read; from 2 GiB on a size does not fit the signed 32 bits.
+               if (!size || *size == 0 || *size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+                   return false;
+               // Never more than the archive holds: a lying size must not make us allocate gigabytes.
+               if (*size / 4096 > checked.layout.fileSize)
+                   return false;
+               arsFile.assign(static_cast<std::size_t>(*size), 0);
+               return m_engine->ReadFile(file.handle(), arsFile.data(), static_cast<std::uint32_t>(*size));
+           });
 }
 
 bool clsMpqControl::SaveFileToMpq(const std::u16string& fileAddress, const std::vector<std::uint8_t>& fileContent) {
