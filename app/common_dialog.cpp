@@ -20,14 +20,12 @@ namespace {
 constexpr QChar kNul(u'\0');
 
 // The print dialog's copy count and page numbers are 16-bit fields.
-int Word(std::int32_t value)
-{
+int Word(std::int32_t value) {
     return static_cast<std::uint16_t>(value);
 }
 
 // Windows packs a colour as 0x00BBGGRR.
-std::int32_t PackedRgb(const QColor& color)
-{
+std::int32_t PackedRgb(const QColor& color) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(color.red()) |
                                      (static_cast<std::uint32_t>(color.green()) << 8) |
                                      (static_cast<std::uint32_t>(color.blue()) << 16));
@@ -35,8 +33,7 @@ std::int32_t PackedRgb(const QColor& color)
 
 } // namespace
 
-QString clsCommonDialog::ConvertFilter(const QString& filter)
-{
+QString clsCommonDialog::ConvertFilter(const QString& filter) {
     QString stored = filter;
     for (QChar& c : stored) {
         if (c == u'|') {
@@ -47,8 +44,7 @@ QString clsCommonDialog::ConvertFilter(const QString& filter)
     return stored;
 }
 
-QList<QPair<QString, QString>> clsCommonDialog::FilterPairsFromStoredFilter(const QString& stored)
-{
+QList<QPair<QString, QString>> clsCommonDialog::FilterPairsFromStoredFilter(const QString& stored) {
     // The list ends at the first empty text, where Windows sees the double NUL that ends it.
     const QStringList parts = stored.split(kNul);
     QList<QPair<QString, QString>> pairs;
@@ -61,8 +57,7 @@ QList<QPair<QString, QString>> clsCommonDialog::FilterPairsFromStoredFilter(cons
     return pairs;
 }
 
-QStringList clsCommonDialog::NameFiltersFromStoredFilter(const QString& stored)
-{
+QStringList clsCommonDialog::NameFiltersFromStoredFilter(const QString& stored) {
     QStringList nameFilters;
     for (const auto& [description, pattern] : FilterPairsFromStoredFilter(stored)) {
         // Windows separates patterns with ";", Qt with blanks inside the parentheses.
@@ -78,8 +73,7 @@ QStringList clsCommonDialog::NameFiltersFromStoredFilter(const QString& stored)
     return nameFilters;
 }
 
-std::int32_t clsCommonDialog::PointsFromTenths(std::int32_t tenths)
-{
+std::int32_t clsCommonDialog::PointsFromTenths(std::int32_t tenths) {
     if (tenths < 0) {
         return -PointsFromTenths(-tenths);
     }
@@ -91,13 +85,11 @@ std::int32_t clsCommonDialog::PointsFromTenths(std::int32_t tenths)
     return whole;
 }
 
-void clsCommonDialog::SetFilter(const QString& filter)
-{
+void clsCommonDialog::SetFilter(const QString& filter) {
     m_filter = ConvertFilter(filter);
 }
 
-bool clsCommonDialog::ShowFileDialog(bool save)
-{
+bool clsCommonDialog::ShowFileDialog(bool save) {
     ui_prompts::FileDialogRequest request;
     request.kind = save ? ui_prompts::FileDialogKind::Save : ui_prompts::FileDialogKind::Open;
     request.nameFilters = NameFiltersFromStoredFilter(m_filter);
@@ -112,18 +104,15 @@ bool clsCommonDialog::ShowFileDialog(bool save)
     return true;
 }
 
-bool clsCommonDialog::ShowOpen()
-{
+bool clsCommonDialog::ShowOpen() {
     return ShowFileDialog(false);
 }
 
-bool clsCommonDialog::ShowSave()
-{
+bool clsCommonDialog::ShowSave() {
     return ShowFileDialog(true);
 }
 
-bool clsCommonDialog::ShowPrint()
-{
+bool clsCommonDialog::ShowPrint() {
     QPrinter printer;
     QPrintDialog dialog(&printer, m_owner);
     const int minPage = Word(m_minPage);
@@ -148,8 +137,7 @@ bool clsCommonDialog::ShowPrint()
     return true;
 }
 
-bool clsCommonDialog::ShowColor()
-{
+bool clsCommonDialog::ShowColor() {
     // Each call starts from black with a custom-colour table of black, and keeps nothing of it.
     for (int i = 0; i < QColorDialog::customCount(); ++i) {
         QColorDialog::setCustomColor(i, QColor(0, 0, 0));
@@ -166,8 +154,7 @@ bool clsCommonDialog::ShowColor()
     return true;
 }
 
-bool clsCommonDialog::ShowFont()
-{
+bool clsCommonDialog::ShowFont() {
     QFont initial(QStringLiteral("Times New Roman"));
     initial.setPointSize(12);
     initial.setWeight(QFont::Normal);
@@ -193,18 +180,15 @@ bool clsCommonDialog::ShowFont()
     return true;
 }
 
-bool clsCommonDialog::ShowFind()
-{
+bool clsCommonDialog::ShowFind() {
     return false;
 }
 
-bool clsCommonDialog::ShowReplace()
-{
+bool clsCommonDialog::ShowReplace() {
     return false;
 }
 
-bool clsCommonDialog::ShowPageSetup()
-{
+bool clsCommonDialog::ShowPageSetup() {
     QPrinter printer;
     QPageSetupDialog dialog(&printer, m_owner);
     if (!ui_prompts::ExecDialog(dialog)) {

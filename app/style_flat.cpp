@@ -5,8 +5,7 @@
 
 namespace mStyleFlat {
 
-void MakeFormFlat(QWidget* form)
-{
+void MakeFormFlat(QWidget* form) {
     if (form == nullptr) {
         return;
     }
@@ -16,8 +15,7 @@ void MakeFormFlat(QWidget* form)
     }
 }
 
-void MakeButtonFlat(QPushButton* button)
-{
+void MakeButtonFlat(QPushButton* button) {
     if (button == nullptr) {
         return;
     }

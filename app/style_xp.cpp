@@ -6,8 +6,7 @@
 
 namespace mStyleXP {
 
-bool InitXPStyle()
-{
+bool InitXPStyle() {
 #ifdef Q_OS_WIN
     const QString styleName = QStringLiteral("windowsvista");
 #else

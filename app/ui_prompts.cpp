@@ -23,14 +23,12 @@ struct PromptState {
     std::optional<bool> unattended;
 };
 
-PromptState& State()
-{
+PromptState& State() {
     static PromptState state;
     return state;
 }
 
-bool Unattended()
-{
+bool Unattended() {
     const auto& explicitly = State().unattended;
     if (explicitly) {
         return *explicitly;
@@ -40,8 +38,7 @@ bool Unattended()
     return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
 }
 
-QMessageBox::Icon BoxIcon(Icon icon)
-{
+QMessageBox::Icon BoxIcon(Icon icon) {
     switch (icon) {
     case Icon::Information:
         return QMessageBox::Information;
@@ -53,16 +50,14 @@ QMessageBox::Icon BoxIcon(Icon icon)
     return QMessageBox::NoIcon;
 }
 
-Answer UnansweredDefault(Buttons buttons)
-{
+Answer UnansweredDefault(Buttons buttons) {
     // Unattended, a Yes/No question is declined: nothing the program does on No touches a file.
     return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
 }
 
 } // namespace
 
-Answer ShowMessage(QWidget* parent, const QString& title, const QString& text, Icon icon, Buttons buttons)
-{
+Answer ShowMessage(QWidget* parent, const QString& title, const QString& text, Icon icon, Buttons buttons) {
     PromptState& state = State();
     if (!state.answers.empty()) {
         state.shownMessages.append({title, text, icon, buttons});
@@ -92,8 +87,7 @@ Answer ShowMessage(QWidget* parent, const QString& title, const QString& text, I
     return Answer::Ok;
 }
 
-std::optional<QString> ShowFileDialog(QWidget* parent, const FileDialogRequest& request)
-{
+std::optional<QString> ShowFileDialog(QWidget* parent, const FileDialogRequest& request) {
     PromptState& state = State();
     if (!state.fileResults.empty()) {
         state.shownFileDialogs.append(request);
@@ -138,8 +132,7 @@ std::optional<QString> ShowFileDialog(QWidget* parent, const FileDialogRequest& 
     return chosen.front();
 }
 
-bool ExecDialog(QDialog& dialog)
-{
+bool ExecDialog(QDialog& dialog) {
     PromptState& state = State();
     if (!state.dialogActions.empty()) {
         ++state.shownDialogs;
@@ -154,38 +147,31 @@ bool ExecDialog(QDialog& dialog)
     return dialog.exec() == QDialog::Accepted;
 }
 
-void SetNextAnswer(Answer answer)
-{
+void SetNextAnswer(Answer answer) {
     State().answers.push_back(answer);
 }
 
-void SetNextFileDialogResult(std::optional<QString> path)
-{
+void SetNextFileDialogResult(std::optional<QString> path) {
     State().fileResults.push_back(std::move(path));
 }
 
-QList<MessageRecord> TakeShownMessages()
-{
+QList<MessageRecord> TakeShownMessages() {
     return std::exchange(State().shownMessages, {});
 }
 
-QList<FileDialogRequest> TakeShownFileDialogs()
-{
+QList<FileDialogRequest> TakeShownFileDialogs() {
     return std::exchange(State().shownFileDialogs, {});
 }
 
-void SetNextDialogAction(std::function<bool(QDialog&)> action)
-{
+void SetNextDialogAction(std::function<bool(QDialog&)> action) {
     State().dialogActions.push_back(std::move(action));
 }
 
-int TakeShownDialogCount()
-{
+int TakeShownDialogCount() {
     return std::exchange(State().shownDialogs, 0);
 }
 
-void SetUnattended(bool unattended)
-{
+void SetUnattended(bool unattended) {
     State().unattended = unattended;
 }
 

@@ -8,9 +8,11 @@ namespace modPublicVars {
 std::u16string GetAppPath() {
     std::error_code error;
     const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return u"./";
+    if (error)
+        return u"./";
     std::u16string directory = TextFromPath(executable.parent_path());
-    if (directory.empty() || directory.back() != u'/') directory.push_back(u'/');
+    if (directory.empty() || directory.back() != u'/')
+        directory.push_back(u'/');
     return directory;
 }
 

@@ -10,7 +10,8 @@ std::u16string GetAppPath() {
     buffer.resize(length);
     const auto slash = buffer.find_last_of(L"\\/");
     std::u16string directory(buffer.begin(), slash == std::wstring::npos ? buffer.begin() : buffer.begin() + slash);
-    if (directory.empty() || directory.back() != u'\\') directory.push_back(u'\\');
+    if (directory.empty() || directory.back() != u'\\')
+        directory.push_back(u'\\');
     return directory;
 }
 

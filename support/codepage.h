@@ -10,6 +10,8 @@ namespace codepage {
 std::u16string AnsiBytesToString(std::string_view bytes);
 
 // True when the byte starts a two-byte character in code page 936.
-constexpr bool IsLeadByte936(std::uint8_t byte) { return byte >= 0x81 && byte <= 0xFE; }
+constexpr bool IsLeadByte936(std::uint8_t byte) {
+    return byte >= 0x81 && byte <= 0xFE;
+}
 
 } // namespace codepage

@@ -9,12 +9,16 @@ namespace {
 
 // Wine compares names ignoring case per code unit; ASCII folding covers the names we look for.
 bool EqualIgnoringCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         char16_t x = a[i], y = b[i];
-        if (x >= u'A' && x <= u'Z') x = static_cast<char16_t>(x + 32);
-        if (y >= u'A' && y <= u'Z') y = static_cast<char16_t>(y + 32);
-        if (x != y) return false;
+        if (x >= u'A' && x <= u'Z')
+            x = static_cast<char16_t>(x + 32);
+        if (y >= u'A' && y <= u'Z')
+            y = static_cast<char16_t>(y + 32);
+        if (x != y)
+            return false;
     }
     return true;
 }
@@ -24,9 +28,11 @@ bool EqualIgnoringCase(std::u16string_view a, std::u16string_view b) {
 std::optional<fs::path> FindEntryIgnoringCase(const fs::path& directory, const std::u16string& name) {
     std::error_code error;
     const fs::path exact = directory / PathFromText(name);
-    if (fs::exists(fs::symlink_status(exact, error))) return exact;
+    if (fs::exists(fs::symlink_status(exact, error)))
+        return exact;
     for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
-        if (EqualIgnoringCase(TextFromPath(it->path().filename()), name)) return it->path();
+        if (EqualIgnoringCase(TextFromPath(it->path().filename()), name))
+            return it->path();
     }
     return std::nullopt;
 }
@@ -34,7 +40,8 @@ std::optional<fs::path> FindEntryIgnoringCase(const fs::path& directory, const s
 bool OrdinaryFileExists(const fs::path& directory, const std::u16string& name) {
     std::error_code error;
     const fs::path exact = directory / PathFromText(name);
-    if (fs::is_regular_file(exact, error)) return true;
+    if (fs::is_regular_file(exact, error))
+        return true;
     // Another entry may differ only in case (war3.exe next to a directory named WAR3.EXE).
     for (fs::directory_iterator it(directory, error), end; !error && it != end; it.increment(error)) {
         std::error_code statError;

@@ -16,7 +16,8 @@ constexpr char16_t kSeparator = u'/';
 
 std::u16string TrimSpaces(const std::u16string& text) {
     const std::size_t first = text.find_first_not_of(u' ');
-    if (first == std::u16string::npos) return {};
+    if (first == std::u16string::npos)
+        return {};
     return text.substr(first, text.find_last_not_of(u' ') - first + 1);
 }
 
@@ -25,7 +26,9 @@ bool HoldsGame(const std::u16string& directory) {
 }
 
 // "D:\..." from the registry or the settings file names a directory inside the Wine prefix here.
-std::u16string ToNative(const std::u16string& path) { return native_path::FromWindowsPath(path); }
+std::u16string ToNative(const std::u16string& path) {
+    return native_path::FromWindowsPath(path);
+}
 
 } // namespace
 
@@ -35,22 +38,25 @@ std::u16string NormaliseGamePath(const std::u16string& path) {
     result.reserve(joined.size());
     for (std::size_t i = 0; i < joined.size(); ++i) {
         result.push_back(joined[i]);
-        if (joined[i] == kSeparator && i + 1 < joined.size() && joined[i + 1] == kSeparator) ++i;
+        if (joined[i] == kSeparator && i + 1 < joined.size() && joined[i + 1] == kSeparator)
+            ++i;
     }
     return result;
 }
 
 GamePathDecision DecideGamePath(const std::u16string& appPath) {
-    if (HoldsGame(appPath)) return {appPath, GamePathWarning::None};
+    if (HoldsGame(appPath))
+        return {appPath, GamePathWarning::None};
 
     // A registry value that cannot be read counts as a missing one.
     std::u16string installPath;
-    if (auto value = mRegEdit::GetRegValue(mRegEdit::HKEY_CURRENT_USER_, u"Software\\Blizzard Entertainment\\Warcraft III",
-                                           u"InstallPath")) {
+    if (auto value = mRegEdit::GetRegValue(mRegEdit::HKEY_CURRENT_USER_,
+                                           u"Software\\Blizzard Entertainment\\Warcraft III", u"InstallPath")) {
         installPath = TrimSpaces(mRegEdit::RegValueAsText(*value));
     }
     // The registry path is trusted without looking for war3.exe there.
-    if (installPath.find(u":\\") != std::u16string::npos) return {NormaliseGamePath(ToNative(installPath)), {}};
+    if (installPath.find(u":\\") != std::u16string::npos)
+        return {NormaliseGamePath(ToNative(installPath)), {}};
 
     const std::u16string settingsName = u"PD_Set.ini";
     if (file_probe::OrdinaryFileExists(PathFromText(appPath), settingsName)) {
@@ -58,7 +64,8 @@ GamePathDecision DecideGamePath(const std::u16string& appPath) {
         const std::u16string warPath =
             settingsFile ? modPublicVars::ReadIniValue(TextFromPath(*settingsFile), u"War3Main", u"WarPath") : u"";
         const std::u16string gamePath = NormaliseGamePath(ToNative(warPath));
-        if (HoldsGame(gamePath)) return {gamePath, GamePathWarning::None};
+        if (HoldsGame(gamePath))
+            return {gamePath, GamePathWarning::None};
         return {{}, GamePathWarning::M1};
     }
     return {{}, GamePathWarning::M2};
@@ -66,7 +73,8 @@ GamePathDecision DecideGamePath(const std::u16string& appPath) {
 
 GamePathDecision FindGamePath() {
     GamePathDecision decision = DecideGamePath(modPublicVars::GetAppPath());
-    if (decision.warning == GamePathWarning::None) modPublicVars::GamePath = decision.gamePath;
+    if (decision.warning == GamePathWarning::None)
+        modPublicVars::GamePath = decision.gamePath;
     return decision;
 }
 

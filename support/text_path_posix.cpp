@@ -8,4 +8,6 @@ std::filesystem::path PathFromText(std::u16string_view text) {
     return std::filesystem::path(modUtf8Convert::TextToUtf8(text));
 }
 
-std::u16string TextFromPath(const std::filesystem::path& path) { return modUtf8Convert::Utf8ToText(path.native()); }
+std::u16string TextFromPath(const std::filesystem::path& path) {
+    return modUtf8Convert::Utf8ToText(path.native());
+}

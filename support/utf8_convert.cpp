@@ -27,13 +27,17 @@ template <typename Byte> std::u16string Decode(const Byte* data, std::size_t siz
         } else if (lead >= 0xE0 && lead <= 0xEF) {
             length = 3;
             codePoint = lead & 0x0F;
-            if (lead == 0xE0) low = 0xA0;
-            if (lead == 0xED) high = 0x9F; // no surrogates
+            if (lead == 0xE0)
+                low = 0xA0;
+            if (lead == 0xED)
+                high = 0x9F; // no surrogates
         } else if (lead >= 0xF0 && lead <= 0xF4) {
             length = 4;
             codePoint = lead & 0x07;
-            if (lead == 0xF0) low = 0x90;
-            if (lead == 0xF4) high = 0x8F; // nothing above U+10FFFF
+            if (lead == 0xF0)
+                low = 0x90;
+            if (lead == 0xF4)
+                high = 0x8F; // nothing above U+10FFFF
         } else {
             text.push_back(kReplacement);
             ++i;
@@ -103,7 +107,9 @@ template <typename Out> void Encode(std::u16string_view text, Out& out) {
 
 } // namespace
 
-std::u16string Utf8BytesToString(const std::vector<std::uint8_t>& bytes) { return Decode(bytes.data(), bytes.size()); }
+std::u16string Utf8BytesToString(const std::vector<std::uint8_t>& bytes) {
+    return Decode(bytes.data(), bytes.size());
+}
 
 std::vector<std::uint8_t> StringToUtf8Bytes(const std::u16string& text) {
     std::vector<std::uint8_t> bytes;
@@ -111,7 +117,9 @@ std::vector<std::uint8_t> StringToUtf8Bytes(const std::u16string& text) {
     return bytes;
 }
 
-std::u16string Utf8ToText(std::string_view utf8) { return Decode(utf8.data(), utf8.size()); }
+std::u16string Utf8ToText(std::string_view utf8) {
+    return Decode(utf8.data(), utf8.size());
+}
 
 std::string TextToUtf8(std::u16string_view text) {
     std::string out;

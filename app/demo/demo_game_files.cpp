@@ -9,14 +9,12 @@
 namespace demo {
 namespace {
 
-std::vector<std::uint8_t> Utf8WithBom(const std::u16string& text)
-{
+std::vector<std::uint8_t> Utf8WithBom(const std::u16string& text) {
     return modUtf8Convert::StringToUtf8Bytes(u"\uFEFF" + text);
 }
 
 // Some entries around GAMENAME, aligned as in the game's own file.
-std::u16string StringEntry(const std::u16string& key, const std::u16string& value)
-{
+std::u16string StringEntry(const std::u16string& key, const std::u16string& value) {
     std::u16string line = u"    " + key;
     line.append(key.size() < 32 ? 32 - key.size() : 1, u' ');
     return line + u"\"" + value + u"\",\r\n";
@@ -24,8 +22,7 @@ std::u16string StringEntry(const std::u16string& key, const std::u16string& valu
 
 // Bytes that look like the start of the real kind of file, then a note naming the archive, so that an
 // extracted stand-in shows where it came from.
-std::vector<std::uint8_t> StandIn(const std::u16string& fileAddress, const std::u16string& archive)
-{
+std::vector<std::uint8_t> StandIn(const std::u16string& fileAddress, const std::u16string& archive) {
     std::vector<std::uint8_t> bytes;
     const auto ends = [&](std::u16string_view suffix) {
         return fileAddress.size() >= suffix.size() &&
@@ -46,8 +43,7 @@ std::vector<std::uint8_t> StandIn(const std::u16string& fileAddress, const std::
 
 } // namespace
 
-const std::vector<DemoArchive>& DemoArchives()
-{
+const std::vector<DemoArchive>& DemoArchives() {
     static const std::vector<DemoArchive> archives = {
         {u"War3Patch.mpq", u"Keldrava 的局域网游戏", u"Orc"},
         {u"War3xLocal.mpq", u"%s的游戏", u"Human"},
@@ -57,8 +53,7 @@ const std::vector<DemoArchive>& DemoArchives()
     return archives;
 }
 
-std::vector<std::uint8_t> GlobalStringsFile(const std::u16string& gameName)
-{
+std::vector<std::uint8_t> GlobalStringsFile(const std::u16string& gameName) {
     std::u16string text = u"/*\r\n"
                           u" * GlobalStrings\r\n"
                           u" * ----------------\r\n"
@@ -82,8 +77,7 @@ std::vector<std::uint8_t> GlobalStringsFile(const std::u16string& gameName)
     return Utf8WithBom(text);
 }
 
-std::vector<std::uint8_t> War3SkinsFile(const std::u16string& firstRace)
-{
+std::vector<std::uint8_t> War3SkinsFile(const std::u16string& firstRace) {
     // The [Human] section comes first; its cursor entry is the one the game (and the window) reads.
     const auto section = [](const std::u16string& name, const std::u16string& cursorRace) {
         return u"[" + name + u"]\r\n" + u"Music=Sound\\Music\\mp3Music\\" + name + u"1.mp3;Sound\\Music\\mp3Music\\" +
@@ -98,8 +92,7 @@ std::vector<std::uint8_t> War3SkinsFile(const std::u16string& firstRace)
     return Utf8WithBom(text);
 }
 
-bool MakeGameDirectory(const std::filesystem::path& gameDir, std::string& error)
-{
+bool MakeGameDirectory(const std::filesystem::path& gameDir, std::string& error) {
     std::error_code ec;
     std::filesystem::create_directories(gameDir, ec);
     if (ec) {

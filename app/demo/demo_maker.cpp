@@ -18,8 +18,7 @@ namespace {
 
 // The rectangle of pixels that differ from the screen's background (its top-left pixel); empty when
 // the screen shows nothing yet.
-QRect DrawnArea(const QImage& image)
-{
+QRect DrawnArea(const QImage& image) {
     const QRgb background = image.pixel(0, 0);
     int left = image.width(), top = image.height(), right = -1, bottom = -1;
     for (int y = 0; y < image.height(); ++y) {
@@ -36,8 +35,7 @@ QRect DrawnArea(const QImage& image)
     return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
-int Screenshot(int argc, char** argv, const char* outFile)
-{
+int Screenshot(int argc, char** argv, const char* outFile) {
     QGuiApplication app(argc, argv);
     QScreen* screen = QGuiApplication::primaryScreen();
     if (screen == nullptr) {
@@ -66,16 +64,14 @@ int Screenshot(int argc, char** argv, const char* outFile)
     return 1;
 }
 
-int Usage()
-{
+int Usage() {
     std::fprintf(stderr, "usage: ostrawen_demo game-dir <dir>\n       ostrawen_demo screenshot <file.png>\n");
     return 2;
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 3) {
         return Usage();
     }

@@ -11,26 +11,23 @@ namespace {
 struct IcoEntry {
     int width = 0;
     int height = 0;
-    int bitCount = 0;      // from the directory
+    int bitCount = 0;       // from the directory
     int headerBitCount = 0; // from the bitmap header the entry points at
     int headerHeight = 0;
     int paletteColours = 0;
     QByteArray data;
 };
 
-quint16 Word(const QByteArray& bytes, qsizetype at)
-{
+quint16 Word(const QByteArray& bytes, qsizetype at) {
     return qFromLittleEndian<quint16>(bytes.constData() + at);
 }
 
-quint32 Dword(const QByteArray& bytes, qsizetype at)
-{
+quint32 Dword(const QByteArray& bytes, qsizetype at) {
     return qFromLittleEndian<quint32>(bytes.constData() + at);
 }
 
 // Reads the icon directory; empty on a malformed file.
-QList<IcoEntry> ReadIco(const QByteArray& file)
-{
+QList<IcoEntry> ReadIco(const QByteArray& file) {
     QList<IcoEntry> entries;
     if (file.size() < 6 || Word(file, 0) != 0 || Word(file, 2) != 1) {
         return entries;
@@ -59,14 +56,12 @@ QList<IcoEntry> ReadIco(const QByteArray& file)
     return entries;
 }
 
-QString IcoPath()
-{
+QString IcoPath() {
     return QStringLiteral(OSTRAWEN_RESOURCE_DIR "/ostrawen.ico");
 }
 
 // Decodes every image of the .ico with Qt's own reader, keyed by size and depth in directory order.
-QList<QImage> DecodeIco()
-{
+QList<QImage> DecodeIco() {
     QImageReader reader(IcoPath(), "ico");
     QList<QImage> images;
     for (int i = 0; i < reader.imageCount(); ++i) {
@@ -79,8 +74,7 @@ QList<QImage> DecodeIco()
 }
 
 // Mean difference per channel over the pixels opaque in both images.
-double MeanDifference(const QImage& a, const QImage& b, int* opaquePixels)
-{
+double MeanDifference(const QImage& a, const QImage& b, int* opaquePixels) {
     double sum = 0;
     int counted = 0;
     for (int y = 0; y < a.height(); ++y) {
@@ -103,14 +97,12 @@ class AppIconTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         // The icons are compiled into the static GUI library, which does not register them by itself.
         Q_INIT_RESOURCE(resources);
     }
 
-    void icoHoldsSixImages()
-    {
+    void icoHoldsSixImages() {
         QFile file(IcoPath());
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QList<IcoEntry> entries = ReadIco(file.readAll());
@@ -129,15 +121,13 @@ private slots:
         QCOMPARE(seen, expected);
     }
 
-    void everyImageShowsTheSamePicture_data()
-    {
+    void everyImageShowsTheSamePicture_data() {
         QTest::addColumn<int>("size");
         QTest::newRow("48 px") << 48;
         QTest::newRow("32 px") << 32;
         QTest::newRow("16 px") << 16;
     }
-    void everyImageShowsTheSamePicture()
-    {
+    void everyImageShowsTheSamePicture() {
         QFETCH(int, size);
         QFile file(IcoPath());
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -161,7 +151,8 @@ private slots:
         QVERIFY2(paletteDifference < 4.0, qPrintable(QString::number(paletteDifference)));
 
         // The PNG built into the program is the same 32-bit picture.
-        const QImage png = QImage(QStringLiteral(":/icons/ostrawen-%1.png").arg(size)).convertToFormat(QImage::Format_ARGB32);
+        const QImage png =
+            QImage(QStringLiteral(":/icons/ostrawen-%1.png").arg(size)).convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(png.size(), QSize(size, size));
         for (int y = 0; y < size; ++y) {
             for (int x = 0; x < size; ++x) {
@@ -175,8 +166,7 @@ private slots:
         }
     }
 
-    void transparentCornersAndOpaqueCentre()
-    {
+    void transparentCornersAndOpaqueCentre() {
         for (int size : {48, 32, 16}) {
             const QImage png(QStringLiteral(":/icons/ostrawen-%1.png").arg(size));
             QCOMPARE(qAlpha(png.pixel(0, 0)), 0);

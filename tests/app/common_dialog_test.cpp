@@ -24,15 +24,13 @@ namespace {
 
 const QString kMusicFilter = QStringLiteral("背景音乐文件 (*.mp3)|*.mp3|所有文件 (*.*)|*.*");
 
-QString Nul()
-{
+QString Nul() {
     return QString(QChar(u'\0'));
 }
 
 // Runs action on the next modal widget to open, from inside its own event loop. The watch belongs to
 // owner, so a watch whose window never came is gone with the test.
-void OnNextModal(QObject* owner, std::function<void(QWidget*)> action)
-{
+void OnNextModal(QObject* owner, std::function<void(QWidget*)> action) {
     auto* timer = new QTimer(owner);
     timer->setInterval(10);
     QObject::connect(timer, &QTimer::timeout, [timer, action] {
@@ -46,8 +44,7 @@ void OnNextModal(QObject* owner, std::function<void(QWidget*)> action)
 }
 
 // A style of the family that is bold (or not) and slanted, italic or oblique (or not).
-std::optional<QString> StyleOf(const QString& family, bool bold, bool italic)
-{
+std::optional<QString> StyleOf(const QString& family, bool bold, bool italic) {
     for (const QString& style : QFontDatabase::styles(family)) {
         const QFont font = QFontDatabase::font(family, style, 12);
         if ((font.weight() >= QFont::Bold) == bold && font.italic() == italic) {
@@ -63,16 +60,14 @@ class CommonDialogTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
+    void init() {
         ui_prompts::SetUnattended(true);
         ui_prompts::TakeShownFileDialogs();
         ui_prompts::TakeShownMessages();
         ui_prompts::TakeShownDialogCount();
     }
 
-    void filterIsStoredConverted_data()
-    {
+    void filterIsStoredConverted_data() {
         QTest::addColumn<QString>("given");
         QTest::addColumn<QString>("stored");
         const QString n = Nul();
@@ -84,8 +79,7 @@ private slots:
         QTest::newRow("doubled bars stay two NULs") << QStringLiteral("a||b") << "a" + n + n + "b" + n;
         QTest::newRow("full-width bar is not a separator") << QStringLiteral("a｜b") << QStringLiteral("a｜b") + n;
     }
-    void filterIsStoredConverted()
-    {
+    void filterIsStoredConverted() {
         QFETCH(QString, given);
         QFETCH(QString, stored);
         clsCommonDialog dialog;
@@ -93,8 +87,7 @@ private slots:
         QCOMPARE(dialog.Filter(), stored);
     }
 
-    void storedFilterReadsBackAsNameFilters_data()
-    {
+    void storedFilterReadsBackAsNameFilters_data() {
         QTest::addColumn<QString>("given");
         QTest::addColumn<QStringList>("nameFilters");
         QTest::newRow("music filter keeps its descriptions")
@@ -104,14 +97,14 @@ private slots:
         QTest::newRow("several patterns become blank-separated")
             << QStringLiteral("Music (*.mp3;*.wav)|*.mp3;*.wav")
             << QStringList{QStringLiteral("Music (*.mp3;*.wav) (*.mp3 *.wav)")};
-        QTest::newRow("empty text ends the list") << QStringLiteral("a|*.a||b|*.b") << QStringList{QStringLiteral("a (*.a)")};
+        QTest::newRow("empty text ends the list")
+            << QStringLiteral("a|*.a||b|*.b") << QStringList{QStringLiteral("a (*.a)")};
         QTest::newRow("trailing description dropped")
             << QStringLiteral("a|*.a|b") << QStringList{QStringLiteral("a (*.a)")};
         QTest::newRow("no bar lists nothing") << QStringLiteral("*.ttf") << QStringList{};
         QTest::newRow("empty lists nothing") << QString() << QStringList{};
     }
-    void storedFilterReadsBackAsNameFilters()
-    {
+    void storedFilterReadsBackAsNameFilters() {
         QFETCH(QString, given);
         QFETCH(QStringList, nameFilters);
         clsCommonDialog dialog;
@@ -119,14 +112,12 @@ private slots:
         QCOMPARE(clsCommonDialog::NameFiltersFromStoredFilter(dialog.Filter()), nameFilters);
     }
 
-    void fileDialogSetsNamesOnlyOnConfirmation_data()
-    {
+    void fileDialogSetsNamesOnlyOnConfirmation_data() {
         QTest::addColumn<bool>("save");
         QTest::newRow("open") << false;
         QTest::newRow("save") << true;
     }
-    void fileDialogSetsNamesOnlyOnConfirmation()
-    {
+    void fileDialogSetsNamesOnlyOnConfirmation() {
         QFETCH(bool, save);
         clsCommonDialog dialog;
         dialog.SetFilter(kMusicFilter);
@@ -154,15 +145,13 @@ private slots:
 
     // The real Qt dialog: the open dialog takes a name that does not exist, the save dialog replaces an
     // existing file without a question, and the first filter is the selected one.
-    void realFileDialogAcceptsAtOnce_data()
-    {
+    void realFileDialogAcceptsAtOnce_data() {
         QTest::addColumn<bool>("save");
         QTest::addColumn<bool>("existing");
         QTest::newRow("open, name that does not exist") << false << false;
         QTest::newRow("save over an existing file") << true << true;
     }
-    void realFileDialogAcceptsAtOnce()
-    {
+    void realFileDialogAcceptsAtOnce() {
         QFETCH(bool, save);
         QFETCH(bool, existing);
         QTemporaryDir dir;
@@ -222,8 +211,7 @@ private slots:
         QCOMPARE(shownDirectory, QDir(dir.path()).absolutePath());
     }
 
-    void realMessageBox_data()
-    {
+    void realMessageBox_data() {
         QTest::addColumn<int>("icon");
         QTest::addColumn<int>("buttons");
         QTest::addColumn<int>("press");
@@ -237,11 +225,10 @@ private slots:
                                          << int(Answer::Ok);
         QTest::newRow("question, Enter takes the default Yes")
             << int(Icon::Question) << int(Buttons::YesNo) << int(Qt::Key_Return) << int(Answer::Yes);
-        QTest::newRow("question, Escape is No") << int(Icon::Question) << int(Buttons::YesNo) << int(Qt::Key_Escape)
-                                                << int(Answer::No);
+        QTest::newRow("question, Escape is No")
+            << int(Icon::Question) << int(Buttons::YesNo) << int(Qt::Key_Escape) << int(Answer::No);
     }
-    void realMessageBox()
-    {
+    void realMessageBox() {
         QFETCH(int, icon);
         QFETCH(int, buttons);
         QFETCH(int, press);
@@ -273,9 +260,10 @@ private slots:
         QCOMPARE(int(got), answer);
         QCOMPARE(title, QStringLiteral("Ostrawen"));
         QCOMPARE(text, QStringLiteral("命令成功完成."));
-        const QMessageBox::Icon expectedIcon = ui_prompts::Icon(icon) == ui_prompts::Icon::Information ? QMessageBox::Information
-                                               : ui_prompts::Icon(icon) == ui_prompts::Icon::Exclamation ? QMessageBox::Warning
-                                                                                                         : QMessageBox::Question;
+        const QMessageBox::Icon expectedIcon =
+            ui_prompts::Icon(icon) == ui_prompts::Icon::Information   ? QMessageBox::Information
+            : ui_prompts::Icon(icon) == ui_prompts::Icon::Exclamation ? QMessageBox::Warning
+                                                                      : QMessageBox::Question;
         QCOMPARE(shownIcon, expectedIcon);
         const QMessageBox::StandardButtons expectedButtons = ui_prompts::Buttons(buttons) == ui_prompts::Buttons::YesNo
                                                                  ? (QMessageBox::Yes | QMessageBox::No)
@@ -290,14 +278,15 @@ private slots:
         QVERIFY(ui_prompts::TakeShownMessages().isEmpty()); // only prompts answered in advance are recorded
     }
 
-    void answersInAdvanceAreUsedInOrderAndRecorded()
-    {
+    void answersInAdvanceAreUsedInOrderAndRecorded() {
         ui_prompts::SetNextAnswer(ui_prompts::Answer::Yes);
         ui_prompts::SetNextAnswer(ui_prompts::Answer::Ok);
-        QCOMPARE(ui_prompts::ShowMessage(nullptr, "Ostrawen", "q", ui_prompts::Icon::Question, ui_prompts::Buttons::YesNo),
-                 ui_prompts::Answer::Yes);
-        QCOMPARE(ui_prompts::ShowMessage(nullptr, "Ostrawen", "m", ui_prompts::Icon::Information, ui_prompts::Buttons::Ok),
-                 ui_prompts::Answer::Ok);
+        QCOMPARE(
+            ui_prompts::ShowMessage(nullptr, "Ostrawen", "q", ui_prompts::Icon::Question, ui_prompts::Buttons::YesNo),
+            ui_prompts::Answer::Yes);
+        QCOMPARE(
+            ui_prompts::ShowMessage(nullptr, "Ostrawen", "m", ui_prompts::Icon::Information, ui_prompts::Buttons::Ok),
+            ui_prompts::Answer::Ok);
         // Nothing left in advance: unattended, a question is declined.
         QCOMPARE(ui_prompts::ShowMessage(nullptr, "提示", "w", ui_prompts::Icon::Question, ui_prompts::Buttons::YesNo),
                  ui_prompts::Answer::No);
@@ -309,8 +298,7 @@ private slots:
         QCOMPARE(shown[2].buttons, ui_prompts::Buttons::YesNo);
     }
 
-    void pointsFromTenthsRoundsHalfToEven_data()
-    {
+    void pointsFromTenthsRoundsHalfToEven_data() {
         QTest::addColumn<int>("tenths");
         QTest::addColumn<int>("points");
         QTest::newRow("10.5 -> 10") << 105 << 10;
@@ -322,8 +310,7 @@ private slots:
         QTest::newRow("0.5 -> 0") << 5 << 0;
         QTest::newRow("72.0 -> 72") << 720 << 72;
     }
-    void pointsFromTenthsRoundsHalfToEven()
-    {
+    void pointsFromTenthsRoundsHalfToEven() {
         QFETCH(int, tenths);
         QFETCH(int, points);
         QCOMPARE(clsCommonDialog::PointsFromTenths(tenths), points);
@@ -331,8 +318,7 @@ private slots:
 
     // Qt's font dialog offers the sizes and styles of the fonts on the machine, so the rows choose among
     // those; the rounding of half points is covered above.
-    void fontDialogOutputs_data()
-    {
+    void fontDialogOutputs_data() {
         QTest::addColumn<int>("pointSize");
         QTest::addColumn<bool>("bold");
         QTest::addColumn<bool>("italic");
@@ -344,8 +330,7 @@ private slots:
         QTest::newRow("9 pt bold, underlined and struck out") << 9 << true << false << true << true << 9;
         QTest::newRow("above 72 pt held at 72") << 96 << false << false << false << false << 72;
     }
-    void fontDialogOutputs()
-    {
+    void fontDialogOutputs() {
         QFETCH(int, pointSize);
         QFETCH(bool, bold);
         QFETCH(bool, italic);
@@ -399,8 +384,7 @@ private slots:
         QCOMPARE(dialog.Italic(), italic);
     }
 
-    void colorDialogStartsBlackAndPacksRgb()
-    {
+    void colorDialogStartsBlackAndPacksRgb() {
         clsCommonDialog dialog;
         QColor initial;
         ui_prompts::SetNextDialogAction([&](QDialog& shown) {
@@ -423,8 +407,7 @@ private slots:
         QCOMPARE(dialog.Color(), 0x563412);
     }
 
-    void printDialogTakesSixteenBitPagesAndReturnsChoice()
-    {
+    void printDialogTakesSixteenBitPagesAndReturnsChoice() {
         clsCommonDialog dialog;
         dialog.SetMinPage(0x10001); // 1 as a 16-bit value
         dialog.SetMaxPage(9);
@@ -459,8 +442,7 @@ private slots:
         QCOMPARE(dialog.Copies(), 3);
     }
 
-    void pageSetupGivesPaperAndMargins()
-    {
+    void pageSetupGivesPaperAndMargins() {
         clsCommonDialog dialog;
         ui_prompts::SetNextDialogAction([](QDialog& shown) {
             auto& setup = dynamic_cast<QPageSetupDialog&>(shown);
@@ -480,8 +462,7 @@ private slots:
         QVERIFY(qAbs(dialog.MarginBottom() - units(40)) <= 2);
     }
 
-    void findAndReplaceShowNothing()
-    {
+    void findAndReplaceShowNothing() {
         clsCommonDialog dialog;
         QVERIFY(!dialog.ShowFind());
         QVERIFY(!dialog.ShowReplace());
@@ -489,8 +470,7 @@ private slots:
         QVERIFY(ui_prompts::TakeShownFileDialogs().isEmpty());
     }
 
-    void unattendedDialogsAreRejected()
-    {
+    void unattendedDialogsAreRejected() {
         clsCommonDialog dialog;
         QVERIFY(!dialog.ShowOpen());
         QVERIFY(!dialog.ShowSave());

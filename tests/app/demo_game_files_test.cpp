@@ -13,8 +13,7 @@
 
 namespace {
 
-bool HasBomAndOnlyCrlf(const std::vector<std::uint8_t>& bytes)
-{
+bool HasBomAndOnlyCrlf(const std::vector<std::uint8_t>& bytes) {
     if (bytes.size() < 3 || bytes[0] != 0xEF || bytes[1] != 0xBB || bytes[2] != 0xBF) {
         return false;
     }
@@ -32,8 +31,7 @@ class DemoGameFilesTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void gameDirectoryHoldsFourDistinctArchives()
-    {
+    void gameDirectoryHoldsFourDistinctArchives() {
         testkit::TempDir dir;
         const std::filesystem::path game = dir / "Warcraft III";
         std::string error;
@@ -75,8 +73,7 @@ private slots:
         QCOMPARE(seenRaces.size(), std::size_t(4));
     }
 
-    void unwritableGameDirectoryFails()
-    {
+    void unwritableGameDirectoryFails() {
         testkit::TempDir dir;
         testkit::WriteFile(dir / "file", std::string_view("not a directory"));
         std::string error;

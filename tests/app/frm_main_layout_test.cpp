@@ -253,8 +253,8 @@ void LayoutTest::fontsAndColours() {
     QCOMPARE(colour("Label(2)", QPalette::WindowText), QColor(64, 64, 64));
     QCOMPARE(colour("Label(0)", QPalette::WindowText), QColor(64, 64, 64));
     // What each of these fills its background with.
-    for (const char* white : {"chkExtract", "chkDelete", "optMouseNightElf", "optMouseOrc", "optMouseHuman",
-                              "optMouseUndead"}) {
+    for (const char* white :
+         {"chkExtract", "chkDelete", "optMouseNightElf", "optMouseOrc", "optMouseHuman", "optMouseUndead"}) {
         QVERIFY(Child(white)->autoFillBackground());
         QCOMPARE(colour(white, Child(white)->backgroundRole()), QColor(255, 255, 255));
     }

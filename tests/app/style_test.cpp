@@ -21,8 +21,7 @@ namespace {
 // Every readable property of a widget, by name: the whole observable state a styling walk could touch.
 // Values that cannot be compared (an icon equals no other icon, not even itself) are left out, and so
 // is the area the children cover, which grows when a hidden button is shown.
-QVariantMap Properties(const QObject* object)
-{
+QVariantMap Properties(const QObject* object) {
     QVariantMap values;
     const QMetaObject* meta = object->metaObject();
     for (int i = 0; i < meta->propertyCount(); ++i) {
@@ -39,8 +38,7 @@ QVariantMap Properties(const QObject* object)
     return values;
 }
 
-QMap<QString, QVariantMap> Snapshot(const QWidget& form, bool includePushButtons)
-{
+QMap<QString, QVariantMap> Snapshot(const QWidget& form, bool includePushButtons) {
     QMap<QString, QVariantMap> snapshot;
     snapshot.insert(form.objectName(), Properties(&form));
     for (const QWidget* child : form.findChildren<QWidget*>()) {
@@ -54,8 +52,7 @@ QMap<QString, QVariantMap> Snapshot(const QWidget& form, bool includePushButtons
 
 // A window shaped like the program's: a banner with its own button, group boxes (one of them flat
 // already), and every other kind of control, some inside the boxes.
-void BuildForm(QWidget& form, bool withPushButtons)
-{
+void BuildForm(QWidget& form, bool withPushButtons) {
     form.setObjectName(QStringLiteral("form"));
     auto* banner = new QWidget(&form);
     banner->setObjectName(QStringLiteral("PicTop"));
@@ -105,8 +102,7 @@ class StyleTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void everyPushButtonBecomesFlatAndVisible()
-    {
+    void everyPushButtonBecomesFlatAndVisible() {
         QWidget form;
         BuildForm(form, true);
         QMap<QString, QRect> geometry;
@@ -125,14 +121,12 @@ private slots:
         }
     }
 
-    void nothingButPushButtonsChanges_data()
-    {
+    void nothingButPushButtonsChanges_data() {
         QTest::addColumn<bool>("withPushButtons");
         QTest::newRow("window with push buttons") << true;
         QTest::newRow("window without push buttons") << false;
     }
-    void nothingButPushButtonsChanges()
-    {
+    void nothingButPushButtonsChanges() {
         QFETCH(bool, withPushButtons);
         QWidget form;
         BuildForm(form, withPushButtons);
@@ -149,8 +143,7 @@ private slots:
         }
     }
 
-    void platformStyleIsChosen()
-    {
+    void platformStyleIsChosen() {
         QVERIFY(mStyleXP::InitXPStyle());
 #ifdef Q_OS_WIN
         QCOMPARE(QApplication::style()->name().toLower(), QStringLiteral("windowsvista"));

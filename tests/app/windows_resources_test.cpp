@@ -23,25 +23,21 @@ struct Resource {
     QByteArray data;
 };
 
-quint16 Word(const QByteArray& b, qsizetype at)
-{
+quint16 Word(const QByteArray& b, qsizetype at) {
     return at + 2 <= b.size() ? qFromLittleEndian<quint16>(b.constData() + at) : 0;
 }
 
-quint32 Dword(const QByteArray& b, qsizetype at)
-{
+quint32 Dword(const QByteArray& b, qsizetype at) {
     return at + 4 <= b.size() ? qFromLittleEndian<quint32>(b.constData() + at) : 0;
 }
 
-qsizetype Align4(qsizetype at)
-{
+qsizetype Align4(qsizetype at) {
     return (at + 3) & ~qsizetype(3);
 }
 
 // A type or name field of a .res header: 0xFFFF and a number, or a NUL-terminated UTF-16 name
 // (returned as -1). Moves at past the field.
-int ReadId(const QByteArray& b, qsizetype& at)
-{
+int ReadId(const QByteArray& b, qsizetype& at) {
     if (Word(b, at) == 0xFFFF) {
         const int id = Word(b, at + 2);
         at += 4;
@@ -54,8 +50,7 @@ int ReadId(const QByteArray& b, qsizetype& at)
     return -1;
 }
 
-QList<Resource> ReadRes(const QByteArray& b)
-{
+QList<Resource> ReadRes(const QByteArray& b) {
     QList<Resource> resources;
     qsizetype at = 0;
     while (at + 32 <= b.size()) {
@@ -78,8 +73,7 @@ QList<Resource> ReadRes(const QByteArray& b)
 // Walks a VS_VERSIONINFO block: string values go into strings under "StringFileInfo/080404B0/Key";
 // the root's binary value (VS_FIXEDFILEINFO) into fixed.
 void ReadVersionNode(const QByteArray& b, qsizetype at, const QString& path, QMap<QString, QString>& strings,
-                     QByteArray& fixed)
-{
+                     QByteArray& fixed) {
     const qsizetype length = Word(b, at);
     const qsizetype valueLength = Word(b, at + 2);
     const int type = Word(b, at + 4);
@@ -122,8 +116,7 @@ class WindowsResourcesTest : public QObject {
     QTemporaryDir m_dir;
     QList<Resource> m_resources;
 
-    bool Compile(const QString& format, const QString& output)
-    {
+    bool Compile(const QString& format, const QString& output) {
         QStringList args;
         const QString preprocessor = QStringLiteral(OSTRAWEN_RC_PREPROCESSOR);
         if (!preprocessor.isEmpty()) {
@@ -135,15 +128,15 @@ class WindowsResourcesTest : public QObject {
              << QStringLiteral("-o") << output;
         QProcess windres;
         windres.start(QStringLiteral(OSTRAWEN_WINDRES), args);
-        if (!windres.waitForFinished(60000) || windres.exitStatus() != QProcess::NormalExit || windres.exitCode() != 0) {
+        if (!windres.waitForFinished(60000) || windres.exitStatus() != QProcess::NormalExit ||
+            windres.exitCode() != 0) {
             qWarning().noquote() << windres.readAllStandardError();
             return false;
         }
         return true;
     }
 
-    QList<Resource> OfType(int type) const
-    {
+    QList<Resource> OfType(int type) const {
         QList<Resource> found;
         for (const Resource& r : m_resources) {
             if (r.type == type) {
@@ -154,8 +147,7 @@ class WindowsResourcesTest : public QObject {
     }
 
 private slots:
-    void initTestCase()
-    {
+    void initTestCase() {
         QVERIFY(m_dir.isValid());
         const QString res = m_dir.filePath(QStringLiteral("ostrawen.res"));
         QVERIFY(Compile(QStringLiteral("res"), res));
@@ -165,8 +157,7 @@ private slots:
         QVERIFY(!m_resources.isEmpty());
     }
 
-    void compilesToAnI386Object()
-    {
+    void compilesToAnI386Object() {
         const QString object = m_dir.filePath(QStringLiteral("ostrawen.o"));
         QVERIFY(Compile(QStringLiteral("coff"), object));
         QFile file(object);
@@ -176,8 +167,7 @@ private slots:
         QVERIFY(coff.contains(QByteArrayLiteral(".rsrc")));
     }
 
-    void iconHasSixImages()
-    {
+    void iconHasSixImages() {
         const QList<Resource> images = OfType(kIcon);
         QCOMPARE(images.size(), 6);
         const QList<Resource> groups = OfType(kGroupIcon);
@@ -193,35 +183,39 @@ private slots:
         QCOMPARE(seen, expected);
     }
 
-    void manifestAsksForAdministratorAndCommonControls()
-    {
+    void manifestAsksForAdministratorAndCommonControls() {
         const QList<Resource> manifests = OfType(kManifest);
         QCOMPARE(manifests.size(), 1);
         QCOMPARE(manifests.front().id, 1);
         QCOMPARE(manifests.front().language, kChinesePrc);
         const QByteArray& xml = manifests.front().data;
-        for (const char* needle : {"level=\"requireAdministrator\"", "uiAccess=\"false\"",
-                                   "name=\"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
-                                   "publicKeyToken=\"6595b64144ccf1df\"", "processorArchitecture=\"X86\"",
-                                   "name=\"Microsoft.Windows.mfc\"", "<description>Pellidor</description>"}) {
+        for (const char* needle :
+             {"level=\"requireAdministrator\"", "uiAccess=\"false\"", "name=\"Microsoft.Windows.Common-Controls\"",
+              "version=\"6.0.0.0\"", "publicKeyToken=\"6595b64144ccf1df\"", "processorArchitecture=\"X86\"",
+              "name=\"Microsoft.Windows.mfc\"", "<description>Pellidor</description>"}) {
             QVERIFY2(xml.contains(needle), needle);
         }
     }
 
-    void versionRecord_data()
-    {
+    void versionRecord_data() {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("value");
-        QTest::newRow("FileVersion") << "FileVersion" << "2.00";
-        QTest::newRow("ProductVersion") << "ProductVersion" << "2.00";
-        QTest::newRow("ProductName") << "ProductName" << "Ostrawen - Keldrava";
-        QTest::newRow("FileDescription") << "FileDescription" << "Keldrava";
-        QTest::newRow("InternalName") << "InternalName" << "Ostrawen";
-        QTest::newRow("OriginalFilename") << "OriginalFilename" << "Ostrawen.exe";
-        QTest::newRow("Comments") << "Comments" << "压缩 MPQ 文件、修改魔兽背景图片/音乐/字体、修改局域网主机名";
+        QTest::newRow("FileVersion") << "FileVersion"
+                                     << "2.00";
+        QTest::newRow("ProductVersion") << "ProductVersion"
+                                        << "2.00";
+        QTest::newRow("ProductName") << "ProductName"
+                                     << "Ostrawen - Keldrava";
+        QTest::newRow("FileDescription") << "FileDescription"
+                                         << "Keldrava";
+        QTest::newRow("InternalName") << "InternalName"
+                                      << "Ostrawen";
+        QTest::newRow("OriginalFilename") << "OriginalFilename"
+                                          << "Ostrawen.exe";
+        QTest::newRow("Comments") << "Comments"
+                                  << "压缩 MPQ 文件、修改魔兽背景图片/音乐/字体、修改局域网主机名";
     }
-    void versionRecord()
-    {
+    void versionRecord() {
         QFETCH(QString, key);
         QFETCH(QString, value);
         const QList<Resource> versions = OfType(kVersion);

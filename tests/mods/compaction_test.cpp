@@ -2,8 +2,8 @@
 #include "game_files.h"
 #include "mods/modifications.h"
 #include "support/text_path.h"
-#include "testkit/mpq_fixtures.h"
 #include "testkit/faulty_mpq_engine.h"
+#include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>

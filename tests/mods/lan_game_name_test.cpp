@@ -3,8 +3,8 @@
 #include "mods/modifications.h"
 #include "support/text_path.h"
 #include "support/utf8_convert.h"
-#include "testkit/mpq_fixtures.h"
 #include "testkit/faulty_mpq_engine.h"
+#include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>

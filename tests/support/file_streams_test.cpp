@@ -17,11 +17,14 @@ using testkit::TempDir;
 
 namespace {
 
-std::u16string Text(const fs::path& path) { return TextFromPath(path); }
+std::u16string Text(const fs::path& path) {
+    return TextFromPath(path);
+}
 
 std::vector<fs::path> Entries(const fs::path& directory) {
     std::vector<fs::path> entries;
-    for (const auto& entry : fs::directory_iterator(directory)) entries.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(directory))
+        entries.push_back(entry.path().filename());
     return entries;
 }
 
@@ -65,7 +68,8 @@ TEST(WriteWholeFile, ReplacesLongerFileExactlyAndLeavesNoTemporary) {
 TEST(WriteWholeFile, CopyThroughReadAndWriteIsByteIdentical) {
     TempDir dir;
     std::vector<std::uint8_t> bytes(70000);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7);
     testkit::WriteFile(dir / "a", bytes);
     std::vector<std::uint8_t> buffer;
     ASSERT_TRUE(ReadWholeFile(Text(dir / "a"), buffer));

@@ -1,8 +1,8 @@
 #include "support/game_path.h"
 
 #include "support/public_vars.h"
-#include "support/utf8_convert.h"
 #include "support/text_path.h"
+#include "support/utf8_convert.h"
 #include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,9 @@ using testkit::TempDir;
 
 namespace {
 
-std::u16string Dir(const fs::path& path) { return TextFromPath(path) + u"/"; }
+std::u16string Dir(const fs::path& path) {
+    return TextFromPath(path) + u"/";
+}
 
 // A program directory, a game directory and a Wine prefix of their own for each test.
 class GamePathTest : public testing::Test {
@@ -73,27 +75,27 @@ TEST_P(RegistryRule, AcceptsDrivePathsWithoutLookingForTheGame) {
         EXPECT_EQ(decision.warning, GamePathWarning::M2);
     } else {
         EXPECT_EQ(decision.warning, GamePathWarning::None);
-        EXPECT_EQ(decision.gamePath, TextFromPath(Root() / "prefix") + modUtf8Convert::Utf8ToText(
-                                                                          GetParam().expectedUnderPrefix));
+        EXPECT_EQ(decision.gamePath,
+                  TextFromPath(Root() / "prefix") + modUtf8Convert::Utf8ToText(GetParam().expectedUnderPrefix));
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Values, RegistryRule,
-    testing::Values(
-        RegistryCase{"MissingDirectoryAcceptedAsWritten", "\"InstallPath\"=\"D:\\\\Old\\\\Warcraft III\"",
-                     "/dosdevices/d:/Old/Warcraft III/"},
-        RegistryCase{"ComponentsMatchedIgnoringCase", "\"InstallPath\"=\"d:\\\\Games\\\\Warcraft III\"",
-                     "/dosdevices/d:/games/WARCRAFT III/"},
-        RegistryCase{"TrailingBackslashGivesOneSeparator", "\"InstallPath\"=\"D:\\\\Games\\\\Warcraft III\\\\\"",
-                     "/dosdevices/d:/games/WARCRAFT III/"},
-        RegistryCase{"BlanksAroundTrimmed", "\"InstallPath\"=\"  D:\\\\Games\\\\Warcraft III  \"",
-                     "/dosdevices/d:/games/WARCRAFT III/"},
-        RegistryCase{"ValueNameIgnoresCase", "\"installpath\"=\"D:\\\\X\"", "/dosdevices/d:/X/"},
-        RegistryCase{"NoDriveNotAccepted", "\"InstallPath\"=\"Warcraft III\"", ""},
-        RegistryCase{"NetworkPathNotAccepted", "\"InstallPath\"=\"\\\\\\\\server\\\\share\"", ""},
-        RegistryCase{"NumberNotAccepted", "\"InstallPath\"=dword:00000201", ""},
-        RegistryCase{"OtherValueOnly", "\"Program\"=\"D:\\\\X\"", ""}),
+    testing::Values(RegistryCase{"MissingDirectoryAcceptedAsWritten", "\"InstallPath\"=\"D:\\\\Old\\\\Warcraft III\"",
+                                 "/dosdevices/d:/Old/Warcraft III/"},
+                    RegistryCase{"ComponentsMatchedIgnoringCase", "\"InstallPath\"=\"d:\\\\Games\\\\Warcraft III\"",
+                                 "/dosdevices/d:/games/WARCRAFT III/"},
+                    RegistryCase{"TrailingBackslashGivesOneSeparator",
+                                 "\"InstallPath\"=\"D:\\\\Games\\\\Warcraft III\\\\\"",
+                                 "/dosdevices/d:/games/WARCRAFT III/"},
+                    RegistryCase{"BlanksAroundTrimmed", "\"InstallPath\"=\"  D:\\\\Games\\\\Warcraft III  \"",
+                                 "/dosdevices/d:/games/WARCRAFT III/"},
+                    RegistryCase{"ValueNameIgnoresCase", "\"installpath\"=\"D:\\\\X\"", "/dosdevices/d:/X/"},
+                    RegistryCase{"NoDriveNotAccepted", "\"InstallPath\"=\"Warcraft III\"", ""},
+                    RegistryCase{"NetworkPathNotAccepted", "\"InstallPath\"=\"\\\\\\\\server\\\\share\"", ""},
+                    RegistryCase{"NumberNotAccepted", "\"InstallPath\"=dword:00000201", ""},
+                    RegistryCase{"OtherValueOnly", "\"Program\"=\"D:\\\\X\"", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(GamePathTest, ExpandableRegistryStringIsExpandedFirst) {
@@ -181,7 +183,9 @@ struct NormaliseCase {
 
 class Normalise : public testing::TestWithParam<NormaliseCase> {};
 
-TEST_P(Normalise, TrimsAppendsAndCollapsesPairsOnce) { EXPECT_EQ(NormaliseGamePath(GetParam().input), GetParam().expected); }
+TEST_P(Normalise, TrimsAppendsAndCollapsesPairsOnce) {
+    EXPECT_EQ(NormaliseGamePath(GetParam().input), GetParam().expected);
+}
 
 INSTANTIATE_TEST_SUITE_P(Paths, Normalise,
                          testing::Values(NormaliseCase{"NoSeparator", u"/g/Warcraft III", u"/g/Warcraft III/"},

@@ -20,16 +20,15 @@ TEST_P(Utf8ValidRoundTrip, DecodesAndEncodesBackExactly) {
     EXPECT_EQ(StringToUtf8Bytes(c.text), c.bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Utf8ValidRoundTrip,
-    testing::Values(ValidCase{"Empty", {}, u""}, ValidCase{"Ascii", {'G', 'A', 'M', 'E'}, u"GAME"},
-                    ValidCase{"ChineseCharacter", {0xE4, 0xB8, 0xAD}, u"\u4E2D"},
-                    ValidCase{"BomKept", {0xEF, 0xBB, 0xBF, 'a'}, u"\uFEFFa"},
-                    ValidCase{"ZeroByteInside", {'a', 0x00, 'b'}, std::u16string(u"a\0b", 3)},
-                    ValidCase{"AboveBmpIsSurrogatePair", {0xF0, 0x9F, 0x98, 0x80}, u"\U0001F600"},
-                    ValidCase{"TwoByteSequence", {0xC3, 0xA9}, u"\u00E9"},
-                    ValidCase{"HighestCodePoint", {0xF4, 0x8F, 0xBF, 0xBF}, u"\U0010FFFF"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, Utf8ValidRoundTrip,
+                         testing::Values(ValidCase{"Empty", {}, u""}, ValidCase{"Ascii", {'G', 'A', 'M', 'E'}, u"GAME"},
+                                         ValidCase{"ChineseCharacter", {0xE4, 0xB8, 0xAD}, u"\u4E2D"},
+                                         ValidCase{"BomKept", {0xEF, 0xBB, 0xBF, 'a'}, u"\uFEFFa"},
+                                         ValidCase{"ZeroByteInside", {'a', 0x00, 'b'}, std::u16string(u"a\0b", 3)},
+                                         ValidCase{"AboveBmpIsSurrogatePair", {0xF0, 0x9F, 0x98, 0x80}, u"\U0001F600"},
+                                         ValidCase{"TwoByteSequence", {0xC3, 0xA9}, u"\u00E9"},
+                                         ValidCase{"HighestCodePoint", {0xF4, 0x8F, 0xBF, 0xBF}, u"\U0010FFFF"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct InvalidCase {
     const char* name;
@@ -64,6 +63,7 @@ TEST(Utf8Encode, UnpairedSurrogatesEncodeAsReplacementCharacter) {
 TEST(Utf8RoundTrip, EveryBmpCharacterOutsideSurrogatesSurvives) {
     std::u16string all;
     for (char32_t c = 1; c < 0x10000; ++c)
-        if (c < 0xD800 || c > 0xDFFF) all.push_back(static_cast<char16_t>(c));
+        if (c < 0xD800 || c > 0xDFFF)
+            all.push_back(static_cast<char16_t>(c));
     EXPECT_EQ(Utf8BytesToString(StringToUtf8Bytes(all)), all);
 }
