@@ -161,8 +161,6 @@ bool EditTouchedOnlyItsEntry(const CheckedArchive& before, const std::string& na
 // The edit reports the locale of the entry it changed.
 template <typename Edit>
 bool EditInJournal(const CheckedArchive& checked, const std::string& name, bool presentAfter, Edit edit) {
-    if (checked.layout.HasSignature())
-        return false;
     const std::uint64_t tailStart = checked.layout.FirstWritableOffset({name});
     std::unique_ptr<archive_guard::RollbackJournal> journal = archive_guard::RollbackJournal::Begin(
         checked.path, checked.layout.headerOffset, checked.layout.headerSize, tailStart);
@@ -313,8 +311,6 @@ bool clsMpqControl::CompressMpq() {
             return false;
         const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
         if (!checked)
-            return false;
-        if (checked->layout.HasSignature())
             return false;
         std::error_code error;
         const fs::perms permissions = fs::status(checked->path, error).permissions();

@@ -43,8 +43,8 @@ struct MpqLayout {
     };
     std::vector<Hash> hashes; // only entries in use
 
-    // The archive holds a (signature). StormLib 9.22 re-signs such an archive whenever it writes
-    // it, and with Debian's libtomcrypt that call jumps through a null pointer; we never write one.
+    // The archive holds a weak signature, a (signature) file. StormLib 9.22 re-signs such an
+    // archive whenever it writes it, rewriting (signature) after the files that stay.
     bool HasSignature() const;
 
     // The lowest absolute offset StormLib may write when an operation changes (adds, replaces or

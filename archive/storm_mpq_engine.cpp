@@ -1,6 +1,7 @@
 // MpqEngine over StormLib 9.22. Each call wraps one StormLib call and turns its failure into a
 // null handle or false; StormLib itself never throws.
 #include "archive/mpq_engine.h"
+#include "archive/storm_crypto.h"
 
 #include <StormLib.h>
 
@@ -36,6 +37,9 @@ ULONGLONG FileTimeNow() {
 
 class StormMpqEngine final : public MpqEngine {
 public:
+    // Any archive opened for writing may hold a weak signature, which StormLib renews on every write.
+    StormMpqEngine() { PrepareStormSigning(); }
+
     MpqHandle OpenArchive(const std::filesystem::path& path, bool readOnly, bool headerAtStart) override {
         HANDLE archive = nullptr;
         // SFileOpenArchive never creates a file. Without a header search StormLib cannot settle

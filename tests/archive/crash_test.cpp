@@ -29,6 +29,7 @@ struct WriteCase {
     const char* name;
     std::function<bool(clsMpqControl&)> run;
     std::function<void(Contents&)> expect; // what the operation does to the archive's files
+    bool weaklySigned = false;             // on an archive with a weak signature, which StormLib renews
 };
 
 void PrintTo(const WriteCase& writeCase, std::ostream* out) {
@@ -49,6 +50,11 @@ std::vector<WriteCase> WriteCases() {
         {"DeleteFile", [](clsMpqControl& c) { return c.DeleteFileFromMpq(u"Fonts\\dfst-m3u.ttf"); },
          [](Contents& files) { files.erase("Fonts\\dfst-m3u.ttf"); }},
         {"Compact", [](clsMpqControl& c) { return c.CompressMpq(); }, [](Contents&) {}},
+        {"ReplaceTextSigned", [](clsMpqControl& c) { return c.SaveFileToMpq(u"UI\\war3skins.txt", NewSkins()); },
+         [](Contents& files) { files["UI\\war3skins.txt"] = NewSkins(); }, true},
+        {"DeleteFileSigned", [](clsMpqControl& c) { return c.DeleteFileFromMpq(u"Fonts\\dfst-m3u.ttf"); },
+         [](Contents& files) { files.erase("Fonts\\dfst-m3u.ttf"); }, true},
+        {"CompactSigned", [](clsMpqControl& c) { return c.CompressMpq(); }, [](Contents&) {}, true},
     };
 }
 
@@ -112,6 +118,9 @@ protected:
         clsMpqControl control;
         control.SetMpqFileName(TextFromPath(m_pristine));
         ASSERT_TRUE(control.SaveFileToMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3", Bytes(kShortMusic)));
+        if (GetParam().weaklySigned) {
+            ASSERT_TRUE(testkit::SignArchiveWeakly(m_pristine));
+        }
         m_archive = m_dir / "work" / "War3Patch.mpq";
     }
 
@@ -189,6 +198,9 @@ TEST_P(CrashTest, KilledAnywhereLeavesOldOrNew) {
         ++endedNew;
         EXPECT_EQ(observed.files, expectedNew) << where << ": neither the old archive nor the new content";
         EXPECT_EQ(observed.listed, Names(expectedNew)) << where << ": (listfile) does not match the files";
+        if (writeCase.weaklySigned) {
+            EXPECT_EQ(testkit::CheckSignature(m_archive), testkit::SignatureCheck::WeakValid) << where;
+        }
     }
     RecordProperty("kill_points", static_cast<int>(2 * events.size()));
     // Early kills must roll back and late ones must keep the finished edit.
@@ -201,11 +213,13 @@ INSTANTIATE_TEST_SUITE_P(Writes, CrashTest, ::testing::ValuesIn(WriteCases()),
 
 // The journal holds the header and everything from FirstWritableOffset on; StormLib must write
 // nowhere else. Checked over a sequence of edits that moves files and tables around, in both
-// formats and with the header at 0 and at 512 as in the game's maps.
+// formats, with the header at 0 and at 512 as in the game's maps, and on weakly signed archives,
+// whose (signature) StormLib rewrites on every edit.
 struct LayoutCase {
     const char* name;
     int formatVersion;
     std::size_t prefix; // bytes before the MPQ header
+    bool weaklySigned;
 };
 
 void PrintTo(const LayoutCase& layoutCase, std::ostream* out) {
@@ -224,6 +238,9 @@ TEST_P(JournalAssumptionTest, StormLibWritesNothingBelowTheJournalStart) {
         bytes[0] = 'H', bytes[1] = 'M', bytes[2] = '3', bytes[3] = 'W';
         bytes.insert(bytes.end(), body.begin(), body.end());
         testkit::WriteFile(archive, bytes);
+    }
+    if (GetParam().weaklySigned) {
+        ASSERT_TRUE(testkit::SignArchiveWeakly(archive));
     }
     clsMpqControl control;
     control.SetMpqFileName(TextFromPath(archive));
@@ -265,28 +282,47 @@ TEST_P(JournalAssumptionTest, StormLibWritesNothingBelowTheJournalStart) {
                 EXPECT_GE(event.offset, journalStart) << edit.name << ": " << tripwire::Describe(event);
             }
         }
+        if (GetParam().weaklySigned) {
+            EXPECT_EQ(testkit::CheckSignature(archive), testkit::SignatureCheck::WeakValid) << edit.name;
+        }
     }
     EXPECT_GT(stormWrites, edits.size());
 }
 
-TEST(ReadOnlyOperations, MakeNoFileSystemCallThatChangesAnything) {
+// Reads never write, not even to a signed archive, which StormLib re-signs whenever it writes.
+class ReadOnlyOperations : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ReadOnlyOperations, MakeNoFileSystemCallThatChangesAnything) {
     testkit::TempDir dir;
     const fs::path archive = dir / "War3.mpq";
     testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
+    if (GetParam()) {
+        ASSERT_TRUE(testkit::SignArchiveWeakly(archive));
+    }
+    const std::vector<std::uint8_t> before = testkit::ReadBytes(archive);
     clsMpqControl control;
     control.SetMpqFileName(TextFromPath(archive));
     tripwire::Watch(dir.path());
     std::vector<std::uint8_t> read;
+    EXPECT_TRUE(control.ArchiveOpens());
     EXPECT_TRUE(control.ReadFileFromMpq(u"UI\\war3skins.txt", read));
     EXPECT_TRUE(control.FileExistsInMpq(u"empty.txt"));
     EXPECT_FALSE(control.ReadFileFromMpq(u"UI\\missing.txt", read));
     tripwire::Stop();
-    for (const tripwire::Event& event : tripwire::Events()) ADD_FAILURE() << tripwire::Describe(event);
+    for (const tripwire::Event& event : tripwire::Events())
+        ADD_FAILURE() << tripwire::Describe(event);
+    EXPECT_EQ(testkit::ReadBytes(archive), before);
 }
 
+INSTANTIATE_TEST_SUITE_P(Archives, ReadOnlyOperations, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Signed" : "Unsigned"; });
+
 INSTANTIATE_TEST_SUITE_P(Layouts, JournalAssumptionTest,
-                         ::testing::Values(LayoutCase{"Format0", 0, 0}, LayoutCase{"Format1", 1, 0},
-                                           LayoutCase{"Format0After512", 0, 512}),
+                         ::testing::Values(LayoutCase{"Format0", 0, 0, false}, LayoutCase{"Format1", 1, 0, false},
+                                           LayoutCase{"Format0After512", 0, 512, false},
+                                           LayoutCase{"Format0Signed", 0, 0, true},
+                                           LayoutCase{"Format1Signed", 1, 0, true},
+                                           LayoutCase{"Format0SignedAfter512", 0, 512, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
@@ -161,6 +162,84 @@ TEST_P(MpqControlTest, NonAsciiOrEmptyAddressIsRefused) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, MpqControlTest, ::testing::Values(0, 1),
                          [](const auto& info) { return "Format" + std::to_string(info.param); });
+
+// Blizzard's patch archives may carry a weak signature, which StormLib renews whenever it writes
+// the archive: after each write the signature must still hold and smpq read the new content.
+struct SignedWrite {
+    const char* name;
+    std::function<bool(clsMpqControl&)> run;
+    std::string file;                                 // the file the write is about
+    std::optional<std::vector<std::uint8_t>> content; // its content afterwards; nullopt: gone
+    bool shrinks = false;                             // drops the old data
+};
+
+void PrintTo(const SignedWrite& write, std::ostream* out) {
+    *out << write.name;
+}
+
+std::vector<SignedWrite> SignedWrites() {
+    const std::vector<std::uint8_t> skins = Bytes("[Orc]\r\nCursor=UI\\Cursor\\OrcCursor.mdl\r\n");
+    const std::vector<std::uint8_t> font = testkit::PatternBytes(20000, 11);
+    return {
+        {"Replace", [=](clsMpqControl& c) { return c.SaveFileToMpq(u"UI\\war3skins.txt", skins); }, "UI\\war3skins.txt",
+         skins},
+        {"Add", [](clsMpqControl& c) { return c.SaveFileToMpq(u"UI\\new.txt", Bytes("new file")); }, "UI\\new.txt",
+         Bytes("new file")},
+        {"Delete", [](clsMpqControl& c) { return c.DeleteFileFromMpq(u"UI\\war3skins.txt"); }, "UI\\war3skins.txt",
+         std::nullopt},
+        {"Compact", [](clsMpqControl& c) { return c.CompressMpq(); }, "Fonts\\dfst-m3u.ttf", font, true},
+    };
+}
+
+class SignedArchiveWrite : public ::testing::TestWithParam<std::tuple<int, SignedWrite>> {};
+
+TEST_P(SignedArchiveWrite, SucceedsAndTheArchiveStaysSigned) {
+    const auto& [formatVersion, write] = GetParam();
+    testkit::TempDir dir;
+    const fs::path archive = dir / "War3Patch.mpq";
+    testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), formatVersion);
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(archive));
+    // Old data for compaction to drop, then the signature over it all.
+    ASSERT_TRUE(control.SaveFileToMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3", Bytes("short")));
+    ASSERT_TRUE(testkit::SignArchiveWeakly(archive));
+    ASSERT_EQ(testkit::CheckSignature(archive), testkit::SignatureCheck::WeakValid);
+    const auto sizeBefore = fs::file_size(archive);
+
+    ASSERT_TRUE(write.run(control));
+    EXPECT_EQ(testkit::CheckSignature(archive), testkit::SignatureCheck::WeakValid);
+    const std::optional<MpqLayout> layout = ReadMpqLayout(archive);
+    ASSERT_TRUE(layout.has_value());
+    EXPECT_TRUE(layout->HasSignature());
+    if (write.shrinks) {
+        EXPECT_LT(fs::file_size(archive), sizeBefore);
+    }
+    const std::u16string address(write.file.begin(), write.file.end());
+    std::vector<std::uint8_t> read;
+    EXPECT_EQ(control.ReadFileFromMpq(address, read), write.content.has_value());
+    if (write.content) {
+        EXPECT_EQ(read, *write.content);
+    }
+    if (!testkit::HaveSmpq())
+        GTEST_SKIP() << "smpq not installed";
+    std::string listed = write.file;
+    std::replace(listed.begin(), listed.end(), '\\', '/');
+    const auto names = testkit::SmpqList(archive);
+    ASSERT_TRUE(names.has_value());
+    EXPECT_EQ(std::count(names->begin(), names->end(), listed), write.content ? 1 : 0);
+    EXPECT_EQ(std::count(names->begin(), names->end(), "Sound/Music/mp3Music/Mainscreen.mp3"), 1);
+    if (write.content) {
+        EXPECT_EQ(testkit::SmpqExtract(archive, write.file), write.content);
+    }
+    EXPECT_EQ(testkit::SmpqExtract(archive, "Sound\\Music\\mp3Music\\Mainscreen.mp3"), Bytes("short"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Writes, SignedArchiveWrite,
+                         ::testing::Combine(::testing::Values(0, 1), ::testing::ValuesIn(SignedWrites())),
+                         [](const auto& info) {
+                             return std::string(std::get<1>(info.param).name) + "Format" +
+                                    std::to_string(std::get<0>(info.param));
+                         });
 
 // The game's Chinese archives may hold files under locale 0x804, alone or beside a neutral entry.
 // The door works on the entry a Chinese game reads (0x804 first) and keeps its locale: StormLib's

@@ -3,6 +3,9 @@
 #include "testkit/temp_dir.h"
 
 #include "archive/mpq_layout.h"
+#include "archive/storm_crypto.h"
+
+#include <StormLib.h>
 
 #include <algorithm>
 #include <array>
@@ -104,6 +107,48 @@ std::optional<std::vector<std::uint8_t>> SmpqExtract(const fs::path& archive, co
     if (!fs::is_regular_file(out / relative, error))
         return std::nullopt;
     return ReadFile(out / relative);
+}
+
+bool SignArchiveWeakly(const fs::path& archive) {
+    PrepareStormSigning();
+    HANDLE handle = nullptr;
+    if (!SFileOpenArchive(archive.c_str(), 0, 0, &handle) || handle == nullptr)
+        return false;
+    // StormLib writes the signature when the archive is closed.
+    const bool signedNow = SFileSignArchive(handle, SIGNATURE_TYPE_WEAK);
+    return SFileCloseArchive(handle) && signedNow;
+}
+
+SignatureCheck CheckSignature(const fs::path& archive) {
+    HANDLE handle = nullptr;
+    if (!SFileOpenArchive(archive.c_str(), 0, MPQ_OPEN_READ_ONLY, &handle) || handle == nullptr)
+        return SignatureCheck::Other;
+    const DWORD result = SFileVerifyArchive(handle);
+    SFileCloseArchive(handle);
+    switch (result) {
+    case ERROR_NO_SIGNATURE:
+        return SignatureCheck::None;
+    case ERROR_WEAK_SIGNATURE_OK:
+        return SignatureCheck::WeakValid;
+    case ERROR_WEAK_SIGNATURE_ERROR:
+        return SignatureCheck::WeakBroken;
+    default:
+        return SignatureCheck::Other;
+    }
+}
+
+const char* SignatureCheckName(SignatureCheck check) {
+    switch (check) {
+    case SignatureCheck::None:
+        return "no signature";
+    case SignatureCheck::WeakValid:
+        return "valid weak signature";
+    case SignatureCheck::WeakBroken:
+        return "broken weak signature";
+    case SignatureCheck::Other:
+        return "other";
+    }
+    return "?";
 }
 
 std::vector<std::uint8_t> ReadBytes(const fs::path& path) {

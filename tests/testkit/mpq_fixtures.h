@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,18 @@ std::optional<std::vector<std::uint8_t>> SmpqExtract(const std::filesystem::path
 // Gives the file stored as `from` the name `to` by rewriting the archive's hash table in place, the
 // way to make archives whose names StormLib would not let us store (its own "(signature)").
 bool RenameInHashTable(const std::filesystem::path& archive, const std::string& from, const std::string& to);
+
+// Gives the archive a valid weak signature, a (signature) file as Blizzard's patch archives carry,
+// through StormLib; it needs a free hash table entry. False when StormLib fails.
+bool SignArchiveWeakly(const std::filesystem::path& archive);
+
+// The archive's signature as StormLib checks it.
+enum class SignatureCheck { None, WeakValid, WeakBroken, Other };
+SignatureCheck CheckSignature(const std::filesystem::path& archive);
+const char* SignatureCheckName(SignatureCheck check);
+inline void PrintTo(SignatureCheck check, std::ostream* out) {
+    *out << SignatureCheckName(check);
+}
 
 // A whole file read in one go (ReadFile's iterator is slow in loops over thousands of files).
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
