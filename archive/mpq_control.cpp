@@ -105,7 +105,9 @@ bool IsInternalFile(const MpqLayout::Hash& hash) {
 
 using EntryKey = std::tuple<std::uint32_t, std::uint32_t, std::uint16_t>;
 
-EntryKey KeyOf(const MpqLayout::Hash& hash) { return {hash.name1, hash.name2, hash.locale}; }
+EntryKey KeyOf(const MpqLayout::Hash& hash) {
+    return {hash.name1, hash.name2, hash.locale};
+}
 
 // The entries of `after` that lie inside the file, sorted: archives hold tens of thousands of
 // files, and checking each old entry against every new one made edits quadratic.
@@ -211,33 +213,36 @@ template <typename Use> bool WithReadOnlyArchive(MpqEngine* engine, const std::u
 
 bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress) {
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    return name && WithReadOnlyArchive(m_engine.get(), m_mpqFileName, [&](OpenedArchive& archive, const CheckedArchive&) {
+    return name &&
+           WithReadOnlyArchive(m_engine.get(), m_mpqFileName, [&](OpenedArchive& archive, const CheckedArchive&) {
                OpenedFile file(*m_engine, archive.handle(), *name);
                return file && m_engine->FileSize(file.handle()).has_value();
            });
 }
 
 bool clsMpqControl::ArchiveOpens() {
-    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, [](OpenedArchive&, const CheckedArchive&) { return true; });
+    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName,
+                               [](OpenedArchive&, const CheckedArchive&) { return true; });
 }
 
 bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vector<std::uint8_t>& arsFile) {
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    return name && WithReadOnlyArchive(m_engine.get(), m_mpqFileName, [&](OpenedArchive& archive,
-                                                                          const CheckedArchive& checked) {
-               OpenedFile file(*m_engine, archive.handle(), *name);
-               if (!file)
-                   return false;
-               const std::optional<std::uint64_t> size = m_engine->FileSize(file.handle());
-               // An empty file cannot be read; from 2 GiB on a size does not fit the signed 32 bits.
-               if (!size || *size == 0 || *size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
-                   return false;
-               // Never more than the archive holds: a lying size must not make us allocate gigabytes.
-               if (*size / 4096 > checked.layout.fileSize)
-                   return false;
-               arsFile.assign(static_cast<std::size_t>(*size), 0);
-               return m_engine->ReadFile(file.handle(), arsFile.data(), static_cast<std::uint32_t>(*size));
-           });
+    return name && WithReadOnlyArchive(
+                       m_engine.get(), m_mpqFileName, [&](OpenedArchive& archive, const CheckedArchive& checked) {
+                           OpenedFile file(*m_engine, archive.handle(), *name);
+                           if (!file)
+                               return false;
+                           const std::optional<std::uint64_t> size = m_engine->FileSize(file.handle());
+                           // An empty file cannot be read; from 2 GiB on a size does not fit the signed 32 bits.
+                           if (!size || *size == 0 ||
+                               *size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+                               return false;
+                           // Never more than the archive holds: a lying size must not make us allocate gigabytes.
+                           if (*size / 4096 > checked.layout.fileSize)
+                               return false;
+                           arsFile.assign(static_cast<std::size_t>(*size), 0);
+                           return m_engine->ReadFile(file.handle(), arsFile.data(), static_cast<std::uint32_t>(*size));
+                       });
 }
 
 bool clsMpqControl::SaveFileToMpq(const std::u16string& fileAddress, const std::vector<std::uint8_t>& fileContent) {

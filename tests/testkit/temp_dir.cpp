@@ -37,23 +37,30 @@ TempDir::~TempDir() {
 void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path.string());
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
 }
 
-void WriteFile(const fs::path& path, std::string_view bytes) { WriteFile(path, Bytes(bytes)); }
+void WriteFile(const fs::path& path, std::string_view bytes) {
+    WriteFile(path, Bytes(bytes));
+}
 
 std::vector<std::uint8_t> ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error("cannot read " + path.string());
+    if (!in)
+        throw std::runtime_error("cannot read " + path.string());
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<std::uint8_t> Bytes(std::string_view text) { return std::vector<std::uint8_t>(text.begin(), text.end()); }
+std::vector<std::uint8_t> Bytes(std::string_view text) {
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : m_name(name) {
     const char* old = std::getenv(name);
     m_hadValue = old != nullptr;
-    if (old) m_oldValue = old;
+    if (old)
+        m_oldValue = old;
     setenv(name, value.c_str(), 1);
 }
 
