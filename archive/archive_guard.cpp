@@ -3,6 +3,7 @@
 #include "archive/archive_file.h"
 
 #include <algorithm>
+#include <optional>
 #include <array>
 #include <cstring>
 #include <system_error>
@@ -222,22 +223,63 @@ bool RollBackFromJournal(const fs::path& archivePath) {
     return RemoveDurably(journalPath);
 }
 
-bool RollBackFromBackup(const fs::path& archivePath) {
-    const fs::path backup = BackupPath(archivePath);
-    if (!Exists(backup))
-        return true;
-    std::error_code error;
-    // When the archive is still the same file as the backup, rename leaves both names in place.
-    fs::rename(backup, archivePath, error);
-    if (error)
+constexpr std::array<std::uint8_t, 8> kBackupMagic = {'O', 'S', 'T', 'B', 'A', 'C', 'K', '1'};
+
+fs::path BackupPartPath(const fs::path& archive) {
+    return WithSuffix(archive, "-backup.part");
+}
+
+// The marker says that "<archive>-backup" is ours and how long it must be. It is written before
+// the backup exists, so a backup without a valid marker is never ours (a player's own copy of that
+// name stays untouched) and a marker without a backup means compaction never began or completed.
+std::optional<std::uint64_t> ReadBackupMarker(const fs::path& marker) {
+    std::unique_ptr<File> file = File::Open(marker, File::Mode::Read);
+    if (!file)
+        return std::nullopt;
+    std::array<std::uint8_t, 16> bytes{};
+    const std::optional<std::uint64_t> size = file->Size();
+    if (!size || *size != bytes.size() || !file->ReadAt(0, bytes))
+        return std::nullopt;
+    if (!std::equal(kBackupMagic.begin(), kBackupMagic.end(), bytes.begin()))
+        return std::nullopt;
+    return GetLe(bytes.data() + 8, 8);
+}
+
+bool WriteBackupMarker(const fs::path& marker, std::uint64_t backupSize) {
+    std::unique_ptr<File> file = File::Open(marker, File::Mode::Create);
+    if (!file)
         return false;
-    if (Exists(backup)) {
-        fs::remove(backup, error);
+    std::vector<std::uint8_t> bytes(kBackupMagic.begin(), kBackupMagic.end());
+    PutLe(bytes, backupSize, 8);
+    return file->WriteAt(0, bytes) && file->Sync() && archive_io::SyncDirectory(DirectoryOf(marker));
+}
+
+bool RollBackFromBackup(const fs::path& archivePath) {
+    const fs::path marker = BackupMarkerPath(archivePath);
+    if (!Exists(marker))
+        return true;
+    const std::optional<std::uint64_t> backupSize = ReadBackupMarker(marker);
+    const fs::path backup = BackupPath(archivePath);
+    std::error_code error;
+    // A torn marker was written before any backup, so the archive was never touched.
+    if (backupSize && Exists(backup)) {
+        if (fs::file_size(backup, error) != *backupSize || error)
+            return false; // not the backup we made: touch nothing
+        // When the archive is still the same file as the backup, rename leaves both names in place.
+        fs::rename(backup, archivePath, error);
         if (error)
             return false;
+        if (Exists(backup)) {
+            fs::remove(backup, error);
+            if (error)
+                return false;
+        }
     }
+    fs::remove(BackupPartPath(archivePath), error);
     fs::remove(CompactionTempPath(archivePath), error);
-    return archive_io::SyncDirectory(DirectoryOf(archivePath));
+    if (!archive_io::SyncDirectory(DirectoryOf(archivePath)))
+        return false;
+    return RemoveDurably(marker);
 }
 
 } // namespace
@@ -250,6 +292,9 @@ fs::path BackupPath(const fs::path& archive) {
 }
 fs::path CompactionTempPath(const fs::path& archive) {
     return WithSuffix(archive, ".tmp");
+}
+fs::path BackupMarkerPath(const fs::path& archive) {
+    return WithSuffix(archive, "-backup.ok");
 }
 
 bool RecoverArchive(const fs::path& archive) {
@@ -338,30 +383,41 @@ CompactionBackup::~CompactionBackup() {
 
 std::unique_ptr<CompactionBackup> CompactionBackup::Begin(const fs::path& archive) {
     const fs::path backup = BackupPath(archive);
-    // StormLib would silently overwrite a file of its temporary's name.
-    if (Exists(backup) || Exists(CompactionTempPath(archive)))
+    const fs::path marker = BackupMarkerPath(archive);
+    const fs::path part = BackupPartPath(archive);
+    // Another file of these names is not ours to overwrite; StormLib would overwrite its temporary's.
+    if (Exists(backup) || Exists(marker) || Exists(part) || Exists(CompactionTempPath(archive)))
         return nullptr;
     std::error_code error;
-    fs::create_hard_link(archive, backup, error);
-    if (error) {
-        // A file system without hard links: a full copy, which compaction costs anyway.
-        std::error_code ignored;
-        fs::remove(backup, ignored);
-        if (!fs::copy_file(archive, backup, error) || error) {
-            fs::remove(backup, ignored);
-            return nullptr;
-        }
-        std::unique_ptr<File> copy = File::Open(backup, File::Mode::ReadWrite);
-        if (!copy || !copy->Sync()) {
-            copy.reset();
-            fs::remove(backup, ignored);
-            return nullptr;
-        }
-    }
-    if (!archive_io::SyncDirectory(DirectoryOf(archive))) {
-        RemoveDurably(backup);
+    const std::uint64_t size = fs::file_size(archive, error);
+    if (error || !WriteBackupMarker(marker, size)) {
+        RemoveDurably(marker);
         return nullptr;
     }
+    auto fail = [&] {
+        std::error_code ignored;
+        fs::remove(part, ignored);
+        fs::remove(backup, ignored);
+        RemoveDurably(marker);
+        return nullptr;
+    };
+    fs::create_hard_link(archive, backup, error);
+    if (error) {
+        // A file system without hard links (FAT): a full copy, which compaction costs anyway. It is
+        // made under another name and renamed when complete, so a half copy is never the backup.
+        error.clear();
+        if (!fs::copy_file(archive, part, error) || error)
+            return fail();
+        std::unique_ptr<File> copy = File::Open(part, File::Mode::ReadWrite);
+        if (!copy || !copy->Sync())
+            return fail();
+        copy.reset();
+        fs::rename(part, backup, error);
+        if (error)
+            return fail();
+    }
+    if (!archive_io::SyncDirectory(DirectoryOf(archive)))
+        return fail();
     return std::unique_ptr<CompactionBackup>(new CompactionBackup(archive));
 }
 
@@ -374,6 +430,8 @@ bool CompactionBackup::Commit() {
         return false;
     m_open = false;
     archive_io::SyncDirectory(DirectoryOf(m_archive));
+    // A marker left behind by a crash here only tells the next recovery that nothing is pending.
+    RemoveDurably(BackupMarkerPath(m_archive));
     return true;
 }
 

@@ -12,10 +12,12 @@
 //
 // Compaction replaces the whole file: StormLib writes "<archive>.tmp" and renames it over the
 // archive before the new file has its tables. "<archive>-backup", a hard link to the original made
-// before StormLib starts, keeps the old archive reachable until the compacted one has been closed,
-// flushed and reopened; on failure the backup is renamed back over the archive.
+// before StormLib starts (a complete copy where links are not possible), keeps the old archive
+// reachable until the compacted one has been closed, flushed and reopened; on failure the backup is
+// renamed back over the archive. "<archive>-backup.ok", written first, marks the backup as ours, so
+// a player's own file of that name is never taken for one.
 //
-// Recovery: every operation first calls RecoverArchive, which renames a backup back and replays a
+// Recovery: every operation first calls RecoverArchive, which renames a marked backup back and replays a
 // complete journal (a torn journal means the archive was never touched, so it is simply removed).
 // After a kill at any instant the archive therefore holds exactly its old or its new content.
 #include <cstdint>
@@ -28,6 +30,8 @@ std::filesystem::path JournalPath(const std::filesystem::path& archive);
 std::filesystem::path BackupPath(const std::filesystem::path& archive);
 // StormLib's own temporary file during compaction.
 std::filesystem::path CompactionTempPath(const std::filesystem::path& archive);
+// Written before the backup: it marks "<archive>-backup" as ours and gives its length.
+std::filesystem::path BackupMarkerPath(const std::filesystem::path& archive);
 
 // Puts back the archive after an interrupted edit or compaction. True when nothing is pending
 // any more; false leaves everything as found, for the next try.

@@ -83,10 +83,11 @@ std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName) {
         return std::nullopt;
     CheckedArchive checked;
     checked.path = PathFromText(mpqFileName);
+    // Recovery first: an interrupted compaction may have left only the backup behind.
+    if (!archive_guard::RecoverArchive(checked.path))
+        return std::nullopt;
     std::error_code error;
     if (!fs::is_regular_file(checked.path, error))
-        return std::nullopt;
-    if (!archive_guard::RecoverArchive(checked.path))
         return std::nullopt;
     std::optional<MpqLayout> layout = ReadMpqLayout(checked.path);
     if (!layout)

@@ -30,6 +30,7 @@ struct WriteCase {
     std::function<bool(clsMpqControl&)> run;
     std::function<void(Contents&)> expect; // what the operation does to the archive's files
     bool weaklySigned = false;             // on an archive with a weak signature, which StormLib renews
+    bool noHardLinks = false;              // the backup must be a copy
 };
 
 void PrintTo(const WriteCase& writeCase, std::ostream* out) {
@@ -55,6 +56,7 @@ std::vector<WriteCase> WriteCases() {
         {"DeleteFileSigned", [](clsMpqControl& c) { return c.DeleteFileFromMpq(u"Fonts\\dfst-m3u.ttf"); },
          [](Contents& files) { files.erase("Fonts\\dfst-m3u.ttf"); }, true},
         {"CompactSigned", [](clsMpqControl& c) { return c.CompressMpq(); }, [](Contents&) {}, true},
+        {"CompactWithoutHardLinks", [](clsMpqControl& c) { return c.CompressMpq(); }, [](Contents&) {}, false, true},
     };
 }
 
@@ -158,8 +160,10 @@ TEST_P(CrashTest, KilledAnywhereLeavesOldOrNew) {
         clsMpqControl control;
         control.SetMpqFileName(TextFromPath(m_archive));
         tripwire::Watch(m_dir / "work");
+        tripwire::RefuseHardLinks(writeCase.noHardLinks);
         const bool done = writeCase.run(control);
         tripwire::Stop();
+        tripwire::RefuseHardLinks(false);
         events = tripwire::Events();
         ASSERT_TRUE(done);
     }
@@ -176,6 +180,7 @@ TEST_P(CrashTest, KilledAnywhereLeavesOldOrNew) {
             clsMpqControl control;
             control.SetMpqFileName(TextFromPath(m_archive));
             tripwire::Watch(m_dir / "work");
+            tripwire::RefuseHardLinks(writeCase.noHardLinks);
             tripwire::KillAt(point);
             const bool done = writeCase.run(control);
             _exit(done ? 0 : 1);

@@ -286,14 +286,71 @@ TEST_F(LeftoverTest, CompleteJournalIsReplayedBeforeAnyRead) {
     ExpectUntouched("replayed journal");
 }
 
-TEST_F(LeftoverTest, BackupOfAnInterruptedCompactionIsPutBack) {
+// The marker our compaction writes before it makes the backup.
+void WriteBackupMarker(const fs::path& archive, std::uint64_t size) {
+    std::vector<std::uint8_t> bytes = Bytes("OSTBACK1");
+    for (int i = 0; i < 8; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
+    testkit::WriteFile(archive_guard::BackupMarkerPath(archive), bytes);
+}
+
+struct BackupLeftover {
+    const char* name;
+    bool archiveReplaced; // StormLib renamed its half-made archive over ours
+    bool archiveMissing;  // deleted before the move, as a replace on Windows does
+};
+
+class BackupLeftoverTest : public LeftoverTest, public ::testing::WithParamInterface<BackupLeftover> {};
+
+TEST_P(BackupLeftoverTest, MarkedBackupOfAnInterruptedCompactionIsPutBack) {
     fs::copy_file(m_archive, archive_guard::BackupPath(m_archive));
+    WriteBackupMarker(m_archive, m_original.size());
     testkit::WriteFile(archive_guard::CompactionTempPath(m_archive), Bytes("half a new archive"));
-    testkit::WriteFile(m_archive, Bytes("MPQ\x1a renamed over before its tables were written"));
+    if (GetParam().archiveReplaced)
+        testkit::WriteFile(m_archive, Bytes("MPQ\x1a renamed over before its tables were written"));
+    if (GetParam().archiveMissing)
+        fs::remove(m_archive);
     clsMpqControl control;
     control.SetMpqFileName(TextFromPath(m_archive));
     EXPECT_TRUE(control.FileExistsInMpq(u"UI\\war3skins.txt"));
-    ExpectUntouched("backup put back");
+    ExpectUntouched(GetParam().name);
+}
+
+INSTANTIATE_TEST_SUITE_P(States, BackupLeftoverTest,
+                         ::testing::Values(BackupLeftover{"BeforeStormLibBegan", false, false},
+                                           BackupLeftover{"HalfMadeArchiveRenamedOver", true, false},
+                                           BackupLeftover{"ArchiveDeletedBeforeTheMove", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LeftoverTest, PlayersOwnFileOfTheBackupsNameIsNeverTakenForOne) {
+    const fs::path players = archive_guard::BackupPath(m_archive);
+    testkit::WriteFile(players, Bytes("an older War3Patch.mpq the player kept"));
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(m_archive));
+    EXPECT_TRUE(control.FileExistsInMpq(u"UI\\war3skins.txt"));
+    // Compaction would need that name; it refuses rather than overwrite the player's file.
+    EXPECT_FALSE(control.CompressMpq());
+    EXPECT_EQ(testkit::ReadBytes(players), Bytes("an older War3Patch.mpq the player kept"));
+    EXPECT_EQ(testkit::ReadBytes(m_archive), m_original);
+}
+
+TEST_F(LeftoverTest, HalfCopiedBackupIsDroppedAndTheArchiveKept) {
+    // Killed while copying on a file system without hard links: the copy never got the backup's name.
+    WriteBackupMarker(m_archive, m_original.size());
+    testkit::WriteFile(fs::path(m_archive.string() + "-backup.part"),
+                       std::vector<std::uint8_t>(m_original.begin(), m_original.begin() + 100));
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(m_archive));
+    EXPECT_TRUE(control.FileExistsInMpq(u"UI\\war3skins.txt"));
+    ExpectUntouched("half copy dropped");
+}
+
+TEST_F(LeftoverTest, TornMarkerIsDroppedAndTheArchiveKept) {
+    testkit::WriteFile(archive_guard::BackupMarkerPath(m_archive), Bytes("OSTBA"));
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(m_archive));
+    EXPECT_TRUE(control.FileExistsInMpq(u"UI\\war3skins.txt"));
+    ExpectUntouched("torn marker");
 }
 
 TEST_F(LeftoverTest, CompactionRefusesWhenStormLibsTemporaryNameIsTaken) {

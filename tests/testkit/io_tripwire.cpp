@@ -18,6 +18,7 @@ struct State {
     std::vector<Event> events;
     std::size_t killPoint = std::numeric_limits<std::size_t>::max();
     bool inside = false; // our own bookkeeping must not be watched
+    bool refuseLinks = false;
 };
 
 State& GetState() {
@@ -179,6 +180,10 @@ void KillAt(std::size_t point) {
     GetState().killPoint = point;
 }
 
+void RefuseHardLinks(bool refuse) {
+    GetState().refuseLinks = refuse;
+}
+
 std::string Describe(const Event& event) {
     const std::string file = std::filesystem::path(event.path).filename().string();
     switch (event.kind) {
@@ -230,6 +235,11 @@ int rename(const char* from, const char* to) {
     return WatchedTwoPaths("rename", Event::Kind::Rename, from, to);
 }
 int link(const char* from, const char* to) {
+    // A file system without hard links (FAT) answers EPERM.
+    if (GetState().refuseLinks && Active() && (Watched(from) || Watched(to))) {
+        errno = EPERM;
+        return -1;
+    }
     return WatchedTwoPaths("link", Event::Kind::Link, from, to);
 }
 int unlink(const char* path) {

@@ -30,6 +30,8 @@ void Stop();
 const std::vector<Event>& Events();
 // SIGKILLs this process at kill point `point` (counted from the next call on a watched file).
 void KillAt(std::size_t point);
+// While watching, hard links to or from watched files fail as on a file system without them.
+void RefuseHardLinks(bool refuse);
 
 std::string Describe(const Event& event);
 
