@@ -109,6 +109,8 @@ std::optional<QString> ShowFileDialog(QWidget* parent, const FileDialogRequest& 
     }
 
     QFileDialog dialog(parent, request.title, request.directory);
+    // A desktop's own dialog (GTK) would not take a name that does not exist yet.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setNameFilters(request.nameFilters);
     if (!request.nameFilters.isEmpty()) {
         dialog.selectNameFilter(request.nameFilters.front());

@@ -13,8 +13,9 @@ namespace fs = std::filesystem;
 namespace native_path {
 
 std::u16string WinePrefix() {
+    // A relative prefix is handed on as it is: Wine refuses one, and so does the registry reader.
     const char* prefix = std::getenv("WINEPREFIX");
-    if (prefix && prefix[0] == '/')
+    if (prefix && prefix[0] != '\0')
         return modUtf8Convert::Utf8ToText(prefix);
     const char* home = std::getenv("HOME");
     std::string homeDir = home && home[0] ? home : "";

@@ -225,6 +225,15 @@ TEST(RegistryPrefix, WithoutWineprefixTheHomePrefixIsRead) {
     EXPECT_EQ(GetRegValue(HKEY_CURRENT_USER_, std::u16string(kWar3Key), u"InstallPath"), RegValue(u"C:\\Home"s));
 }
 
+TEST(RegistryPrefix, RelativeWineprefixIsRefusedNotReplacedByTheHomePrefix) {
+    testkit::TempDir home;
+    fs::create_directory(home / ".wine");
+    testkit::WriteFile(home / ".wine" / "user.reg", UserReg(R"("InstallPath"="C:\\Home")"));
+    testkit::ScopedEnv homeVariable("HOME", home.path().string());
+    testkit::ScopedEnv prefix("WINEPREFIX", "relative/prefix");
+    EXPECT_EQ(GetRegValue(HKEY_CURRENT_USER_, std::u16string(kWar3Key), u"InstallPath"), RegValue(u""s));
+}
+
 // --- Files that are not what they should be: always the default, never a crash or a hang. ---
 
 TEST_F(WinePrefix, MissingFileGivesDefault) {
