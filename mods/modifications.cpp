@@ -32,55 +32,75 @@ bool FitsInQuotedValue(const std::u16string& value) {
 } // namespace
 
 Outcome WriteLanGameName(clsMpqControl& mpq, const std::u16string& newName) {
-    if (!FitsInQuotedValue(newName))
+    // Running out of memory on a large file is a failure like any other.
+    try {
+        if (!FitsInQuotedValue(newName))
+            return Failed();
+        std::vector<std::uint8_t> bytes;
+        if (!mpq.ReadFileFromMpq(kGlobalStringsPath, bytes))
+            return Failed();
+        const std::u16string text = modUtf8Convert::Utf8BytesToString(bytes);
+        const auto value = FindQuotedValue(text, kGameNameKey);
+        if (!value)
+            return Failed();
+        const auto edited = SpliceDecoded(bytes, text, value->valueBegin, value->valueEnd, newName);
+        if (!edited)
+            return Failed();
+        return SucceededOrFailed(mpq.SaveFileToMpq(kGlobalStringsPath, *edited));
+    } catch (...) {
         return Failed();
-    std::vector<std::uint8_t> bytes;
-    if (!mpq.ReadFileFromMpq(kGlobalStringsPath, bytes))
-        return Failed();
-    const std::u16string text = modUtf8Convert::Utf8BytesToString(bytes);
-    const auto value = FindQuotedValue(text, kGameNameKey);
-    if (!value)
-        return Failed();
-    const auto edited = SpliceDecoded(bytes, text, value->valueBegin, value->valueEnd, newName);
-    if (!edited)
-        return Failed();
-    return SucceededOrFailed(mpq.SaveFileToMpq(kGlobalStringsPath, *edited));
+    }
 }
 
 std::optional<std::u16string> ReadLanGameName(clsMpqControl& mpq) {
-    std::vector<std::uint8_t> bytes;
-    if (!mpq.ReadFileFromMpq(kGlobalStringsPath, bytes))
+    // Running out of memory on a large file is a failure like any other.
+    try {
+        std::vector<std::uint8_t> bytes;
+        if (!mpq.ReadFileFromMpq(kGlobalStringsPath, bytes))
+            return std::nullopt;
+        std::u16string ignored;
+        std::u16string name;
+        if (!SetString(modUtf8Convert::Utf8BytesToString(bytes), kGameNameKey, u"", ignored, name))
+            return std::nullopt;
+        return name;
+    } catch (...) {
         return std::nullopt;
-    std::u16string ignored;
-    std::u16string name;
-    if (!SetString(modUtf8Convert::Utf8BytesToString(bytes), kGameNameKey, u"", ignored, name))
-        return std::nullopt;
-    return name;
+    }
 }
 
 Outcome WriteCursorRace(clsMpqControl& mpq, std::optional<Race> race) {
-    if (!race)
+    // Running out of memory on a large file is a failure like any other.
+    try {
+        if (!race)
+            return Failed();
+        std::vector<std::uint8_t> bytes;
+        if (!mpq.ReadFileFromMpq(kWar3SkinsPath, bytes))
+            return Failed();
+        const std::u16string text = modUtf8Convert::Utf8BytesToString(bytes);
+        const auto entry = FindCursorEntry(text);
+        if (!entry)
+            return Failed();
+        const auto edited = SpliceDecoded(bytes, text, entry->wordBegin, entry->wordEnd, RaceWord(*race));
+        if (!edited)
+            return Failed();
+        if (!mpq.SaveFileToMpq(kWar3SkinsPath, *edited))
+            return Failed();
+        return {kTextCompleted, MessageIcon::Information};
+    } catch (...) {
         return Failed();
-    std::vector<std::uint8_t> bytes;
-    if (!mpq.ReadFileFromMpq(kWar3SkinsPath, bytes))
-        return Failed();
-    const std::u16string text = modUtf8Convert::Utf8BytesToString(bytes);
-    const auto entry = FindCursorEntry(text);
-    if (!entry)
-        return Failed();
-    const auto edited = SpliceDecoded(bytes, text, entry->wordBegin, entry->wordEnd, RaceWord(*race));
-    if (!edited)
-        return Failed();
-    if (!mpq.SaveFileToMpq(kWar3SkinsPath, *edited))
-        return Failed();
-    return {kTextCompleted, MessageIcon::Information};
+    }
 }
 
 std::optional<Race> ReadCursorRace(clsMpqControl& mpq) {
-    std::vector<std::uint8_t> bytes;
-    if (!mpq.ReadFileFromMpq(kWar3SkinsPath, bytes))
+    // Running out of memory on a large file is a failure like any other.
+    try {
+        std::vector<std::uint8_t> bytes;
+        if (!mpq.ReadFileFromMpq(kWar3SkinsPath, bytes))
+            return std::nullopt;
+        return RecognizeRace(modUtf8Convert::Utf8BytesToString(bytes));
+    } catch (...) {
         return std::nullopt;
-    return RecognizeRace(modUtf8Convert::Utf8BytesToString(bytes));
+    }
 }
 
 const std::vector<ResourceItem>& ResourceItems() {
@@ -122,23 +142,28 @@ ResourceMode ResourceModeFor(bool extractChecked, bool deleteChecked) {
 
 Outcome RunResourceOperation(clsMpqControl& mpq, ResourceMode mode, const std::u16string& itemFileAddress,
                              const std::u16string& diskPath) {
-    std::vector<std::uint8_t> bytes;
-    switch (mode) {
-    case ResourceMode::Extract:
-        if (!mpq.ReadFileFromMpq(itemFileAddress, bytes))
-            return Failed();
-        return SucceededOrFailed(modFileStreams::WriteWholeFile(diskPath, bytes));
-    case ResourceMode::Delete:
-        // Nothing to delete is a success, but only from an archive that is there to hold it.
-        if (!mpq.FileExistsInMpq(itemFileAddress))
-            return SucceededOrFailed(mpq.ArchiveOpens());
-        return SucceededOrFailed(mpq.DeleteFileFromMpq(itemFileAddress));
-    case ResourceMode::Replace:
-        if (!modFileStreams::ReadWholeFile(diskPath, bytes))
-            return Failed();
-        return SucceededOrFailed(mpq.SaveFileToMpq(itemFileAddress, bytes));
+    // Running out of memory on a large file is a failure like any other.
+    try {
+        std::vector<std::uint8_t> bytes;
+        switch (mode) {
+        case ResourceMode::Extract:
+            if (!mpq.ReadFileFromMpq(itemFileAddress, bytes))
+                return Failed();
+            return SucceededOrFailed(modFileStreams::WriteWholeFile(diskPath, bytes));
+        case ResourceMode::Delete:
+            // Nothing to delete is a success, but only from an archive that is there to hold it.
+            if (!mpq.FileExistsInMpq(itemFileAddress))
+                return SucceededOrFailed(mpq.ArchiveOpens());
+            return SucceededOrFailed(mpq.DeleteFileFromMpq(itemFileAddress));
+        case ResourceMode::Replace:
+            if (!modFileStreams::ReadWholeFile(diskPath, bytes))
+                return Failed();
+            return SucceededOrFailed(mpq.SaveFileToMpq(itemFileAddress, bytes));
+        }
+        return Failed();
+    } catch (...) {
+        return Failed();
     }
-    return Failed();
 }
 
 Outcome CompactArchive(clsMpqControl& mpq) {

@@ -10,7 +10,9 @@ namespace fs = std::filesystem;
 
 namespace modFileStreams {
 
-bool ReadWholeFile(std::u16string path, std::vector<std::uint8_t>& buffer) {
+namespace {
+
+bool ReadWholeFileUnguarded(const std::u16string& path, std::vector<std::uint8_t>& buffer) {
     if (path.empty())
         return false;
     const fs::path file = PathFromText(path);
@@ -32,7 +34,7 @@ bool ReadWholeFile(std::u16string path, std::vector<std::uint8_t>& buffer) {
     return true;
 }
 
-bool WriteWholeFile(std::u16string path, const std::vector<std::uint8_t>& buffer) {
+bool WriteWholeFileUnguarded(const std::u16string& path, const std::vector<std::uint8_t>& buffer) {
     if (path.empty())
         return false;
     const fs::path target = PathFromText(path);
@@ -77,6 +79,25 @@ bool WriteWholeFile(std::u16string path, const std::vector<std::uint8_t>& buffer
     }
     durable::SyncDirectory(directory);
     return true;
+}
+
+} // namespace
+
+// A file too large for memory, or any other exception, is a failure and never leaves the call.
+bool ReadWholeFile(std::u16string path, std::vector<std::uint8_t>& buffer) {
+    try {
+        return ReadWholeFileUnguarded(path, buffer);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool WriteWholeFile(std::u16string path, const std::vector<std::uint8_t>& buffer) {
+    try {
+        return WriteWholeFileUnguarded(path, buffer);
+    } catch (...) {
+        return false;
+    }
 }
 
 } // namespace modFileStreams
