@@ -29,7 +29,4 @@ public:
     virtual bool Sync() = 0;
 };
 
-// Makes creations, renames and removals inside the directory durable.
-bool SyncDirectory(const std::filesystem::path& directory);
-
 } // namespace archive_io

@@ -83,13 +83,4 @@ std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode) {
     return std::make_unique<PosixFile>(fd);
 }
 
-bool SyncDirectory(const std::filesystem::path& directory) {
-    const int fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
-}
-
 } // namespace archive_io

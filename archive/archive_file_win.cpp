@@ -83,8 +83,4 @@ std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode) {
 }
 
 // NTFS makes directory changes durable with the file's own metadata; nothing to flush.
-bool SyncDirectory(const std::filesystem::path&) {
-    return true;
-}
-
 } // namespace archive_io

@@ -1,11 +1,12 @@
 #include "archive/archive_guard.h"
 
 #include "archive/archive_file.h"
+#include "support/durable_file.h"
 
 #include <algorithm>
-#include <optional>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -68,7 +69,7 @@ bool RemoveDurably(const fs::path& path) {
     fs::remove(path, error);
     if (error)
         return false;
-    return archive_io::SyncDirectory(DirectoryOf(path));
+    return durable::SyncDirectory(DirectoryOf(path));
 }
 
 // Writes sequentially into the journal while keeping the checksum.
@@ -251,7 +252,7 @@ bool WriteBackupMarker(const fs::path& marker, std::uint64_t backupSize) {
         return false;
     std::vector<std::uint8_t> bytes(kBackupMagic.begin(), kBackupMagic.end());
     PutLe(bytes, backupSize, 8);
-    return file->WriteAt(0, bytes) && file->Sync() && archive_io::SyncDirectory(DirectoryOf(marker));
+    return file->WriteAt(0, bytes) && file->Sync() && durable::SyncDirectory(DirectoryOf(marker));
 }
 
 bool RollBackFromBackup(const fs::path& archivePath) {
@@ -277,7 +278,7 @@ bool RollBackFromBackup(const fs::path& archivePath) {
     }
     fs::remove(BackupPartPath(archivePath), error);
     fs::remove(CompactionTempPath(archivePath), error);
-    if (!archive_io::SyncDirectory(DirectoryOf(archivePath)))
+    if (!durable::SyncDirectory(DirectoryOf(archivePath)))
         return false;
     return RemoveDurably(marker);
 }
@@ -338,7 +339,7 @@ std::unique_ptr<RollbackJournal> RollbackJournal::Begin(const fs::path& archiveP
         written = writer.Write(head) && CopySegment(*archive, writer, headerOffset, headerSize) &&
                   CopySegment(*archive, writer, tailStart, *length - tailStart) && writer.Finish();
     }
-    if (!written || !archive_io::SyncDirectory(DirectoryOf(journalPath))) {
+    if (!written || !durable::SyncDirectory(DirectoryOf(journalPath))) {
         RemoveDurably(journalPath);
         return nullptr;
     }
@@ -359,7 +360,7 @@ bool RollbackJournal::Commit() {
     if (error)
         return false;
     m_open = false;
-    archive_io::SyncDirectory(DirectoryOf(m_archive));
+    durable::SyncDirectory(DirectoryOf(m_archive));
     return true;
 }
 
@@ -416,7 +417,7 @@ std::unique_ptr<CompactionBackup> CompactionBackup::Begin(const fs::path& archiv
         if (error)
             return fail();
     }
-    if (!archive_io::SyncDirectory(DirectoryOf(archive)))
+    if (!durable::SyncDirectory(DirectoryOf(archive)))
         return fail();
     return std::unique_ptr<CompactionBackup>(new CompactionBackup(archive));
 }
@@ -429,7 +430,7 @@ bool CompactionBackup::Commit() {
     if (error)
         return false;
     m_open = false;
-    archive_io::SyncDirectory(DirectoryOf(m_archive));
+    durable::SyncDirectory(DirectoryOf(m_archive));
     // A marker left behind by a crash here only tells the next recovery that nothing is pending.
     RemoveDurably(BackupMarkerPath(m_archive));
     return true;

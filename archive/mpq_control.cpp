@@ -9,6 +9,7 @@
 #include "archive/archive_name.h"
 #include "archive/mpq_engine.h"
 #include "archive/mpq_layout.h"
+#include "support/durable_file.h"
 #include "support/text_path.h"
 
 #include <algorithm>
@@ -336,7 +337,7 @@ bool clsMpqControl::CompressMpq() {
             fs::permissions(checked->path, permissions, error);
             std::unique_ptr<archive_io::File> file =
                 archive_io::File::Open(checked->path, archive_io::File::Mode::Read);
-            compacted = !error && file && file->Sync() && archive_io::SyncDirectory(checked->path.parent_path());
+            compacted = !error && file && file->Sync() && durable::SyncDirectory(checked->path.parent_path());
             file.reset();
             const std::optional<MpqLayout> layout = compacted ? ReadMpqLayout(checked->path) : std::nullopt;
             compacted = layout.has_value() && HoldsEveryOtherEntry(checked->layout, HeldEntries(*layout), nullptr);

@@ -4,6 +4,7 @@
 #include "mods/byte_splice.h"
 #include "mods/set_string.h"
 #include "support/file_streams.h"
+#include "support/text_compare.h"
 #include "support/utf8_convert.h"
 
 #include <array>
@@ -121,10 +122,7 @@ const std::vector<ResourceItem>& ResourceItems() {
 
 const ResourceItem* FindResourceItem(const std::u16string& comboText) {
     // Only blanks (U+0020) are trimmed: a tab or an ideographic space left in the text matches no entry.
-    const std::size_t first = comboText.find_first_not_of(u' ');
-    const std::u16string trimmed = first == std::u16string::npos
-                                       ? std::u16string()
-                                       : comboText.substr(first, comboText.find_last_not_of(u' ') - first + 1);
+    const std::u16string trimmed = TrimBlanks(comboText);
     for (const ResourceItem& item : ResourceItems()) {
         if (item.entryText == trimmed)
             return &item;

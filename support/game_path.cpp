@@ -4,6 +4,7 @@
 #include "support/native_path.h"
 #include "support/public_vars.h"
 #include "support/registry.h"
+#include "support/text_compare.h"
 #include "support/text_path.h"
 
 namespace {
@@ -13,13 +14,6 @@ constexpr char16_t kSeparator = u'\\';
 #else
 constexpr char16_t kSeparator = u'/';
 #endif
-
-std::u16string TrimSpaces(const std::u16string& text) {
-    const std::size_t first = text.find_first_not_of(u' ');
-    if (first == std::u16string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(u' ') - first + 1);
-}
 
 bool HoldsGame(const std::u16string& directory) {
     return file_probe::OrdinaryFileExists(PathFromText(directory), u"war3.exe");
@@ -33,7 +27,7 @@ std::u16string ToNative(const std::u16string& path) {
 } // namespace
 
 std::u16string NormaliseGamePath(const std::u16string& path) {
-    const std::u16string joined = TrimSpaces(path) + kSeparator;
+    const std::u16string joined = TrimBlanks(path) + kSeparator;
     std::u16string result;
     result.reserve(joined.size());
     for (std::size_t i = 0; i < joined.size(); ++i) {
@@ -52,7 +46,7 @@ GamePathDecision DecideGamePath(const std::u16string& appPath) {
     std::u16string installPath;
     if (auto value = mRegEdit::GetRegValue(mRegEdit::HKEY_CURRENT_USER_,
                                            u"Software\\Blizzard Entertainment\\Warcraft III", u"InstallPath")) {
-        installPath = TrimSpaces(mRegEdit::RegValueAsText(*value));
+        installPath = TrimBlanks(mRegEdit::RegValueAsText(*value));
     }
     // The registry path is trusted without looking for war3.exe there.
     if (installPath.find(u":\\") != std::u16string::npos)

@@ -1,6 +1,7 @@
 #include "support/ini_file.h"
 
 #include "support/codepage.h"
+#include "support/text_compare.h"
 #include "support/utf8_convert.h"
 
 #include <string_view>
@@ -57,21 +58,6 @@ std::u16string Decode(std::string_view bytes, bool utf8) {
     return utf8 ? modUtf8Convert::Utf8ToText(bytes) : codepage::AnsiBytesToString(bytes);
 }
 
-bool EqualIgnoringCase(std::u16string_view a, std::u16string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char16_t x = a[i], y = b[i];
-        if (x >= u'a' && x <= u'z')
-            x = static_cast<char16_t>(x - 32);
-        if (y >= u'a' && y <= u'z')
-            y = static_cast<char16_t>(y - 32);
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 // Names in the file are decoded by the same rule as values, so a Chinese section name can match.
 std::u16string DecodeName(std::string_view bytes, bool bomFile) {
     return Decode(bytes, bomFile || IsNonAsciiUtf8(bytes));
@@ -107,7 +93,7 @@ std::u16string ReadValue(const std::vector<std::uint8_t>& file, const std::u16st
             const std::size_t close = line.find(']');
             const std::string_view name =
                 Trim(line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
-            if (!sectionSeen && EqualIgnoringCase(DecodeName(name, bomFile), section)) {
+            if (!sectionSeen && EqualIgnoringAsciiCase(DecodeName(name, bomFile), section)) {
                 inSection = true;
                 sectionSeen = true;
             }
@@ -117,7 +103,7 @@ std::u16string ReadValue(const std::vector<std::uint8_t>& file, const std::u16st
             continue;
         const std::size_t equals = line.find('=');
         const std::string_view name = Trim(line.substr(0, equals));
-        if (!EqualIgnoringCase(DecodeName(name, bomFile), key))
+        if (!EqualIgnoringAsciiCase(DecodeName(name, bomFile), key))
             continue;
 
         std::string_view value = equals == std::string_view::npos ? std::string_view() : Trim(line.substr(equals + 1));
