@@ -2,6 +2,8 @@
 // The few MPQ engine calls clsMpqControl makes, behind an interface so that tests can make any
 // step fail (open, write, flush, close, compaction). MakeStormMpqEngine() is the real engine.
 // Handles are opaque; a null handle means failure. No call throws.
+#include "archive/mpq_failure.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -44,6 +46,11 @@ public:
     virtual bool RemoveFile(MpqHandle archive, const std::string& name) = 0;
     // Rewrites the archive without unused space; the engine replaces the file on disk.
     virtual bool CompactArchive(MpqHandle archive) = 0;
+
+    // Why the last call that failed did, where the engine knows more than "it failed".
+    virtual MpqFailure LastFailure() const { return MpqFailure::EngineFailed; }
+    // Receives progress of long calls (compaction, large writes); empty to stop.
+    virtual void SetProgress(MpqProgress progress) { (void)progress; }
 };
 
 // The engine over StormLib.

@@ -135,7 +135,8 @@ std::uint32_t MpqHashString(const std::string& name, std::uint32_t hashType) {
     return seed1;
 }
 
-std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file) {
+std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file, const std::vector<std::string>& filesToRead) {
+    (void)filesToRead;
     MpqLayout layout;
     const std::optional<std::uint64_t> size = file.Size();
     if (!size || *size > kLargestArchive)
@@ -214,11 +215,11 @@ std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file) {
     return layout;
 }
 
-std::optional<MpqLayout> ReadMpqLayout(const std::filesystem::path& path) {
+std::optional<MpqLayout> ReadMpqLayout(const std::filesystem::path& path, const std::vector<std::string>& filesToRead) {
     std::unique_ptr<archive_io::File> file = archive_io::File::Open(path, archive_io::File::Mode::Read);
     if (!file)
         return std::nullopt;
-    return ReadMpqLayout(*file);
+    return ReadMpqLayout(*file, filesToRead);
 }
 
 std::uint64_t MpqLayout::FirstWritableOffset(const std::vector<std::string>& changedNames) const {

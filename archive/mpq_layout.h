@@ -53,9 +53,11 @@ struct MpqLayout {
     std::uint64_t FirstWritableOffset(const std::vector<std::string>& changedNames) const;
 };
 
-// Nullopt when the file is refused (or cannot be read); never throws.
-std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file);
-std::optional<MpqLayout> ReadMpqLayout(const std::filesystem::path& path);
+// Nullopt when the file is refused (or cannot be read); never throws. filesToRead names the stored
+// files the caller is about to read; each present one is checked as deeply as the internal files.
+std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file, const std::vector<std::string>& filesToRead = {});
+std::optional<MpqLayout> ReadMpqLayout(const std::filesystem::path& path,
+                                       const std::vector<std::string>& filesToRead = {});
 
 // The MPQ name hash (types: 0 table index, 1 name A, 2 name B, 3 file key), as StormLib computes it.
 std::uint32_t MpqHashString(const std::string& name, std::uint32_t hashType);
