@@ -85,6 +85,12 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
     return options;
 }
 
+fs::path LockFileOf(const fs::path& archive) {
+    fs::path lock = archive;
+    lock += "-lock";
+    return lock;
+}
+
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const std::size_t middle = values.size() / 2;
@@ -169,7 +175,7 @@ struct Measurement {
 
 class Bench {
 public:
-    Bench(const Options& options, fs::path dir) : m_options(options), m_dir(std::move(dir)) {}
+    Bench(const Options& options, fs::path root) : m_options(options), m_root(std::move(root)) {}
 
     bool RunArchive(std::uint64_t targetMb, std::size_t fileCount);
     const std::vector<Measurement>& Results() const { return m_results; }
@@ -179,6 +185,9 @@ private:
     bool OnlyExpectedFilesLeft() const;
 
     Options m_options;
+    fs::path m_root;
+    // Each archive size gets a directory of its own, so that files kept from one (--keep) are never
+    // taken for leftovers of another.
     fs::path m_dir;
     fs::path m_pristine;
     fs::path m_compactStart;
@@ -191,7 +200,8 @@ bool Bench::OnlyExpectedFilesLeft() const {
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(m_dir, error)) {
         const fs::path path = entry.path();
-        if (path != m_pristine && path != m_compactStart && path != m_work) {
+        // The lock file stays by design: deleting a lock file lets two writers lock different files.
+        if (path != m_pristine && path != m_compactStart && path != m_work && path != LockFileOf(m_work)) {
             std::fprintf(stderr, "error: left behind next to the archive: %s\n", path.string().c_str());
             return false;
         }
@@ -227,11 +237,17 @@ void Bench::Measure(const std::string& op, int runs, const Side& ours, const Sid
 
 bool Bench::RunArchive(std::uint64_t targetMb, std::size_t fileCount) {
     const std::string stem = "game-" + std::to_string(targetMb) + "mb";
+    m_dir = m_root / stem;
+    std::error_code error;
+    fs::create_directories(m_dir, error);
+    if (error) {
+        std::fprintf(stderr, "error: cannot create %s\n", m_dir.string().c_str());
+        return false;
+    }
     m_pristine = m_dir / (stem + "-pristine.mpq");
     m_compactStart = m_dir / (stem + "-edited.mpq");
     m_work = m_dir / "War3Patch.mpq";
 
-    std::error_code error;
     const fs::space_info space = fs::space(m_dir, error);
     // The pristine copy, the edited copy, the working archive and StormLib's compaction temporary.
     const std::uint64_t needed = 4 * targetMb * kMiB + 64 * kMiB;
@@ -326,6 +342,8 @@ bool Bench::RunArchive(std::uint64_t targetMb, std::size_t fileCount) {
         fs::remove(m_pristine, error);
         fs::remove(m_compactStart, error);
         fs::remove(m_work, error);
+        fs::remove(LockFileOf(m_work), error);
+        fs::remove(m_dir, error);
     }
     return true;
 }
