@@ -15,6 +15,28 @@ constexpr std::uint32_t kFileExists = 0x80000000;
 constexpr std::uint32_t kHashEntryDeleted = 0xFFFFFFFE;
 constexpr std::uint64_t kHeaderSearchStep = 0x200;
 constexpr std::uint64_t kLargestArchive = 0xFFFFFFFFull; // formats 0 and 1 below 4 GiB, as the game's
+// A game archive holds tens of thousands of files; its tables never approach a million entries.
+constexpr std::uint32_t kMaxTableEntries = 1u << 20;
+// zlib cannot pass 1032:1, and bzip2 on any game text or model stays far below that; a stored size
+// more than this many times its packed size is a lie meant to make the reader allocate.
+constexpr std::uint64_t kMaxExpansion = 2048;
+
+// Block flags.
+constexpr std::uint32_t kImplode = 0x00000100;
+constexpr std::uint32_t kCompress = 0x00000200;
+constexpr std::uint32_t kCompressMask = 0x0000FF00; // StormLib treats any of these bits as packed
+constexpr std::uint32_t kEncrypted = 0x00010000;
+constexpr std::uint32_t kFixKey = 0x00020000;
+constexpr std::uint32_t kSingleUnit = 0x01000000;
+constexpr std::uint32_t kSectorCrc = 0x04000000;
+// What game archives carry; the patch-file and delete-marker flags and unknown bits are refused.
+constexpr std::uint32_t kKnownFlags =
+    kFileExists | kImplode | kCompress | kEncrypted | kFixKey | kSingleUnit | kSectorCrc;
+
+// Compression mask bytes.
+constexpr std::uint8_t kZlib = 0x02;
+constexpr std::uint8_t kPkware = 0x08;
+constexpr std::uint8_t kBzip2 = 0x10;
 
 const std::array<std::uint32_t, 0x500>& CryptTable() {
     static const std::array<std::uint32_t, 0x500> table = [] {
@@ -31,18 +53,6 @@ const std::array<std::uint32_t, 0x500>& CryptTable() {
         return values;
     }();
     return table;
-}
-
-void Decrypt(std::vector<std::uint32_t>& words, std::uint32_t key) {
-    const auto& table = CryptTable();
-    std::uint32_t seed2 = 0xEEEEEEEE;
-    for (std::uint32_t& word : words) {
-        seed2 += table[0x400 + (key & 0xFF)];
-        const std::uint32_t plain = word ^ (key + seed2);
-        key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
-        seed2 = plain + seed2 + (seed2 << 5) + 3;
-        word = plain;
-    }
 }
 
 std::uint32_t Le32(const std::uint8_t* bytes) {
@@ -72,7 +82,7 @@ std::optional<std::vector<std::uint32_t>> ReadTable(archive_io::File& file, std:
     std::vector<std::uint32_t> words(static_cast<std::size_t>(count) * 4);
     for (std::size_t i = 0; i < words.size(); ++i)
         words[i] = Le32(raw.data() + i * 4);
-    Decrypt(words, key);
+    MpqDecryptBlock(words, key);
     return words;
 }
 
@@ -117,7 +127,173 @@ std::optional<std::uint64_t> FindHeader(archive_io::File& file, std::uint64_t fi
     return std::nullopt;
 }
 
+// Format 1 only (StormLib's "version 2"), as ConvertMpqHeaderToFormat4 in 9.22 sizes the tables
+// when the hi-block table is absent: the hash table's stored size is the distance to the block
+// table, and the block table's is the distance from it to the archive's end, taken from the
+// header's archive-size field unless that field is past the file's end or below the block table.
+// A block table stored longer than its entries trips StormLib's assert(BlockTableSize64 <= ...);
+// a hash table stored longer overflows its buffer; either stored shorter is decompressed. Game
+// archives store both tables whole, so anything but the exact sizes is refused.
+bool Format1TablesAreWhole(const std::array<std::uint8_t, 44>& header, std::uint64_t headerOffset,
+                           std::uint64_t fileSize) {
+    const std::uint32_t archiveSize = Le32(header.data() + 8);
+    const std::uint32_t hashTablePos = Le32(header.data() + 16);
+    const std::uint32_t blockTablePos = Le32(header.data() + 20);
+    const std::uint64_t hashBytes = static_cast<std::uint64_t>(Le32(header.data() + 24)) * 16;
+    const std::uint64_t blockBytes = static_cast<std::uint64_t>(Le32(header.data() + 28)) * 16;
+    // With the block table before the hash table StormLib marks the archive malformed and opens
+    // it read-only, so no write could succeed: not a game archive either.
+    if (blockTablePos < hashTablePos || blockTablePos - hashTablePos != hashBytes)
+        return false;
+    std::uint64_t storedArchiveSize = fileSize - headerOffset;
+    if (blockTablePos < archiveSize &&
+        (archiveSize - blockTablePos <= blockBytes || archiveSize <= fileSize - headerOffset)) {
+        storedArchiveSize = archiveSize;
+    }
+    return storedArchiveSize >= blockTablePos && storedArchiveSize - blockTablePos == blockBytes;
+}
+
+// A compression mask byte as StormLib 9.22 decodes it: format 0 archives go through
+// SCompDecompress (any combination of methods; it asserts on LZMA), format 1 through
+// SCompDecompress2 (one method). Game text and data files use zlib, bzip2 or PKWARE; Huffman,
+// ADPCM, sparse and LZMA are refused (their decoders crash on malformed input).
+bool IsGameCompression(std::uint8_t mask, std::uint16_t formatVersion) {
+    constexpr std::uint8_t allowed = kZlib | kPkware | kBzip2;
+    if (formatVersion == 0)
+        return mask != 0 && (mask & ~allowed) == 0;
+    return mask == kZlib || mask == kPkware || mask == kBzip2;
+}
+
+// The file key StormLib derives for an encrypted file: the hash of the name after its last
+// backslash, adjusted by the block's offset and size when the fix-key flag is set.
+std::uint32_t FileKey(const std::string& name, std::uint32_t relativeOffset, const MpqLayout::Block& block) {
+    const std::size_t slash = name.find_last_of("\\/");
+    std::uint32_t key = MpqHashString(slash == std::string::npos ? name : name.substr(slash + 1), 3);
+    if ((block.flags & kFixKey) != 0)
+        key = (key + relativeOffset) ^ block.fileSize;
+    return key;
+}
+
+// The mask byte of a packed unit of `size` bytes at `offset`; encrypted units are decrypted with
+// the unit's key first (StormLib leaves units shorter than a word as they are).
+std::optional<std::uint8_t> ReadMaskByte(archive_io::File& file, std::uint64_t offset, std::uint32_t size,
+                                         bool encrypted, std::uint32_t key) {
+    std::array<std::uint8_t, 4> bytes{};
+    const std::size_t count = size >= 4 ? 4 : 1;
+    if (!file.ReadAt(offset, std::span(bytes).first(count)))
+        return std::nullopt;
+    if (!encrypted || size < 4)
+        return bytes[0];
+    std::array<std::uint32_t, 1> word{Le32(bytes.data())};
+    MpqDecryptBlock(word, key);
+    return static_cast<std::uint8_t>(word[0] & 0xFF);
+}
+
+// What StormLib will do with one stored file when it reads it: the sector offset table and, when
+// withMasks, each packed unit's mask byte. Every size is checked against the block before
+// anything is allocated.
+bool FileDataIsReadable(archive_io::File& file, const MpqLayout& layout, std::uint32_t sectorSize,
+                        const MpqLayout::Block& block, const std::string& name, bool withMasks) {
+    if (block.fileSize == 0)
+        return true;
+    const bool packed = (block.flags & kCompressMask) != 0;
+    const bool encrypted = (block.flags & kEncrypted) != 0;
+    const auto relativeOffset = static_cast<std::uint32_t>(block.offset - layout.headerOffset);
+    const std::uint32_t key = encrypted ? FileKey(name, relativeOffset, block) : 0;
+
+    if ((block.flags & kSingleUnit) != 0) {
+        // StormLib reads the stored bytes into a buffer of the file's size when nothing is packed.
+        if (!packed || block.compressedSize == block.fileSize)
+            return block.compressedSize == block.fileSize;
+        if (block.compressedSize > block.fileSize)
+            return false;
+        if ((block.flags & kCompress) == 0)
+            return true; // imploded: no mask byte
+        const auto mask = ReadMaskByte(file, block.offset, block.compressedSize, encrypted, key);
+        return mask && IsGameCompression(*mask, layout.formatVersion);
+    }
+    if (!packed)
+        return block.compressedSize >= block.fileSize;
+
+    const std::uint64_t sectors = (static_cast<std::uint64_t>(block.fileSize) - 1) / sectorSize + 1;
+    const bool withCrc = (block.flags & kSectorCrc) != 0;
+    const std::uint64_t entries = sectors + 1 + (withCrc ? 1 : 0);
+    if (entries * 4 > block.compressedSize)
+        return false;
+    std::vector<std::uint8_t> raw(static_cast<std::size_t>(entries * 4));
+    if (!file.ReadAt(block.offset, raw))
+        return false;
+    std::vector<std::uint32_t> offsets(static_cast<std::size_t>(entries));
+    for (std::size_t i = 0; i < offsets.size(); ++i)
+        offsets[i] = Le32(raw.data() + i * 4);
+    if (encrypted)
+        MpqDecryptBlock(offsets, key - 1);
+    if (offsets[0] != entries * 4 || offsets[entries - 1] > block.compressedSize)
+        return false;
+    for (std::uint64_t i = 0; i < sectors; ++i) {
+        const std::uint32_t start = offsets[i];
+        if (offsets[i + 1] <= start)
+            return false;
+        const std::uint32_t stored = offsets[i + 1] - start;
+        const std::uint64_t plain = std::min<std::uint64_t>(sectorSize, block.fileSize - i * sectorSize);
+        if (stored > plain)
+            return false;
+        if (stored == plain || (block.flags & kCompress) == 0 || !withMasks)
+            continue;
+        const auto mask =
+            ReadMaskByte(file, block.offset + start, stored, encrypted, key + static_cast<std::uint32_t>(i));
+        if (!mask || !IsGameCompression(*mask, layout.formatVersion))
+            return false;
+    }
+    if (withCrc) {
+        // StormLib loads the checksums into a table of one word per sector and decompresses a
+        // shorter stored one: a longer one would overflow it.
+        const std::uint32_t crcStart = offsets[sectors];
+        if (offsets[sectors + 1] < crcStart)
+            return false;
+        const std::uint32_t crcStored = offsets[sectors + 1] - crcStart;
+        if (crcStored > sectors * 4)
+            return false;
+        if (withMasks && crcStored != 0 && crcStored < sectors * 4) {
+            const auto mask = ReadMaskByte(file, block.offset + crcStart, crcStored, false, 0);
+            if (!mask || !IsGameCompression(*mask, 1))
+                return false;
+        }
+    }
+    return true;
+}
+
+// The largest (attributes) StormLib accepts for a block table of `blocks` entries: an 8-byte
+// header, then a CRC32, a file time and an MD5 per block, and a patch bit (or word) per block.
+std::uint64_t LargestAttributes(std::uint32_t blocks) {
+    return 8 + static_cast<std::uint64_t>(blocks) * (4 + 8 + 16 + 4);
+}
+
 } // namespace
+
+void MpqDecryptBlock(std::span<std::uint32_t> words, std::uint32_t key) {
+    const auto& table = CryptTable();
+    std::uint32_t seed2 = 0xEEEEEEEE;
+    for (std::uint32_t& word : words) {
+        seed2 += table[0x400 + (key & 0xFF)];
+        const std::uint32_t plain = word ^ (key + seed2);
+        key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
+        seed2 = plain + seed2 + (seed2 << 5) + 3;
+        word = plain;
+    }
+}
+
+void MpqEncryptBlock(std::span<std::uint32_t> words, std::uint32_t key) {
+    const auto& table = CryptTable();
+    std::uint32_t seed2 = 0xEEEEEEEE;
+    for (std::uint32_t& word : words) {
+        seed2 += table[0x400 + (key & 0xFF)];
+        const std::uint32_t plain = word;
+        word = plain ^ (key + seed2);
+        key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
+        seed2 = plain + seed2 + (seed2 << 5) + 3;
+    }
+}
 
 std::uint32_t MpqHashString(const std::string& name, std::uint32_t hashType) {
     const auto& table = CryptTable();
@@ -136,7 +312,6 @@ std::uint32_t MpqHashString(const std::string& name, std::uint32_t hashType) {
 }
 
 std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file, const std::vector<std::string>& filesToRead) {
-    (void)filesToRead;
     MpqLayout layout;
     const std::optional<std::uint64_t> size = file.Size();
     if (!size || *size > kLargestArchive)
@@ -172,34 +347,26 @@ std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file, const std::vector
             if (header[i] != 0)
                 return std::nullopt;
         }
+        if (!Format1TablesAreWhole(header, layout.headerOffset, layout.fileSize))
+            return std::nullopt;
     }
     if (sectorShift > 16)
         return std::nullopt;
-    if (!IsPowerOfTwo(layout.hashTableSize))
+    if (!IsPowerOfTwo(layout.hashTableSize) || layout.hashTableSize > kMaxTableEntries ||
+        layout.blockTableSize > kMaxTableEntries) {
         return std::nullopt;
+    }
 
     const auto hashWords =
         ReadTable(file, layout.headerOffset, hashTablePos, layout.hashTableSize, layout.fileSize, kHashTableKey);
+    if (!hashWords)
+        return std::nullopt;
     const auto blockWords =
         ReadTable(file, layout.headerOffset, blockTablePos, layout.blockTableSize, layout.fileSize, kBlockTableKey);
-    if (!hashWords || !blockWords)
+    if (!blockWords)
         return std::nullopt;
 
-    const std::uint64_t dataStart = layout.headerOffset + layout.headerSize;
-    layout.blocks.resize(layout.blockTableSize);
-    for (std::size_t i = 0; i < layout.blocks.size(); ++i) {
-        MpqLayout::Block& block = layout.blocks[i];
-        block.offset = layout.headerOffset + (*blockWords)[i * 4];
-        block.compressedSize = (*blockWords)[i * 4 + 1];
-        block.fileSize = (*blockWords)[i * 4 + 2];
-        block.flags = (*blockWords)[i * 4 + 3];
-        if ((block.flags & kFileExists) == 0 || block.compressedSize == 0)
-            continue;
-        if (block.offset < dataStart || block.offset > layout.fileSize ||
-            block.compressedSize > layout.fileSize - block.offset) {
-            return std::nullopt;
-        }
-    }
+    std::vector<bool> referenced(layout.blockTableSize, false);
     for (std::size_t i = 0; i < layout.hashTableSize; ++i) {
         MpqLayout::Hash hash;
         hash.name1 = (*hashWords)[i * 4];
@@ -210,11 +377,66 @@ std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file, const std::vector
             continue;
         if (hash.blockIndex >= layout.blockTableSize)
             return std::nullopt;
+        referenced[hash.blockIndex] = true;
         layout.hashes.push_back(hash);
+    }
+
+    const std::uint64_t dataStart = layout.headerOffset + layout.headerSize;
+    layout.blocks.resize(layout.blockTableSize);
+    for (std::size_t i = 0; i < layout.blocks.size(); ++i) {
+        MpqLayout::Block& block = layout.blocks[i];
+        block.offset = layout.headerOffset + (*blockWords)[i * 4];
+        block.compressedSize = (*blockWords)[i * 4 + 1];
+        block.fileSize = (*blockWords)[i * 4 + 2];
+        block.flags = (*blockWords)[i * 4 + 3];
+        const bool exists = (block.flags & kFileExists) != 0;
+        if ((exists || referenced[i]) && (block.flags & ~kKnownFlags) != 0)
+            return std::nullopt;
+        if (!exists)
+            continue;
+        if (block.fileSize / kMaxExpansion > block.compressedSize)
+            return std::nullopt;
+        if (block.compressedSize == 0)
+            continue;
+        if (block.offset < dataStart || block.offset > layout.fileSize ||
+            block.compressedSize > layout.fileSize - block.offset) {
+            return std::nullopt;
+        }
+    }
+
+    // Compaction copies every file's sector checksums into a buffer of one word per sector: an
+    // unencrypted file's table is checked for that wherever it is (an encrypted one's key needs
+    // its name; StormLib cannot copy those without the name either).
+    const std::uint32_t sectorSize = 0x200u << sectorShift;
+    for (const MpqLayout::Block& block : layout.blocks) {
+        const std::uint32_t crcFile = kFileExists | kSectorCrc;
+        if ((block.flags & crcFile) == crcFile && (block.flags & (kEncrypted | kSingleUnit)) == 0 &&
+            (block.flags & kCompressMask) != 0 && !FileDataIsReadable(file, layout, sectorSize, block, {}, false)) {
+            return std::nullopt;
+        }
+    }
+
+    // The files StormLib reads on every open, and the ones the caller is about to read: each
+    // entry of the name in any locale, as the lookup may pick any of them.
+    std::vector<std::string> names = {"(listfile)", "(attributes)"};
+    names.insert(names.end(), filesToRead.begin(), filesToRead.end());
+    for (const std::string& name : names) {
+        const std::uint32_t name1 = MpqHashString(name, 1);
+        const std::uint32_t name2 = MpqHashString(name, 2);
+        for (const MpqLayout::Hash& hash : layout.hashes) {
+            if (hash.name1 != name1 || hash.name2 != name2)
+                continue;
+            const MpqLayout::Block& block = layout.blocks[hash.blockIndex];
+            if ((block.flags & kFileExists) == 0)
+                continue;
+            if (name == "(attributes)" && block.fileSize > LargestAttributes(layout.blockTableSize))
+                return std::nullopt;
+            if (!FileDataIsReadable(file, layout, sectorSize, block, name, true))
+                return std::nullopt;
+        }
     }
     return layout;
 }
-
 std::optional<MpqLayout> ReadMpqLayout(const std::filesystem::path& path, const std::vector<std::string>& filesToRead) {
     std::unique_ptr<archive_io::File> file = archive_io::File::Open(path, archive_io::File::Mode::Read);
     if (!file)
