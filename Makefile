@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 SANITIZE_BUILD_DIR ?= build-sanitize
 
-.PHONY: all deps configure build test test-sanitize demo clean
+.PHONY: all deps configure build test test-sanitize fuzz demo clean
 
 all: build
 
@@ -26,6 +26,11 @@ test-sanitize: deps
 		-DOSTRAWEN_BUILD_GUI=OFF -DOSTRAWEN_BUILD_BENCH=OFF
 	cmake --build $(SANITIZE_BUILD_DIR)
 	cd $(SANITIZE_BUILD_DIR) && timeout 2400 ctest --output-on-failure --timeout 600 -j2
+
+# libFuzzer over our archive check and the archive door, a few minutes per harness (FUZZ_SECONDS
+# overrides); its own clang build in build-fuzz. Not part of `make test`.
+fuzz: deps
+	scripts/fuzz
 
 demo: build
 	scripts/demo $(BUILD_DIR)

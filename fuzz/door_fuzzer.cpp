@@ -1,0 +1,220 @@
+// Every door operation on a mutated archive, with StormLib in a worker process beside the harness.
+// StormLib may crash on what our check lets through; the worker contains that. What must hold:
+//   - this process survives and does not hang (libFuzzer reports a crash or a timeout otherwise);
+//   - a read never changes the archive, and an operation that returned false left it byte-identical;
+//   - after a write that returned true the archive verifies: our check accepts it, it opens, the
+//     written file reads back as written and every other file that read before reads the same.
+// The fuzzer input is the archive; which file is written and deleted follows from its bytes.
+#include "fuzz/game_files.h"
+
+#include "archive/mpq_control.h"
+#include "archive/mpq_layout.h"
+#include "archive/worker_mpq_engine.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "door_fuzzer: %s\n", what.c_str());
+    std::abort();
+}
+
+Bytes ReadWhole(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteWhole(const fs::path& path, const std::uint8_t* data, std::size_t size) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    if (!out.flush())
+        Fail("cannot write the archive to " + path.string());
+}
+
+std::u16string Address(const std::string& name) {
+    return std::u16string(name.begin(), name.end());
+}
+
+// One directory for the whole run, emptied before each input so that no journal or backup of an
+// earlier input is taken for this one's.
+class Workspace {
+public:
+    Workspace() {
+        std::string pattern = (fs::temp_directory_path() / "ostrawen-door-fuzz-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr)
+            Fail("cannot make a temporary directory");
+        m_directory = pattern;
+    }
+    ~Workspace() {
+        std::error_code error;
+        fs::remove_all(m_directory, error);
+    }
+    fs::path Fresh() {
+        std::error_code error;
+        for (const fs::directory_entry& entry : fs::directory_iterator(m_directory, error))
+            fs::remove_all(entry.path(), error);
+        return m_directory / "War3Patch.mpq";
+    }
+
+private:
+    fs::path m_directory;
+};
+
+// How often each operation ran and succeeded, printed at exit: a run in which no write ever
+// succeeds tests nothing about writes, and this shows it.
+class Tally {
+public:
+    static void Count(const char* operation, bool result) {
+        static const bool registered = [] { return std::atexit(Print) == 0; }();
+        (void)registered;
+        auto& [calls, successes] = Counts()[operation];
+        ++calls;
+        successes += result ? 1 : 0;
+    }
+
+private:
+    static std::map<std::string, std::pair<std::uint64_t, std::uint64_t>>& Counts() {
+        // Never destroyed: Print runs among the exit handlers, after function statics may be gone.
+        static auto* counts = new std::map<std::string, std::pair<std::uint64_t, std::uint64_t>>();
+        return *counts;
+    }
+    static void Print() {
+        for (const auto& [operation, count] : Counts()) {
+            std::fprintf(stderr, "door_fuzzer: %s returned true %llu of %llu times\n", operation.c_str(),
+                         static_cast<unsigned long long>(count.second), static_cast<unsigned long long>(count.first));
+        }
+    }
+};
+
+class DoorRun {
+public:
+    DoorRun(clsMpqControl& door, fs::path archive) : m_door(door), m_archive(std::move(archive)) {
+        m_door.SetMpqFileName(m_archive.u16string());
+        m_bytes = ReadWhole(m_archive);
+    }
+
+    void Reads(const std::vector<std::string>& names) {
+        Expect(m_door.ArchiveOpens(), "ArchiveOpens", "", true);
+        for (const std::string& name : names) {
+            Expect(m_door.FileExistsInMpq(Address(name)), "FileExistsInMpq", name, true);
+            Bytes content;
+            if (Expect(m_door.ReadFileFromMpq(Address(name), content), "ReadFileFromMpq", name, true))
+                m_readable[name] = std::move(content);
+        }
+    }
+
+    void Save(const std::string& name, const Bytes& content) {
+        if (Expect(m_door.SaveFileToMpq(Address(name), content), "SaveFileToMpq", name, false)) {
+            m_readable[name] = content;
+            Verify("SaveFileToMpq " + name);
+        }
+    }
+
+    void Delete(const std::string& name) {
+        if (Expect(m_door.DeleteFileFromMpq(Address(name)), "DeleteFileFromMpq", name, false)) {
+            // The name may still read: another locale's entry can take the deleted one's place.
+            m_readable.erase(name);
+            Verify("DeleteFileFromMpq " + name);
+        }
+    }
+
+    void Compress() {
+        if (Expect(m_door.CompressMpq(), "CompressMpq", "", false))
+            Verify("CompressMpq");
+    }
+
+private:
+    // Returns the operation's result; a read, or any operation that failed, must leave the bytes.
+    bool Expect(bool result, const char* operation, const std::string& name, bool isRead) {
+        Tally::Count(operation, result);
+        const Bytes now = ReadWhole(m_archive);
+        if ((isRead || !result) && now != m_bytes) {
+            Fail(std::string(operation) + " " + name + (result ? " (a read)" : " returned false but") +
+                 " changed the archive");
+        }
+        m_bytes = now;
+        return result;
+    }
+
+    void Verify(const std::string& operation) {
+        if (!ReadMpqLayout(m_archive))
+            Fail("after " + operation + " our check refuses the archive");
+        if (!m_door.ArchiveOpens())
+            Fail("after " + operation + " the archive does not open");
+        for (const auto& [name, content] : m_readable) {
+            Bytes now;
+            if (!m_door.ReadFileFromMpq(Address(name), now) || now != content)
+                Fail("after " + operation + " " + name + " no longer reads as before");
+        }
+        if (ReadWhole(m_archive) != m_bytes)
+            Fail("verifying after " + operation + " changed the archive");
+    }
+
+    clsMpqControl& m_door;
+    fs::path m_archive;
+    Bytes m_bytes;
+    std::map<std::string, Bytes> m_readable;
+};
+
+// The worker is built with the address sanitizer, as this harness is, and an address-space limit
+// leaves no room for the sanitizer's shadow memory. So the worker gets no such limit (memory cap 0)
+// and the sanitizer's own limits instead, through the environment it inherits; this process read
+// its options when it started and keeps them.
+std::shared_ptr<MpqEngine> MakeDoorEngine() {
+    const char* inherited = std::getenv("ASAN_OPTIONS");
+    std::string sanitizerOptions = inherited != nullptr ? inherited : "";
+    if (!sanitizerOptions.empty())
+        sanitizerOptions += ':';
+    sanitizerOptions += "allocator_may_return_null=1:max_allocation_size_mb=1024:hard_rss_limit_mb=1536:detect_leaks=0";
+    setenv("ASAN_OPTIONS", sanitizerOptions.c_str(), 1);
+
+    WorkerOptions options;
+    options.executable = DOOR_WORKER_EXECUTABLE;
+    options.silenceBound = std::chrono::seconds(5);
+    options.memoryCap = 0;
+    return MakeWorkerMpqEngine(options);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static Workspace workspace;
+    static const std::vector<std::string> names = GameFileNames();
+    static clsMpqControl door(MakeDoorEngine());
+
+    const fs::path archive = workspace.Fresh();
+    WriteWhole(archive, data, size);
+
+    // A cheap digest of the input picks the written and the deleted name and the new content, so
+    // that each input is one reproducible run.
+    std::uint32_t digest = 2166136261u;
+    for (std::size_t i = 0; i < size; i += 1 + size / 64)
+        digest = (digest ^ data[i]) * 16777619u;
+    const std::string& saved = names[digest % names.size()];
+    const std::string& deleted = names[(digest >> 8) % names.size()];
+    Bytes content(16 + (digest >> 16) % 200);
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<std::uint8_t>('A' + (digest + i * 7) % 26);
+
+    DoorRun run(door, archive);
+    run.Reads(names);
+    run.Save(saved, content);
+    run.Delete(deleted);
+    run.Compress();
+    return 0;
+}
