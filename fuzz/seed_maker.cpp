@@ -1,8 +1,9 @@
 // Writes the harnesses' first inputs into a directory: small archives of the game's shape made by
 // our builder, in both formats and with the variations the door must handle (a Chinese-locale
-// entry beside the neutral one, stored files, no internal files, a weak signature), and the hostile
-// shapes the test kit knows. They are made at fuzzing time, never kept in the repository.
-// Usage: fuzz_seed_maker <directory>
+// entry beside the neutral one, stored files, no internal files, a weak signature), and the
+// hostile shapes the test kit knows (except those too large to be an input). They are made at
+// fuzzing time, never kept in the repository. Usage: fuzz_seed_maker <directory>
+#include "testkit/hostile_archives.h"
 #include "testkit/mpq_fixtures.h"
 
 #include <cstdio>
@@ -15,6 +16,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr std::uintmax_t kLargestSeed = 1 << 20;
 
 // The sample archive's files, cut short: the mutator and the door's round trips stay fast.
 std::vector<MpqBuilderFile> SmallSampleFiles(std::size_t maxSize) {
@@ -61,6 +64,13 @@ std::vector<Seed> Seeds() {
                      }});
     seeds.push_back({"sample_v1.mpq",
                      [](const fs::path& path) { return CreateMpqArchive(path, testkit::SampleArchiveFiles(), 1); }});
+    for (testkit::HostileShape shape : testkit::AllHostileShapes()) {
+        seeds.push_back(
+            {std::string("hostile_") + testkit::HostileShapeName(shape) + ".mpq", [shape](const fs::path& path) {
+                 testkit::MakeHostileArchive(shape, path);
+                 return true;
+             }});
+    }
     return seeds;
 }
 
@@ -80,6 +90,13 @@ int main(int argc, char** argv) {
         try {
             made = seed.make(directory / seed.name);
         } catch (...) {
+        }
+        // libFuzzer reads each input whole; a sparse archive of gigabytes stays out.
+        std::error_code sizeError;
+        if (made && fs::file_size(directory / seed.name, sizeError) > kLargestSeed) {
+            fs::remove(directory / seed.name, sizeError);
+            std::fprintf(stderr, "fuzz_seed_maker: %s left out, it is too large for an input\n", seed.name.c_str());
+            continue;
         }
         if (!made) {
             std::fprintf(stderr, "fuzz_seed_maker: could not make %s\n", seed.name.c_str());
