@@ -1,10 +1,14 @@
-// The program's entry: the application, its one window and the start-up; nothing else.
+// The program's entry: the application, its one window and the start-up; nothing else. The same
+// executable started with --mpq-worker is the archive worker, before any Qt object exists.
 #include "app/frm_main.h"
+#include "archive/mpq_worker.h"
 
 #include <QApplication>
 #include <QIcon>
 
 int main(int argc, char* argv[]) {
+    if (IsMpqWorkerInvocation(argc, argv))
+        return RunMpqWorker(argc, argv, MakeStormMpqEngine());
     Q_INIT_RESOURCE(resources);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrawen"));

@@ -9,6 +9,7 @@
 #include "archive/archive_name.h"
 #include "archive/mpq_engine.h"
 #include "archive/mpq_layout.h"
+#include "archive/worker_mpq_engine.h"
 #include "support/durable_file.h"
 #include "support/text_path.h"
 
@@ -19,7 +20,7 @@
 
 namespace fs = std::filesystem;
 
-clsMpqControl::clsMpqControl() : m_engine(MakeStormMpqEngine()) {}
+clsMpqControl::clsMpqControl() : m_engine(MakeWorkerMpqEngine()) {}
 
 clsMpqControl::clsMpqControl(std::shared_ptr<MpqEngine> engine) : m_engine(std::move(engine)) {}
 

@@ -1,10 +1,12 @@
 // MpqEngine over StormLib 9.22. Each call wraps one StormLib call and turns its failure into a
-// null handle or false; StormLib itself never throws.
+// null handle or false, remembering why; StormLib itself never throws.
 #include "archive/mpq_engine.h"
 #include "archive/storm_crypto.h"
 
 #include <StormLib.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 namespace {
@@ -17,8 +19,11 @@ constexpr LCID kSimplifiedChinese = 0x804;
 std::optional<LCID> LocaleTheGameReads(HANDLE archive, const std::string& name) {
     LCID locales[32];
     DWORD count = 32;
-    if (SFileEnumLocales(archive, name.c_str(), locales, &count, 0) != ERROR_SUCCESS || count == 0)
+    const DWORD error = SFileEnumLocales(archive, name.c_str(), locales, &count, 0);
+    if (error != ERROR_SUCCESS || count == 0) {
+        SetLastError(error == ERROR_SUCCESS ? ERROR_FILE_NOT_FOUND : error);
         return std::nullopt;
+    }
     LCID chosen = locales[0];
     for (DWORD i = 0; i < count; ++i) {
         if (locales[i] == kSimplifiedChinese || (locales[i] == LANG_NEUTRAL && chosen != kSimplifiedChinese))
@@ -35,10 +40,30 @@ ULONGLONG FileTimeNow() {
     return unixEpochAsFileTime + static_cast<ULONGLONG>(sinceUnixEpoch.count() / 100);
 }
 
+// StormLib's error codes are errno values on POSIX and Windows codes on Windows; ERROR_DISK_FULL
+// is ENOSPC on POSIX.
+MpqFailure FailureOf(DWORD error) {
+    switch (error) {
+    case ERROR_DISK_FULL:
+#if defined(EFBIG)
+    case EFBIG:
+#endif
+        return MpqFailure::DiskFull;
+    case ERROR_FILE_NOT_FOUND:
+        return MpqFailure::NotFound;
+    default:
+        return MpqFailure::EngineFailed;
+    }
+}
+
 class StormMpqEngine final : public MpqEngine {
 public:
     // Any archive opened for writing may hold a weak signature, which StormLib renews on every write.
     StormMpqEngine() { PrepareStormSigning(); }
+
+    MpqFailure LastFailure() const override { return FailureOf(GetLastError()); }
+
+    void SetProgress(MpqProgress progress) override { m_progress = std::move(progress); }
 
     MpqHandle OpenArchive(const std::filesystem::path& path, bool readOnly, bool headerAtStart) override {
         HANDLE archive = nullptr;
@@ -127,7 +152,34 @@ public:
         return removed;
     }
 
-    bool CompactArchive(MpqHandle archive) override { return SFileCompactArchive(archive, nullptr, false); }
+    bool CompactArchive(MpqHandle archive) override {
+        // StormLib counts bytes through all phases of a compaction; every phase is a sign of life.
+        if (m_progress && !SFileSetCompactCallback(archive, &StormMpqEngine::CompactionProgress, this))
+            return false;
+        m_compactionTotal = 0;
+        const bool compacted = SFileCompactArchive(archive, nullptr, false);
+        const DWORD error = GetLastError();
+        if (m_progress) {
+            SFileSetCompactCallback(archive, nullptr, nullptr);
+            // StormLib's count stops short of its own total (it counts no deleted space); a
+            // compaction that is done is reported as done.
+            if (compacted && m_compactionTotal != 0)
+                m_progress(m_compactionTotal, m_compactionTotal);
+        }
+        SetLastError(error);
+        return compacted;
+    }
+
+private:
+    static void WINAPI CompactionProgress(void* context, DWORD, ULONGLONG done, ULONGLONG total) {
+        auto* engine = static_cast<StormMpqEngine*>(context);
+        engine->m_compactionTotal = total;
+        if (engine->m_progress)
+            engine->m_progress(std::min(done, total), total);
+    }
+
+    MpqProgress m_progress;
+    std::uint64_t m_compactionTotal = 0;
 };
 
 } // namespace

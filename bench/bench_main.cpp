@@ -6,6 +6,7 @@
 // Every timed run starts from the same archive bytes (restored, untimed) and its result is checked
 // afterwards (untimed), so a fast wrong answer cannot pass for a fast right one.
 #include "archive/mpq_control.h"
+#include "archive/mpq_worker.h"
 #include "archive/storm_baseline.h"
 #include "bench/file_restore.h"
 #include "bench/game_archive.h"
@@ -403,6 +404,9 @@ std::optional<fs::path> MakeTemporaryDirectory() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The door's clsMpqControl starts this program again as its archive worker.
+    if (IsMpqWorkerInvocation(argc, argv))
+        return RunMpqWorker(argc, argv, MakeStormMpqEngine());
     const std::optional<Options> options = ParseOptions(argc, argv);
     if (!options) {
         PrintUsage();
