@@ -9,6 +9,38 @@ namespace archive_io {
 
 namespace {
 
+IoFailure FailureOf(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return IoFailure::Missing;
+    case EEXIST:
+        return IoFailure::Exists;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+        return IoFailure::Denied;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return IoFailure::NoSpace;
+    default:
+        return IoFailure::Other;
+    }
+}
+
+FileIdentity IdentityFromStat(const struct stat& info) {
+    FileIdentity identity;
+    identity.device = static_cast<std::uint64_t>(info.st_dev);
+    identity.inode = static_cast<std::uint64_t>(info.st_ino);
+    identity.links = static_cast<std::uint64_t>(info.st_nlink);
+    identity.owner = static_cast<std::uint32_t>(info.st_uid);
+    identity.group = static_cast<std::uint32_t>(info.st_gid);
+    identity.mode = static_cast<std::uint32_t>(info.st_mode & 07777);
+    return identity;
+}
+
 class PosixFile final : public File {
 public:
     explicit PosixFile(int fd) : m_fd(fd) {}
@@ -17,9 +49,26 @@ public:
     std::optional<std::uint64_t> Size() override {
         struct stat info;
         if (::fstat(m_fd, &info) != 0)
-            return std::nullopt;
+            return Failed(std::nullopt);
         return static_cast<std::uint64_t>(info.st_size);
     }
+
+    std::optional<FileIdentity> Identity() override {
+        struct stat info;
+        if (::fstat(m_fd, &info) != 0)
+            return Failed(std::nullopt);
+        return IdentityFromStat(info);
+    }
+
+    bool TakeOwnerAndMode(const FileIdentity& model) override {
+        // Only the owner and group the process may give are given; a player's own process keeps
+        // its files, root hands them to the archive's owner.
+        if (::fchown(m_fd, static_cast<uid_t>(model.owner), static_cast<gid_t>(model.group)) != 0)
+            (void)::fchown(m_fd, static_cast<uid_t>(-1), static_cast<gid_t>(model.group));
+        return ::fchmod(m_fd, static_cast<mode_t>(model.mode)) == 0 || Failed(false);
+    }
+
+    IoFailure LastFailure() const override { return m_failure; }
 
     bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) override {
         std::size_t done = 0;
@@ -28,8 +77,12 @@ public:
                 ::pread(m_fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
             if (count < 0 && errno == EINTR)
                 continue;
-            if (count <= 0)
+            if (count < 0)
+                return Failed(false);
+            if (count == 0) {
+                m_failure = IoFailure::Other;
                 return false;
+            }
             done += static_cast<std::size_t>(count);
         }
         return true;
@@ -42,24 +95,43 @@ public:
                 ::pwrite(m_fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
             if (count < 0 && errno == EINTR)
                 continue;
-            if (count <= 0)
+            if (count < 0)
+                return Failed(false);
+            if (count == 0) {
+                m_failure = IoFailure::NoSpace;
                 return false;
+            }
             done += static_cast<std::size_t>(count);
         }
         return true;
     }
 
-    bool Truncate(std::uint64_t size) override { return ::ftruncate(m_fd, static_cast<off_t>(size)) == 0; }
+    bool Truncate(std::uint64_t size) override {
+        return ::ftruncate(m_fd, static_cast<off_t>(size)) == 0 || Failed(false);
+    }
 
-    bool Sync() override { return ::fsync(m_fd) == 0; }
+    bool Sync() override { return ::fsync(m_fd) == 0 || Failed(false); }
 
 private:
+    template <typename T> T Failed(T result) {
+        m_failure = FailureOf(errno);
+        return result;
+    }
+
     int m_fd;
+    IoFailure m_failure = IoFailure::None;
 };
 
 } // namespace
 
-std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode) {
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return IdentityFromStat(info);
+}
+
+std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode, IoFailure* why) {
     int flags = O_CLOEXEC;
     switch (mode) {
     case Mode::Read:
@@ -71,13 +143,22 @@ std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode) {
     case Mode::Create:
         flags |= O_RDWR | O_CREAT | O_TRUNC;
         break;
+    case Mode::CreateNew:
+        // O_EXCL also refuses a symbolic link of that name, dangling or not.
+        flags |= O_RDWR | O_CREAT | O_EXCL;
+        break;
     }
     const int fd = ::open(path.c_str(), flags, 0644);
-    if (fd < 0)
+    if (fd < 0) {
+        if (why != nullptr)
+            *why = FailureOf(errno);
         return nullptr;
+    }
     struct stat info;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
+        if (why != nullptr)
+            *why = IoFailure::Other;
         return nullptr;
     }
     return std::make_unique<PosixFile>(fd);

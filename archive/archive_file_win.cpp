@@ -8,6 +8,37 @@ namespace archive_io {
 
 namespace {
 
+IoFailure FailureOf(DWORD error) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+        return IoFailure::Missing;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return IoFailure::Exists;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+    case ERROR_SHARING_VIOLATION:
+        return IoFailure::Denied;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return IoFailure::NoSpace;
+    default:
+        return IoFailure::Other;
+    }
+}
+
+std::optional<FileIdentity> IdentityOfHandle(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(handle, &info))
+        return std::nullopt;
+    FileIdentity identity;
+    identity.device = info.dwVolumeSerialNumber;
+    identity.inode = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    identity.links = info.nNumberOfLinks;
+    return identity;
+}
+
 class WindowsFile final : public File {
 public:
     explicit WindowsFile(HANDLE handle) : m_handle(handle) {}
@@ -16,9 +47,19 @@ public:
     std::optional<std::uint64_t> Size() override {
         LARGE_INTEGER size;
         if (!::GetFileSizeEx(m_handle, &size))
-            return std::nullopt;
+            return Failed(std::nullopt);
         return static_cast<std::uint64_t>(size.QuadPart);
     }
+
+    std::optional<FileIdentity> Identity() override {
+        std::optional<FileIdentity> identity = IdentityOfHandle(m_handle);
+        return identity ? identity : Failed(std::nullopt);
+    }
+
+    // Files inherit the directory's access list; there is no owner or mode to hand on.
+    bool TakeOwnerAndMode(const FileIdentity&) override { return true; }
+
+    IoFailure LastFailure() const override { return m_failure; }
 
     bool ReadAt(std::uint64_t offset, std::span<std::uint8_t> bytes) override {
         std::size_t done = 0;
@@ -29,7 +70,7 @@ public:
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
             DWORD count = 0;
             if (!::ReadFile(m_handle, bytes.data() + done, chunk, &count, &at) || count == 0)
-                return false;
+                return Failed(false);
             done += count;
         }
         return true;
@@ -44,7 +85,7 @@ public:
             const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
             DWORD count = 0;
             if (!::WriteFile(m_handle, bytes.data() + done, chunk, &count, &at) || count == 0)
-                return false;
+                return Failed(false);
             done += count;
         }
         return true;
@@ -53,30 +94,55 @@ public:
     bool Truncate(std::uint64_t size) override {
         LARGE_INTEGER position;
         position.QuadPart = static_cast<LONGLONG>(size);
-        return ::SetFilePointerEx(m_handle, position, nullptr, FILE_BEGIN) && ::SetEndOfFile(m_handle);
+        return (::SetFilePointerEx(m_handle, position, nullptr, FILE_BEGIN) && ::SetEndOfFile(m_handle)) ||
+               Failed(false);
     }
 
-    bool Sync() override { return ::FlushFileBuffers(m_handle) != 0; }
+    bool Sync() override { return ::FlushFileBuffers(m_handle) != 0 || Failed(false); }
 
 private:
+    template <typename T> T Failed(T result) {
+        m_failure = FailureOf(::GetLastError());
+        return result;
+    }
+
     HANDLE m_handle;
+    IoFailure m_failure = IoFailure::None;
 };
 
 } // namespace
 
-std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode) {
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
+    HANDLE handle = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return std::nullopt;
+    std::optional<FileIdentity> identity = IdentityOfHandle(handle);
+    ::CloseHandle(handle);
+    return identity;
+}
+
+std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode, IoFailure* why) {
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
     if (mode != Mode::Read)
         access |= GENERIC_WRITE;
     if (mode == Mode::Create)
         disposition = CREATE_ALWAYS;
+    if (mode == Mode::CreateNew)
+        disposition = CREATE_NEW;
+    // Handles are not inheritable by default (no security attributes asking for it).
     HANDLE handle = ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
+    if (handle == INVALID_HANDLE_VALUE) {
+        if (why != nullptr)
+            *why = FailureOf(::GetLastError());
         return nullptr;
+    }
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
         ::CloseHandle(handle);
+        if (why != nullptr)
+            *why = IoFailure::Other;
         return nullptr;
     }
     return std::make_unique<WindowsFile>(handle);

@@ -1,28 +1,41 @@
 #include "archive/archive_guard.h"
 
-#include "archive/archive_file.h"
 #include "support/durable_file.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <optional>
+#include <string>
 #include <system_error>
 #include <vector>
 
 namespace fs = std::filesystem;
 using archive_io::File;
+using archive_io::FileIdentity;
+using archive_io::IoFailure;
 
 namespace archive_guard {
 
 namespace {
 
-// Layout: magic, original length (u64), segment count (u32), then per segment its offset (u64),
-// length (u64) and bytes, and last an FNV-1a checksum (u64) of everything before it.
-constexpr std::array<std::uint8_t, 8> kMagic = {'O', 'S', 'T', 'J', 'R', 'N', 'L', '1'};
+// Journal layout. Header (kHeaderSize bytes): magic, the archive's device and inode (u64 each), its
+// length before the edit, the offset and length of the region below the tail and its hash, the
+// complete journal's length, and an FNV-1a checksum of these header bytes. Body: segment count
+// (u32), then per segment its offset (u64), length (u64) and bytes; last an FNV-1a checksum (u64)
+// of everything before it, header included.
+constexpr std::array<std::uint8_t, 8> kMagic = {'O', 'S', 'T', 'J', 'R', 'N', 'L', '2'};
+constexpr std::array<std::uint8_t, 8> kOldMagic = {'O', 'S', 'T', 'J', 'R', 'N', 'L', '1'};
+constexpr std::size_t kHeaderSize = 8 + 8 * 8;
+constexpr std::uint64_t kRegionSize = 4096;
 constexpr std::size_t kChunk = 1 << 20;
+// Compaction marker: magic, the archive's device and inode, FNV-1a checksum of those 24 bytes.
+constexpr std::array<std::uint8_t, 8> kCompactMagic = {'O', 'S', 'T', 'C', 'M', 'P', 'T', '1'};
+constexpr std::size_t kCompactMarkerSize = 8 + 8 + 8 + 8;
+constexpr int kMaxAside = 999;
 
-fs::path WithSuffix(const fs::path& path, const char* suffix) {
+fs::path WithSuffix(const fs::path& path, const std::string& suffix) {
     fs::path result = path;
     result += suffix;
     return result;
@@ -47,6 +60,12 @@ private:
     std::uint64_t m_value = 0xCBF29CE484222325ull;
 };
 
+std::uint64_t HashOf(std::span<const std::uint8_t> bytes) {
+    Checksum checksum;
+    checksum.Add(bytes);
+    return checksum.Value();
+}
+
 void PutLe(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i)
         out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
@@ -70,6 +89,51 @@ bool RemoveDurably(const fs::path& path) {
     if (error)
         return false;
     return durable::SyncDirectory(DirectoryOf(path));
+}
+
+MpqFailure FailureOf(IoFailure failure) {
+    switch (failure) {
+    case IoFailure::Exists:
+        return MpqFailure::ForeignFile;
+    case IoFailure::Denied:
+        return MpqFailure::NotWritable;
+    case IoFailure::NoSpace:
+        return MpqFailure::DiskFull;
+    case IoFailure::Missing:
+        return MpqFailure::NoArchive;
+    case IoFailure::None:
+    case IoFailure::Other:
+        break;
+    }
+    return MpqFailure::NotWritable;
+}
+
+// The bytes [offset, offset + length) of the archive, hashed; nullopt when they cannot be read.
+std::optional<std::uint64_t> RegionHash(File& archive, std::uint64_t offset, std::uint64_t length) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+    if (length > 0 && !archive.ReadAt(offset, bytes))
+        return std::nullopt;
+    return HashOf(bytes);
+}
+
+// What the header binds the journal to.
+struct JournalHeader {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t originalLength = 0;
+    std::uint64_t regionOffset = 0;
+    std::uint64_t regionLength = 0;
+    std::uint64_t regionHash = 0;
+    std::uint64_t journalLength = 0;
+};
+
+std::vector<std::uint8_t> EncodeHeader(const JournalHeader& header) {
+    std::vector<std::uint8_t> bytes(kMagic.begin(), kMagic.end());
+    for (std::uint64_t value : {header.device, header.inode, header.originalLength, header.regionOffset,
+                                header.regionLength, header.regionHash, header.journalLength})
+        PutLe(bytes, value, 8);
+    PutLe(bytes, HashOf(bytes), 8);
+    return bytes;
 }
 
 // Writes sequentially into the journal while keeping the checksum.
@@ -112,15 +176,71 @@ bool CopySegment(File& archive, JournalWriter& journal, std::uint64_t offset, st
     return true;
 }
 
-enum class JournalState { Absent, Torn, Complete, Unreadable };
+enum class JournalState {
+    Absent,
+    Foreign,    // not a journal of ours: never touched
+    Torn,       // ours, cut short before the archive was touched: removed
+    Unusable,   // ours but bound to another archive, damaged or of the old format: moved aside
+    Replayable, // ours, complete, bound to the archive in place
+    Unreadable, // cannot be read now: left for the next try
+};
 
-// Checks a journal completely before anything is taken from it.
-JournalState InspectJournal(File& journal, std::uint64_t& originalLength) {
+bool StartsLikeOurs(std::span<const std::uint8_t> bytes) {
+    const std::size_t count = std::min(bytes.size(), kMagic.size());
+    return std::equal(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count), kMagic.begin()) ||
+           std::equal(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count), kOldMagic.begin());
+}
+
+// Checks a journal completely before anything is taken from it: its header against the archive in
+// place, its body against its checksum, its segments against the archive's old length.
+JournalState InspectJournal(File& journal, const fs::path& archivePath, JournalHeader& header) {
     const std::optional<std::uint64_t> size = journal.Size();
     if (!size)
         return JournalState::Unreadable;
-    if (*size < kMagic.size() + 8 + 4 + 8)
+    std::array<std::uint8_t, kHeaderSize> head{};
+    const std::size_t headBytes = static_cast<std::size_t>(std::min<std::uint64_t>(*size, head.size()));
+    if (!journal.ReadAt(0, std::span(head.data(), headBytes)))
+        return JournalState::Unreadable;
+    const std::span<const std::uint8_t> present(head.data(), headBytes);
+    if (!StartsLikeOurs(present))
+        return JournalState::Foreign;
+    // Empty or a prefix of a header: the power went before the header reached the disk, and the
+    // archive is only touched after the whole journal has.
+    if (*size < kHeaderSize)
         return JournalState::Torn;
+    if (std::equal(kOldMagic.begin(), kOldMagic.end(), head.begin()))
+        return JournalState::Unusable;
+    if (GetLe(head.data() + kHeaderSize - 8, 8) != HashOf(std::span(head.data(), kHeaderSize - 8)))
+        return JournalState::Unusable;
+    header.device = GetLe(head.data() + 8, 8);
+    header.inode = GetLe(head.data() + 16, 8);
+    header.originalLength = GetLe(head.data() + 24, 8);
+    header.regionOffset = GetLe(head.data() + 32, 8);
+    header.regionLength = GetLe(head.data() + 40, 8);
+    header.regionHash = GetLe(head.data() + 48, 8);
+    header.journalLength = GetLe(head.data() + 56, 8);
+    if (*size < header.journalLength)
+        return JournalState::Torn;
+    if (*size != header.journalLength || header.regionLength > kRegionSize)
+        return JournalState::Unusable;
+
+    // Bound to the archive in place: the same file, not replaced since, not touched where no edit writes.
+    std::unique_ptr<File> archive = File::Open(archivePath, File::Mode::Read);
+    if (!archive)
+        return JournalState::Unreadable;
+    const std::optional<FileIdentity> identity = archive->Identity();
+    const std::optional<std::uint64_t> archiveLength = archive->Size();
+    if (!identity || !archiveLength)
+        return JournalState::Unreadable;
+    if (identity->device != header.device || identity->inode != header.inode ||
+        header.regionOffset + header.regionLength > *archiveLength)
+        return JournalState::Unusable;
+    const std::optional<std::uint64_t> regionHash = RegionHash(*archive, header.regionOffset, header.regionLength);
+    if (!regionHash)
+        return JournalState::Unreadable;
+    if (*regionHash != header.regionHash)
+        return JournalState::Unusable;
+
     Checksum checksum;
     std::vector<std::uint8_t> buffer(kChunk);
     const std::uint64_t body = *size - 8;
@@ -135,36 +255,34 @@ JournalState InspectJournal(File& journal, std::uint64_t& originalLength) {
     if (!journal.ReadAt(body, stored))
         return JournalState::Unreadable;
     if (GetLe(stored.data(), 8) != checksum.Value())
-        return JournalState::Torn;
+        return JournalState::Unusable;
 
-    std::array<std::uint8_t, 8 + 8 + 4> head{};
-    if (!journal.ReadAt(0, head))
-        return JournalState::Unreadable;
-    if (std::memcmp(head.data(), kMagic.data(), kMagic.size()) != 0)
-        return JournalState::Torn;
-    originalLength = GetLe(head.data() + 8, 8);
-    // Walk the segments once to be sure they fill the body exactly.
-    const std::uint32_t count = static_cast<std::uint32_t>(GetLe(head.data() + 16, 4));
-    std::uint64_t position = head.size();
+    // Walk the segments once to be sure they fill the body exactly and lie inside the old archive.
+    std::array<std::uint8_t, 4> countBytes{};
+    if (body < kHeaderSize + countBytes.size() || !journal.ReadAt(kHeaderSize, countBytes))
+        return JournalState::Unusable;
+    const std::uint32_t count = static_cast<std::uint32_t>(GetLe(countBytes.data(), 4));
+    std::uint64_t position = kHeaderSize + countBytes.size();
     for (std::uint32_t i = 0; i < count; ++i) {
         std::array<std::uint8_t, 16> segment{};
         if (position + segment.size() > body || !journal.ReadAt(position, segment))
-            return JournalState::Torn;
+            return JournalState::Unusable;
+        const std::uint64_t offset = GetLe(segment.data(), 8);
         const std::uint64_t length = GetLe(segment.data() + 8, 8);
         position += segment.size();
-        if (length > body - position)
-            return JournalState::Torn;
+        if (length > body - position || offset > header.originalLength || length > header.originalLength - offset)
+            return JournalState::Unusable;
         position += length;
     }
-    return position == body ? JournalState::Complete : JournalState::Torn;
+    return position == body ? JournalState::Replayable : JournalState::Unusable;
 }
 
 bool ReplayJournal(File& journal, File& archive, std::uint64_t originalLength) {
-    std::array<std::uint8_t, 8 + 8 + 4> head{};
-    if (!journal.ReadAt(0, head))
+    std::array<std::uint8_t, 4> countBytes{};
+    if (!journal.ReadAt(kHeaderSize, countBytes))
         return false;
-    const std::uint32_t count = static_cast<std::uint32_t>(GetLe(head.data() + 16, 4));
-    std::uint64_t position = head.size();
+    const std::uint32_t count = static_cast<std::uint32_t>(GetLe(countBytes.data(), 4));
+    std::uint64_t position = kHeaderSize + countBytes.size();
     const std::optional<std::uint64_t> currentLength = archive.Size();
     if (!currentLength)
         return false;
@@ -199,30 +317,135 @@ bool ReplayJournal(File& journal, File& archive, std::uint64_t originalLength) {
     return (*length == originalLength || archive.Truncate(originalLength)) && archive.Sync();
 }
 
-bool RollBackFromJournal(const fs::path& archivePath) {
+// Renames a file of ours that must not be used to the first free "<name>.<number>".
+bool MoveAside(const fs::path& path, const std::function<fs::path(int)>& asideName) {
+    for (int number = 1; number <= kMaxAside; ++number) {
+        const fs::path aside = asideName(number);
+        if (Exists(aside))
+            continue;
+        std::error_code error;
+        fs::rename(path, aside, error);
+        return !error && durable::SyncDirectory(DirectoryOf(path));
+    }
+    return false;
+}
+
+// Settles the journal; sets foreign when a file not ours holds its name.
+bool SettleJournal(const fs::path& archivePath, bool& foreign) {
     const fs::path journalPath = JournalPath(archivePath);
+    if (!Exists(journalPath))
+        return true;
     std::unique_ptr<File> journal = File::Open(journalPath, File::Mode::Read);
-    if (!journal)
-        return !Exists(journalPath);
-    std::uint64_t originalLength = 0;
-    switch (InspectJournal(*journal, originalLength)) {
+    if (!journal) {
+        // A directory, a link or a file we may not read under that name: not ours to judge.
+        foreign = true;
+        return true;
+    }
+    JournalHeader header;
+    switch (InspectJournal(*journal, archivePath, header)) {
     case JournalState::Absent:
+        return true;
+    case JournalState::Foreign:
+        foreign = true;
         return true;
     case JournalState::Unreadable:
         return false;
     case JournalState::Torn:
-        // It was never completed, so the archive was never touched.
         journal.reset();
         return RemoveDurably(journalPath);
-    case JournalState::Complete:
+    case JournalState::Unusable:
+        journal.reset();
+        return MoveAside(journalPath, [&](int number) { return AsideJournalPath(archivePath, number); });
+    case JournalState::Replayable:
         break;
     }
     std::unique_ptr<File> archive = File::Open(archivePath, File::Mode::ReadWrite);
-    if (!archive || !ReplayJournal(*journal, *archive, originalLength))
+    if (!archive || !ReplayJournal(*journal, *archive, header.originalLength))
         return false;
     journal.reset();
     return RemoveDurably(journalPath);
 }
+
+// ---- Compaction files ----
+
+std::vector<std::uint8_t> EncodeCompactMarker(const FileIdentity& archive) {
+    std::vector<std::uint8_t> bytes(kCompactMagic.begin(), kCompactMagic.end());
+    PutLe(bytes, archive.device, 8);
+    PutLe(bytes, archive.inode, 8);
+    PutLe(bytes, HashOf(bytes), 8);
+    return bytes;
+}
+
+enum class MarkerState { Absent, Ours, Torn, Foreign, Unreadable };
+
+MarkerState InspectCompactMarker(const fs::path& marker) {
+    if (!Exists(marker))
+        return MarkerState::Absent;
+    std::unique_ptr<File> file = File::Open(marker, File::Mode::Read);
+    if (!file)
+        return MarkerState::Foreign;
+    const std::optional<std::uint64_t> size = file->Size();
+    if (!size)
+        return MarkerState::Unreadable;
+    std::array<std::uint8_t, kCompactMarkerSize> bytes{};
+    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(*size, bytes.size()));
+    if (!file->ReadAt(0, std::span(bytes.data(), count)))
+        return MarkerState::Unreadable;
+    const std::size_t magic = std::min(count, kCompactMagic.size());
+    if (!std::equal(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(magic), kCompactMagic.begin()))
+        return MarkerState::Foreign;
+    if (*size < kCompactMarkerSize)
+        return MarkerState::Torn;
+    if (*size != kCompactMarkerSize ||
+        GetLe(bytes.data() + kCompactMarkerSize - 8, 8) != HashOf(std::span(bytes.data(), kCompactMarkerSize - 8)))
+        return MarkerState::Foreign;
+    return MarkerState::Ours;
+}
+
+fs::path CompactPartPath(const fs::path& archive) {
+    return WithSuffix(archive, "-compact.part");
+}
+
+std::vector<fs::path> CompactionFiles(const fs::path& archive) {
+    return {CompactPath(archive), CompactionTempPath(archive), CompactPartPath(archive)};
+}
+
+// Removes the compaction files, then the marker: while the marker stays, they are known as ours.
+bool RemoveCompactionFiles(const fs::path& archive) {
+    bool removed = true;
+    for (const fs::path& path : CompactionFiles(archive)) {
+        std::error_code error;
+        fs::remove(path, error);
+        removed = removed && !error;
+    }
+    return removed && durable::SyncDirectory(DirectoryOf(archive)) && RemoveDurably(CompactMarkerPath(archive));
+}
+
+bool SettleCompaction(const fs::path& archive, bool& foreign) {
+    switch (InspectCompactMarker(CompactMarkerPath(archive))) {
+    case MarkerState::Absent:
+        // Without our marker, any file of these names is a player's.
+        for (const fs::path& path : CompactionFiles(archive))
+            foreign = foreign || Exists(path);
+        return true;
+    case MarkerState::Torn:
+        // The marker is written before any other compaction file, so none of them is ours.
+        for (const fs::path& path : CompactionFiles(archive))
+            foreign = foreign || Exists(path);
+        return RemoveDurably(CompactMarkerPath(archive));
+    case MarkerState::Ours:
+        // The archive itself was never written: the leftovers are only dropped.
+        return RemoveCompactionFiles(archive);
+    case MarkerState::Foreign:
+        foreign = true;
+        return true;
+    case MarkerState::Unreadable:
+        return false;
+    }
+    return false;
+}
+
+// ---- The previous version's compaction backup ----
 
 constexpr std::array<std::uint8_t, 8> kBackupMagic = {'O', 'S', 'T', 'B', 'A', 'C', 'K', '1'};
 
@@ -230,9 +453,6 @@ fs::path BackupPartPath(const fs::path& archive) {
     return WithSuffix(archive, "-backup.part");
 }
 
-// The marker says that "<archive>-backup" is ours and how long it must be. It is written before
-// the backup exists, so a backup without a valid marker is never ours (a player's own copy of that
-// name stays untouched) and a marker without a backup means compaction never began or completed.
 std::optional<std::uint64_t> ReadBackupMarker(const fs::path& marker) {
     std::unique_ptr<File> file = File::Open(marker, File::Mode::Read);
     if (!file)
@@ -246,27 +466,31 @@ std::optional<std::uint64_t> ReadBackupMarker(const fs::path& marker) {
     return GetLe(bytes.data() + 8, 8);
 }
 
-bool WriteBackupMarker(const fs::path& marker, std::uint64_t backupSize) {
-    std::unique_ptr<File> file = File::Open(marker, File::Mode::Create);
-    if (!file)
-        return false;
-    std::vector<std::uint8_t> bytes(kBackupMagic.begin(), kBackupMagic.end());
-    PutLe(bytes, backupSize, 8);
-    return file->WriteAt(0, bytes) && file->Sync() && durable::SyncDirectory(DirectoryOf(marker));
-}
-
-bool RollBackFromBackup(const fs::path& archivePath) {
+// That version wrote "-backup.ok" before a hard link "-backup" and let StormLib rename its new file
+// over the archive; a marked backup of the recorded length is the old archive and goes back.
+bool RollBackLegacyBackup(const fs::path& archivePath) {
     const fs::path marker = BackupMarkerPath(archivePath);
     if (!Exists(marker))
         return true;
     const std::optional<std::uint64_t> backupSize = ReadBackupMarker(marker);
+    if (!backupSize) {
+        // A marker cut short was written before any backup existed: nothing to put back.
+        std::vector<std::uint8_t> bytes;
+        std::unique_ptr<File> file = File::Open(marker, File::Mode::Read);
+        const std::optional<std::uint64_t> size = file ? file->Size() : std::nullopt;
+        if (!size || *size >= 16)
+            return true; // a player's file of that name: left as it is
+        bytes.resize(static_cast<std::size_t>(*size));
+        if (!file->ReadAt(0, bytes) || !std::equal(bytes.begin(), bytes.end(), kBackupMagic.begin()))
+            return true;
+        file.reset();
+        return RemoveDurably(marker);
+    }
     const fs::path backup = BackupPath(archivePath);
     std::error_code error;
-    // A torn marker was written before any backup, so the archive was never touched.
-    if (backupSize && Exists(backup)) {
+    if (Exists(backup)) {
         if (fs::file_size(backup, error) != *backupSize || error)
-            return false; // not the backup we made: touch nothing
-        // When the archive is still the same file as the backup, rename leaves both names in place.
+            return true; // not the backup that marker describes: touch nothing
         fs::rename(backup, archivePath, error);
         if (error)
             return false;
@@ -277,7 +501,7 @@ bool RollBackFromBackup(const fs::path& archivePath) {
         }
     }
     fs::remove(BackupPartPath(archivePath), error);
-    fs::remove(CompactionTempPath(archivePath), error);
+    fs::remove(LegacyCompactionTempPath(archivePath), error);
     if (!durable::SyncDirectory(DirectoryOf(archivePath)))
         return false;
     return RemoveDurably(marker);
@@ -288,25 +512,50 @@ bool RollBackFromBackup(const fs::path& archivePath) {
 fs::path JournalPath(const fs::path& archive) {
     return WithSuffix(archive, "-journal");
 }
-fs::path BackupPath(const fs::path& archive) {
-    return WithSuffix(archive, "-backup");
+fs::path AsideJournalPath(const fs::path& archive, int number) {
+    return WithSuffix(archive, "-journal." + std::to_string(number));
+}
+fs::path CompactPath(const fs::path& archive) {
+    return WithSuffix(archive, "-compact");
 }
 fs::path CompactionTempPath(const fs::path& archive) {
-    return WithSuffix(archive, ".tmp");
+    return WithSuffix(archive, "-compact.tmp");
+}
+fs::path CompactMarkerPath(const fs::path& archive) {
+    return WithSuffix(archive, "-compact.ok");
+}
+fs::path BackupPath(const fs::path& archive) {
+    return WithSuffix(archive, "-backup");
 }
 fs::path BackupMarkerPath(const fs::path& archive) {
     return WithSuffix(archive, "-backup.ok");
 }
+fs::path LegacyCompactionTempPath(const fs::path& archive) {
+    return WithSuffix(archive, ".tmp");
+}
 
-bool RecoverArchive(const fs::path& archive) {
-    // A backup exists only while a compaction runs, and no journal then; undo both in that order.
-    return RollBackFromBackup(archive) && RollBackFromJournal(archive);
+Recovery RecoverArchive(const fs::path& archive) {
+    Recovery recovery;
+    // The old backup first: it may have to become the archive the journal is checked against.
+    const bool settled = RollBackLegacyBackup(archive) && SettleCompaction(archive, recovery.foreignCompaction) &&
+                         SettleJournal(archive, recovery.foreignJournal);
+    if (!settled)
+        recovery.failure = MpqFailure::PendingRecovery;
+    return recovery;
+}
+
+bool HasRecoveryFiles(const fs::path& archive) {
+    for (const fs::path& path : {JournalPath(archive), CompactMarkerPath(archive), BackupMarkerPath(archive)}) {
+        if (Exists(path))
+            return true;
+    }
+    return false;
 }
 
 RollbackJournal::RollbackJournal(fs::path archive) : m_archive(std::move(archive)) {}
 
 RollbackJournal::~RollbackJournal() {
-    // Whatever fails here leaves the journal or backup for the next operation's recovery.
+    // Whatever fails here leaves the journal for the next operation's recovery.
     try {
         if (m_open)
             Rollback();
@@ -315,34 +564,64 @@ RollbackJournal::~RollbackJournal() {
 }
 
 std::unique_ptr<RollbackJournal> RollbackJournal::Begin(const fs::path& archivePath, std::uint64_t headerOffset,
-                                                        std::uint32_t headerSize, std::uint64_t tailStart) {
+                                                        std::uint32_t headerSize, std::uint64_t tailStart,
+                                                        MpqFailure& why) {
     const fs::path journalPath = JournalPath(archivePath);
-    if (Exists(journalPath))
+    IoFailure ioFailure = IoFailure::None;
+    std::unique_ptr<File> archive = File::Open(archivePath, File::Mode::ReadWrite, &ioFailure);
+    if (!archive) {
+        why = FailureOf(ioFailure);
         return nullptr;
-    std::unique_ptr<File> archive = File::Open(archivePath, File::Mode::ReadWrite);
-    if (!archive)
-        return nullptr;
+    }
     const std::optional<std::uint64_t> length = archive->Size();
-    if (!length || headerOffset + headerSize > *length)
+    const std::optional<FileIdentity> identity = archive->Identity();
+    why = MpqFailure::NotWritable;
+    if (!length || !identity || headerOffset + headerSize > *length)
         return nullptr;
     tailStart = std::min(tailStart, *length);
 
-    bool written = false;
-    {
-        std::unique_ptr<File> journal = File::Open(journalPath, File::Mode::Create);
-        if (!journal)
-            return nullptr;
-        JournalWriter writer(*journal);
-        std::vector<std::uint8_t> head(kMagic.begin(), kMagic.end());
-        PutLe(head, *length, 8);
-        PutLe(head, 2, 4);
-        written = writer.Write(head) && CopySegment(*archive, writer, headerOffset, headerSize) &&
-                  CopySegment(*archive, writer, tailStart, *length - tailStart) && writer.Finish();
-    }
-    if (!written || !durable::SyncDirectory(DirectoryOf(journalPath))) {
-        RemoveDurably(journalPath);
+    JournalHeader header;
+    header.device = identity->device;
+    header.inode = identity->inode;
+    header.originalLength = *length;
+    // The region just below the tail, above the MPQ header: no edit writes there.
+    const std::uint64_t headerEnd = headerOffset + headerSize;
+    header.regionOffset =
+        tailStart > headerEnd ? std::max(headerEnd, tailStart - std::min(tailStart, kRegionSize)) : tailStart;
+    header.regionLength = tailStart - header.regionOffset;
+    const std::optional<std::uint64_t> regionHash = RegionHash(*archive, header.regionOffset, header.regionLength);
+    if (!regionHash)
+        return nullptr;
+    header.regionHash = *regionHash;
+    header.journalLength = kHeaderSize + 4 + 2 * 16 + headerSize + (*length - tailStart) + 8;
+
+    // A name taken now is not ours: recovery, under the same lock, has settled any journal of ours.
+    std::unique_ptr<File> journal = File::Open(journalPath, File::Mode::CreateNew, &ioFailure);
+    if (!journal) {
+        why = FailureOf(ioFailure);
         return nullptr;
     }
+    const auto fail = [&](IoFailure cause) {
+        why = FailureOf(cause);
+        journal.reset();
+        RemoveDurably(journalPath);
+        return nullptr;
+    };
+    // The header reaches the disk before the body: a journal cut short anywhere is then either a
+    // prefix of a header or a journal shorter than its header says, and never replayed.
+    journal->TakeOwnerAndMode(*identity);
+    JournalWriter writer(*journal);
+    if (!writer.Write(EncodeHeader(header)) || !journal->Sync())
+        return fail(journal->LastFailure());
+    if (!durable::SyncDirectory(DirectoryOf(journalPath)))
+        return fail(IoFailure::Other);
+    std::vector<std::uint8_t> count;
+    PutLe(count, 2, 4);
+    const bool written = writer.Write(count) && CopySegment(*archive, writer, headerOffset, headerSize) &&
+                         CopySegment(*archive, writer, tailStart, *length - tailStart) && writer.Finish();
+    if (!written)
+        return fail(journal->LastFailure() != IoFailure::None ? journal->LastFailure() : archive->LastFailure());
+    why = MpqFailure::None;
     return std::unique_ptr<RollbackJournal>(new RollbackJournal(archivePath));
 }
 
@@ -368,79 +647,132 @@ bool RollbackJournal::Rollback() {
     if (!m_open)
         return false;
     m_open = false;
-    return RollBackFromJournal(m_archive);
+    bool foreign = false;
+    return SettleJournal(m_archive, foreign) && !foreign;
 }
 
-CompactionBackup::CompactionBackup(fs::path archive) : m_archive(std::move(archive)) {}
+Compaction::Compaction(fs::path archive, const FileIdentity& original)
+    : m_archive(std::move(archive)), m_work(CompactPath(m_archive)), m_original(original) {}
 
-CompactionBackup::~CompactionBackup() {
-    // Whatever fails here leaves the journal or backup for the next operation's recovery.
+Compaction::~Compaction() {
+    // What cannot be removed now stays marked as ours for the next operation's recovery.
     try {
         if (m_open)
-            Rollback();
+            RemoveCompactionFiles(m_archive);
     } catch (...) {
     }
 }
 
-std::unique_ptr<CompactionBackup> CompactionBackup::Begin(const fs::path& archive) {
-    const fs::path backup = BackupPath(archive);
-    const fs::path marker = BackupMarkerPath(archive);
-    const fs::path part = BackupPartPath(archive);
-    // Another file of these names is not ours to overwrite; StormLib would overwrite its temporary's.
-    if (Exists(backup) || Exists(marker) || Exists(part) || Exists(CompactionTempPath(archive)))
-        return nullptr;
-    std::error_code error;
-    const std::uint64_t size = fs::file_size(archive, error);
-    if (error || !WriteBackupMarker(marker, size)) {
-        RemoveDurably(marker);
+std::unique_ptr<Compaction> Compaction::Begin(const fs::path& archive, MpqFailure& why) {
+    const std::optional<FileIdentity> identity = archive_io::IdentityOf(archive);
+    if (!identity) {
+        why = MpqFailure::NoArchive;
         return nullptr;
     }
-    auto fail = [&] {
-        std::error_code ignored;
-        fs::remove(part, ignored);
-        fs::remove(backup, ignored);
-        RemoveDurably(marker);
+    // Renaming a new file over one name would split the archive from its other names.
+    if (identity->links > 1) {
+        why = MpqFailure::Linked;
         return nullptr;
-    };
-    fs::create_hard_link(archive, backup, error);
+    }
+    // Recovery has removed every leftover of ours, so whatever holds these names is a player's.
+    for (const fs::path& path : CompactionFiles(archive)) {
+        if (Exists(path)) {
+            why = MpqFailure::ForeignFile;
+            return nullptr;
+        }
+    }
+    IoFailure ioFailure = IoFailure::None;
+    const fs::path marker = CompactMarkerPath(archive);
+    {
+        std::unique_ptr<File> file = File::Open(marker, File::Mode::CreateNew, &ioFailure);
+        if (!file) {
+            why = FailureOf(ioFailure);
+            return nullptr;
+        }
+        file->TakeOwnerAndMode(*identity);
+        if (!file->WriteAt(0, EncodeCompactMarker(*identity)) || !file->Sync() ||
+            !durable::SyncDirectory(DirectoryOf(marker))) {
+            why = FailureOf(file->LastFailure());
+            file.reset();
+            RemoveDurably(marker);
+            return nullptr;
+        }
+    }
+    // From here the destructor removes whatever was made.
+    std::unique_ptr<Compaction> compaction(new Compaction(archive, *identity));
+    std::error_code error;
+    fs::create_hard_link(archive, compaction->m_work, error);
     if (error) {
         // A file system without hard links (FAT): a full copy, which compaction costs anyway. It is
-        // made under another name and renamed when complete, so a half copy is never the backup.
-        error.clear();
-        if (!fs::copy_file(archive, part, error) || error)
-            return fail();
-        std::unique_ptr<File> copy = File::Open(part, File::Mode::ReadWrite);
-        if (!copy || !copy->Sync())
-            return fail();
+        // made under another name and renamed when complete, so a half copy never has the work name.
+        const fs::path part = CompactPartPath(archive);
+        std::unique_ptr<File> source = File::Open(archive, File::Mode::Read, &ioFailure);
+        std::unique_ptr<File> copy = source ? File::Open(part, File::Mode::CreateNew, &ioFailure) : nullptr;
+        const std::optional<std::uint64_t> size = source ? source->Size() : std::nullopt;
+        if (!copy || !size) {
+            why = FailureOf(ioFailure);
+            return nullptr;
+        }
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(*size, kChunk)));
+        for (std::uint64_t done = 0; done < *size;) {
+            const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(*size - done, kChunk));
+            std::span<std::uint8_t> chunk(buffer.data(), count);
+            if (!source->ReadAt(done, chunk) || !copy->WriteAt(done, chunk)) {
+                why = FailureOf(copy->LastFailure());
+                return nullptr;
+            }
+            done += count;
+        }
+        if (!copy->Sync()) {
+            why = FailureOf(copy->LastFailure());
+            return nullptr;
+        }
         copy.reset();
-        fs::rename(part, backup, error);
-        if (error)
-            return fail();
+        fs::rename(part, compaction->m_work, error);
+        if (error) {
+            why = MpqFailure::NotWritable;
+            return nullptr;
+        }
     }
-    if (!durable::SyncDirectory(DirectoryOf(archive)))
-        return fail();
-    return std::unique_ptr<CompactionBackup>(new CompactionBackup(archive));
+    if (!durable::SyncDirectory(DirectoryOf(archive))) {
+        why = MpqFailure::NotWritable;
+        return nullptr;
+    }
+    why = MpqFailure::None;
+    return compaction;
 }
 
-bool CompactionBackup::Commit() {
-    if (!m_open)
+bool Compaction::WorkWasReplaced() const {
+    const std::optional<FileIdentity> work = archive_io::IdentityOf(m_work);
+    return work && !work->SameFile(m_original);
+}
+
+bool Compaction::Commit(MpqFailure& why) {
+    why = MpqFailure::NotWritable;
+    if (!m_open || !WorkWasReplaced())
         return false;
-    std::error_code error;
-    fs::remove(BackupPath(m_archive), error);
-    if (error)
+    IoFailure ioFailure = IoFailure::None;
+    std::unique_ptr<File> work = File::Open(m_work, File::Mode::ReadWrite, &ioFailure);
+    if (!work) {
+        why = FailureOf(ioFailure);
         return false;
+    }
+    // StormLib made the new file with the process's defaults; the player's archive keeps its own.
+    if (!work->TakeOwnerAndMode(m_original) || !work->Sync()) {
+        why = FailureOf(work->LastFailure());
+        return false;
+    }
+    work.reset();
+    if (!durable::ReplaceFile(m_work, m_archive)) {
+        why = MpqFailure::NotWritable;
+        return false;
+    }
+    // The compacted archive is in place: what is left (the marker) only tells recovery to clear up.
     m_open = false;
     durable::SyncDirectory(DirectoryOf(m_archive));
-    // A marker left behind by a crash here only tells the next recovery that nothing is pending.
-    RemoveDurably(BackupMarkerPath(m_archive));
+    RemoveCompactionFiles(m_archive);
+    why = MpqFailure::None;
     return true;
-}
-
-bool CompactionBackup::Rollback() {
-    if (!m_open)
-        return false;
-    m_open = false;
-    return RollBackFromBackup(m_archive);
 }
 
 } // namespace archive_guard

@@ -1,20 +1,23 @@
-// The five operations. Each one first settles an interrupted earlier write (archive_guard.h),
-// then reads the archive's header and tables itself (mpq_layout.h) and refuses a malformed file
-// before StormLib opens it. Reads open the archive read-only, so they never change it; writes
-// run inside a rollback journal (save, delete) or behind a backup (compaction).
+// The five operations. Each one takes the archive's lock for its whole length (archive_lock.h),
+// settles an interrupted earlier write under it (archive_guard.h), then reads the archive's header
+// and tables itself (mpq_layout.h) and refuses a malformed file before StormLib opens it. Reads
+// open the archive read-only, so they never change it; edits run inside a rollback journal, and
+// compaction works on a second name of the archive that replaces it only when verified.
 #include "archive/mpq_control.h"
 
 #include "archive/archive_file.h"
 #include "archive/archive_guard.h"
+#include "archive/archive_lock.h"
 #include "archive/archive_name.h"
 #include "archive/mpq_engine.h"
 #include "archive/mpq_layout.h"
 #include "archive/worker_mpq_engine.h"
-#include "support/durable_file.h"
 #include "support/text_path.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
+#include <optional>
 #include <system_error>
 #include <tuple>
 
@@ -74,28 +77,113 @@ private:
     MpqHandle m_file;
 };
 
-// The archive's path and layout, once any interrupted write is undone and the file passed our check.
+// One operation's hold on the archive: its real path, its lock (held to the end of the
+// operation), what recovery found and the layout our check read.
 struct CheckedArchive {
     fs::path path;
+    std::unique_ptr<archive_lock::ArchiveLock> lock;
+    archive_guard::Recovery recovery;
     MpqLayout layout;
 };
 
-std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName) {
+enum class Access { Read, Write };
+
+bool Fail(MpqFailure* why, MpqFailure failure) {
+    if (why != nullptr)
+        *why = failure;
+    return false;
+}
+
+// The identity the lock file takes: the archive's, or when only the previous version's marked
+// backup is left of it, the backup's.
+std::optional<archive_io::FileIdentity> OwnerModel(const fs::path& path) {
+    std::error_code error;
+    if (fs::is_regular_file(path, error))
+        return archive_io::IdentityOf(path);
+    if (fs::exists(archive_guard::BackupMarkerPath(path), error) &&
+        fs::is_regular_file(archive_guard::BackupPath(path), error))
+        return archive_io::IdentityOf(archive_guard::BackupPath(path));
+    return std::nullopt;
+}
+
+std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName, Access access,
+                                           std::chrono::milliseconds lockWait,
+                                           const std::vector<std::string>& filesToRead, MpqFailure& why) {
+    why = MpqFailure::NoArchive;
     if (mpqFileName.empty())
         return std::nullopt;
     CheckedArchive checked;
-    checked.path = PathFromText(mpqFileName);
-    // Recovery first: an interrupted compaction may have left only the backup behind.
-    if (!archive_guard::RecoverArchive(checked.path))
-        return std::nullopt;
+    // Links are followed to the real file: its directory holds the lock and recovery files, and it
+    // is the file a compaction replaces, so the link itself stays a link.
     std::error_code error;
-    if (!fs::is_regular_file(checked.path, error))
+    const fs::path named = PathFromText(mpqFileName);
+    checked.path = fs::weakly_canonical(named, error);
+    if (error)
         return std::nullopt;
-    std::optional<MpqLayout> layout = ReadMpqLayout(checked.path);
-    if (!layout)
+    const std::optional<archive_io::FileIdentity> owner = OwnerModel(checked.path);
+    if (!owner)
         return std::nullopt;
+
+    // A file that is no archive gets no lock file beside it: before the first lock, a file that
+    // fails our check with no recovery file of ours pending cannot become an archive by recovery.
+    if (!fs::exists(fs::symlink_status(archive_lock::LockPath(checked.path), error)) &&
+        !ReadMpqLayout(checked.path).has_value() && !archive_guard::HasRecoveryFiles(checked.path)) {
+        why = fs::is_regular_file(checked.path, error) ? MpqFailure::Malformed : MpqFailure::NoArchive;
+        return std::nullopt;
+    }
+    archive_lock::LockStatus status = archive_lock::LockStatus::Failed;
+    checked.lock = archive_lock::ArchiveLock::Acquire(checked.path, *owner, lockWait, status);
+    switch (status) {
+    case archive_lock::LockStatus::Held:
+        break;
+    case archive_lock::LockStatus::Busy:
+        why = MpqFailure::Locked;
+        return std::nullopt;
+    case archive_lock::LockStatus::NoLockFile:
+        // A directory we may not write: nobody can have left recovery files there since, so a
+        // reader goes on without the lock; a writer could not make its own files either.
+        if (access == Access::Write) {
+            why = MpqFailure::NotWritable;
+            return std::nullopt;
+        }
+        if (archive_guard::HasRecoveryFiles(checked.path)) {
+            why = MpqFailure::PendingRecovery;
+            return std::nullopt;
+        }
+        break;
+    case archive_lock::LockStatus::Failed:
+        why = MpqFailure::ForeignFile;
+        return std::nullopt;
+    }
+    if (checked.lock) {
+        // Under the lock nothing found is a live operation's: an interrupted write is put right.
+        checked.recovery = archive_guard::RecoverArchive(checked.path);
+        if (checked.recovery.failure != MpqFailure::None) {
+            why = checked.recovery.failure;
+            return std::nullopt;
+        }
+    }
+    if (!fs::is_regular_file(checked.path, error)) {
+        why = MpqFailure::NoArchive;
+        return std::nullopt;
+    }
+    std::optional<MpqLayout> layout = ReadMpqLayout(checked.path, filesToRead);
+    if (!layout) {
+        why = MpqFailure::Malformed;
+        return std::nullopt;
+    }
     checked.layout = std::move(*layout);
+    why = MpqFailure::None;
     return checked;
+}
+
+// Whether the layout holds an entry of that name: tells "no such file" from an engine failure.
+bool LayoutHolds(const MpqLayout& layout, const std::string& name) {
+    const std::uint32_t name1 = MpqHashString(name, 1);
+    const std::uint32_t name2 = MpqHashString(name, 2);
+    return std::any_of(layout.hashes.begin(), layout.hashes.end(), [&](const MpqLayout::Hash& hash) {
+        return hash.name1 == name1 && hash.name2 == name2 && (layout.blocks[hash.blockIndex].flags & 0x80000000u) != 0;
+    });
 }
 
 bool IsInternalFile(const MpqLayout::Hash& hash) {
@@ -161,105 +249,173 @@ bool EditTouchedOnlyItsEntry(const CheckedArchive& before, const std::string& na
     return Holds(held, edited) == presentAfter && HoldsEveryOtherEntry(before.layout, held, &edited);
 }
 
+// The engine's reason for its last failure.
+MpqFailure EngineFailure(const MpqEngine& engine) {
+    const MpqFailure failure = engine.LastFailure();
+    return failure == MpqFailure::None ? MpqFailure::EngineFailed : failure;
+}
+
 // Runs one in-place edit inside a rollback journal: true only when the edit, the check of its
 // result and the commit all succeeded; otherwise the archive is put back to its old bytes.
-// The edit reports the locale of the entry it changed.
+// The edit reports the locale of the entry it changed, and on failure why it failed.
 template <typename Edit>
-bool EditInJournal(const CheckedArchive& checked, const std::string& name, bool presentAfter, Edit edit) {
+bool EditInJournal(const CheckedArchive& checked, const std::string& name, bool presentAfter, MpqFailure& why,
+                   Edit edit) {
+    if (checked.recovery.foreignJournal) {
+        why = MpqFailure::ForeignFile;
+        return false;
+    }
     const std::uint64_t tailStart = checked.layout.FirstWritableOffset({name});
     std::unique_ptr<archive_guard::RollbackJournal> journal = archive_guard::RollbackJournal::Begin(
-        checked.path, checked.layout.headerOffset, checked.layout.headerSize, tailStart);
+        checked.path, checked.layout.headerOffset, checked.layout.headerSize, tailStart, why);
     if (!journal)
         return false;
     // The engine's handle is closed inside edit(), before any rollback touches the file.
     std::uint32_t locale = 0;
-    if (edit(locale) && locale <= 0xFFFF &&
-        EditTouchedOnlyItsEntry(checked, name, static_cast<std::uint16_t>(locale), presentAfter) && journal->Commit()) {
-        return true;
+    why = MpqFailure::EngineFailed;
+    if (edit(locale, why) && locale <= 0xFFFF) {
+        why = MpqFailure::EngineFailed;
+        if (EditTouchedOnlyItsEntry(checked, name, static_cast<std::uint16_t>(locale), presentAfter)) {
+            why = MpqFailure::NotWritable;
+            if (journal->Commit()) {
+                why = MpqFailure::None;
+                return true;
+            }
+        }
     }
-    journal->Rollback();
+    if (!journal->Rollback() && why != MpqFailure::WorkerDied && why != MpqFailure::DiskFull)
+        why = MpqFailure::PendingRecovery;
     return false;
 }
 
 // Nothing may escape an operation: running out of memory (a buffer for a large file) is a failure
 // like any other, after the guards above have put the archive back.
-template <typename Body> bool NoThrow(Body body) {
+template <typename Body> bool NoThrow(MpqFailure* why, Body body) {
+    MpqFailure failure = MpqFailure::None;
+    bool done = false;
     try {
-        return body();
+        done = body(failure);
     } catch (...) {
-        return false;
+        done = false;
+        failure = MpqFailure::EngineFailed;
     }
+    if (done)
+        return true;
+    return Fail(why, failure == MpqFailure::None ? MpqFailure::EngineFailed : failure);
 }
-
-} // namespace
-
-namespace {
 
 // The frame of the reading operations: our check, StormLib opens read-only, use() does the step,
 // and the archive is closed again; a failure anywhere is false.
-template <typename Use> bool WithReadOnlyArchive(MpqEngine* engine, const std::u16string& mpqFileName, Use use) {
-    return NoThrow([&] {
+template <typename Use>
+bool WithReadOnlyArchive(MpqEngine* engine, const std::u16string& mpqFileName, std::chrono::milliseconds lockWait,
+                         const std::vector<std::string>& filesToRead, MpqFailure* why, Use use) {
+    return NoThrow(why, [&](MpqFailure& failure) {
+        failure = MpqFailure::EngineFailed;
         if (engine == nullptr)
             return false;
-        const std::optional<CheckedArchive> checked = CheckArchive(mpqFileName);
+        const std::optional<CheckedArchive> checked =
+            CheckArchive(mpqFileName, Access::Read, lockWait, filesToRead, failure);
         if (!checked)
             return false;
         OpenedArchive archive(*engine, checked->path, true, checked->layout);
-        if (!archive)
+        if (!archive) {
+            failure = EngineFailure(*engine);
             return false;
-        const bool used = use(archive, *checked);
-        return archive.Close() && used;
+        }
+        const bool used = use(archive, *checked, failure);
+        if (!archive.Close()) {
+            failure = EngineFailure(*engine);
+            return false;
+        }
+        return used;
     });
 }
 
 } // namespace
 
-bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress) {
+void clsMpqControl::SetProgress(MpqProgress progress) {
+    if (m_engine)
+        m_engine->SetProgress(std::move(progress));
+}
+
+bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress, MpqFailure* why) {
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    return name &&
-           WithReadOnlyArchive(m_engine.get(), m_mpqFileName, [&](OpenedArchive& archive, const CheckedArchive&) {
-               OpenedFile file(*m_engine, archive.handle(), *name);
-               return file && m_engine->FileSize(file.handle()).has_value();
-           });
+    if (!name)
+        return Fail(why, MpqFailure::BadArgument);
+    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, m_lockWait, {}, why,
+                               [&](OpenedArchive& archive, const CheckedArchive& checked, MpqFailure& failure) {
+                                   OpenedFile file(*m_engine, archive.handle(), *name);
+                                   if (!file) {
+                                       failure = LayoutHolds(checked.layout, *name) ? EngineFailure(*m_engine)
+                                                                                    : MpqFailure::NotFound;
+                                       return false;
+                                   }
+                                   if (!m_engine->FileSize(file.handle()).has_value()) {
+                                       failure = EngineFailure(*m_engine);
+                                       return false;
+                                   }
+                                   return true;
+                               });
 }
 
-bool clsMpqControl::ArchiveOpens() {
-    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName,
-                               [](OpenedArchive&, const CheckedArchive&) { return true; });
+bool clsMpqControl::ArchiveOpens(MpqFailure* why) {
+    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, m_lockWait, {}, why,
+                               [](OpenedArchive&, const CheckedArchive&, MpqFailure&) { return true; });
 }
 
-bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vector<std::uint8_t>& arsFile) {
+bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vector<std::uint8_t>& arsFile,
+                                    MpqFailure* why) {
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    return name && WithReadOnlyArchive(
-                       m_engine.get(), m_mpqFileName, [&](OpenedArchive& archive, const CheckedArchive& checked) {
-                           OpenedFile file(*m_engine, archive.handle(), *name);
-                           if (!file)
-                               return false;
-                           const std::optional<std::uint64_t> size = m_engine->FileSize(file.handle());
-                           // An empty file cannot be read; from 2 GiB on a size does not fit the signed 32 bits.
-                           if (!size || *size == 0 ||
-                               *size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
-                               return false;
-                           // Never more than the archive holds: a lying size must not make us allocate gigabytes.
-                           if (*size / 4096 > checked.layout.fileSize)
-                               return false;
-                           arsFile.assign(static_cast<std::size_t>(*size), 0);
-                           return m_engine->ReadFile(file.handle(), arsFile.data(), static_cast<std::uint32_t>(*size));
-                       });
+    if (!name)
+        return Fail(why, MpqFailure::BadArgument);
+    return WithReadOnlyArchive(
+        m_engine.get(), m_mpqFileName, m_lockWait, {*name}, why,
+        [&](OpenedArchive& archive, const CheckedArchive& checked, MpqFailure& failure) {
+            OpenedFile file(*m_engine, archive.handle(), *name);
+            if (!file) {
+                failure = LayoutHolds(checked.layout, *name) ? EngineFailure(*m_engine) : MpqFailure::NotFound;
+                return false;
+            }
+            const std::optional<std::uint64_t> size = m_engine->FileSize(file.handle());
+            if (!size) {
+                failure = EngineFailure(*m_engine);
+                return false;
+            }
+            // An empty file cannot be read; from 2 GiB on a size does not fit the signed 32 bits.
+            // Never more than the archive holds: a lying size must not make us allocate gigabytes.
+            failure = MpqFailure::Malformed;
+            if (*size == 0 || *size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ||
+                *size / 4096 > checked.layout.fileSize)
+                return false;
+            arsFile.assign(static_cast<std::size_t>(*size), 0);
+            if (!m_engine->ReadFile(file.handle(), arsFile.data(), static_cast<std::uint32_t>(*size))) {
+                failure = EngineFailure(*m_engine);
+                return false;
+            }
+            return true;
+        });
 }
 
-bool clsMpqControl::SaveFileToMpq(const std::u16string& fileAddress, const std::vector<std::uint8_t>& fileContent) {
-    return NoThrow([&] {
+bool clsMpqControl::SaveFileToMpq(const std::u16string& fileAddress, const std::vector<std::uint8_t>& fileContent,
+                                  MpqFailure* why) {
+    return NoThrow(why, [&](MpqFailure& failure) {
         const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-        if (!m_engine || !name || fileContent.size() > std::numeric_limits<std::int32_t>::max())
+        failure = MpqFailure::BadArgument;
+        if (!name || fileContent.size() > std::numeric_limits<std::int32_t>::max())
             return false;
-        const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+        failure = MpqFailure::EngineFailed;
+        if (!m_engine)
+            return false;
+        const std::optional<CheckedArchive> checked =
+            CheckArchive(m_mpqFileName, Access::Write, m_lockWait, {}, failure);
         if (!checked)
             return false;
-        return EditInJournal(*checked, *name, true, [&](std::uint32_t& locale) {
+        return EditInJournal(*checked, *name, true, failure, [&](std::uint32_t& locale, MpqFailure& editFailure) {
             OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
-            if (!archive.Writable())
+            if (!archive.Writable()) {
+                editFailure = archive ? MpqFailure::NotWritable : EngineFailure(*m_engine);
                 return false;
+            }
             // Replacing matches name and locale exactly: keep the existing entry's locale, or a
             // second entry appears and the game goes on reading the old one.
             locale = 0;
@@ -267,89 +423,121 @@ bool clsMpqControl::SaveFileToMpq(const std::u16string& fileAddress, const std::
                 OpenedFile existing(*m_engine, archive.handle(), *name);
                 if (existing) {
                     const std::optional<std::uint32_t> existingLocale = m_engine->FileLocale(existing.handle());
-                    if (!existingLocale)
+                    if (!existingLocale) {
+                        editFailure = EngineFailure(*m_engine);
                         return false;
+                    }
                     locale = *existingLocale;
                 }
             }
             const auto size = static_cast<std::uint32_t>(fileContent.size());
             MpqHandle file = m_engine->CreateFile(archive.handle(), *name, size, locale);
-            if (file == nullptr)
+            if (file == nullptr) {
+                editFailure = EngineFailure(*m_engine);
                 return false;
+            }
             // StormLib gets no call for no bytes, and never a null buffer.
             bool written = size == 0 || m_engine->WriteFile(file, fileContent.data(), size);
             if (!m_engine->FinishFile(file))
                 written = false;
-            return written && m_engine->FlushArchive(archive.handle()) && archive.Close();
+            if (written && m_engine->FlushArchive(archive.handle()) && archive.Close())
+                return true;
+            editFailure = EngineFailure(*m_engine);
+            return false;
         });
     });
 }
 
-bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress) {
-    return NoThrow([&] {
+bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress, MpqFailure* why) {
+    return NoThrow(why, [&](MpqFailure& failure) {
         const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-        if (!m_engine || !name)
+        failure = MpqFailure::BadArgument;
+        if (!name)
             return false;
-        const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+        failure = MpqFailure::EngineFailed;
+        if (!m_engine)
+            return false;
+        const std::optional<CheckedArchive> checked =
+            CheckArchive(m_mpqFileName, Access::Write, m_lockWait, {}, failure);
         if (!checked)
             return false;
-        return EditInJournal(*checked, *name, false, [&](std::uint32_t& locale) {
+        if (!LayoutHolds(checked->layout, *name)) {
+            failure = MpqFailure::NotFound;
+            return false;
+        }
+        return EditInJournal(*checked, *name, false, failure, [&](std::uint32_t& locale, MpqFailure& editFailure) {
             OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
-            if (!archive.Writable())
+            if (!archive.Writable()) {
+                editFailure = archive ? MpqFailure::NotWritable : EngineFailure(*m_engine);
                 return false;
+            }
             {
                 // The entry the game reads is the one deleted.
                 OpenedFile existing(*m_engine, archive.handle(), *name);
-                if (!existing)
+                if (!existing) {
+                    editFailure = EngineFailure(*m_engine);
                     return false;
+                }
                 const std::optional<std::uint32_t> existingLocale = m_engine->FileLocale(existing.handle());
-                if (!existingLocale)
+                if (!existingLocale) {
+                    editFailure = EngineFailure(*m_engine);
                     return false;
+                }
                 locale = *existingLocale;
             }
-            return m_engine->RemoveFile(archive.handle(), *name) && m_engine->FlushArchive(archive.handle()) &&
-                   archive.Close();
+            if (m_engine->RemoveFile(archive.handle(), *name) && m_engine->FlushArchive(archive.handle()) &&
+                archive.Close())
+                return true;
+            editFailure = EngineFailure(*m_engine);
+            return false;
         });
     });
 }
 
-bool clsMpqControl::CompressMpq() {
-    return NoThrow([&] {
+bool clsMpqControl::CompressMpq(MpqFailure* why) {
+    return NoThrow(why, [&](MpqFailure& failure) {
+        failure = MpqFailure::EngineFailed;
         if (!m_engine)
             return false;
-        const std::optional<CheckedArchive> checked = CheckArchive(m_mpqFileName);
+        const std::optional<CheckedArchive> checked =
+            CheckArchive(m_mpqFileName, Access::Write, m_lockWait, {}, failure);
         if (!checked)
             return false;
-        std::error_code error;
-        const fs::perms permissions = fs::status(checked->path, error).permissions();
-        if (error)
+        if (checked->recovery.foreignCompaction) {
+            failure = MpqFailure::ForeignFile;
             return false;
-
-        std::unique_ptr<archive_guard::CompactionBackup> backup = archive_guard::CompactionBackup::Begin(checked->path);
-        if (!backup)
+        }
+        // StormLib compacts a second name of the archive and replaces that name by its new file;
+        // the archive itself stays untouched until the verified result is renamed over it.
+        std::unique_ptr<archive_guard::Compaction> compaction =
+            archive_guard::Compaction::Begin(checked->path, failure);
+        if (!compaction)
             return false;
-        bool compacted = [&] {
-            OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
-            return archive.Writable() && m_engine->CompactArchive(archive.handle()) && archive.Close();
-        }();
-        if (compacted) {
-            // StormLib's new file was created with default permissions; give back the archive's own,
-            // then make it durable and prove it opens before the original is let go.
-            fs::permissions(checked->path, permissions, error);
-            std::unique_ptr<archive_io::File> file =
-                archive_io::File::Open(checked->path, archive_io::File::Mode::Read);
-            compacted = !error && file && file->Sync() && durable::SyncDirectory(checked->path.parent_path());
-            file.reset();
-            const std::optional<MpqLayout> layout = compacted ? ReadMpqLayout(checked->path) : std::nullopt;
-            compacted = layout.has_value() && HoldsEveryOtherEntry(checked->layout, HeldEntries(*layout), nullptr);
-            if (compacted) {
-                OpenedArchive reopened(*m_engine, checked->path, true, *layout);
-                compacted = reopened && reopened.Close();
+        {
+            OpenedArchive archive(*m_engine, compaction->WorkPath(), false, checked->layout);
+            if (!archive.Writable()) {
+                failure = archive ? MpqFailure::NotWritable : EngineFailure(*m_engine);
+                return false;
+            }
+            if (!m_engine->CompactArchive(archive.handle()) || !archive.Close()) {
+                failure = EngineFailure(*m_engine);
+                return false;
             }
         }
-        if (compacted && backup->Commit())
-            return true;
-        backup->Rollback();
-        return false;
+        failure = MpqFailure::EngineFailed;
+        if (!compaction->WorkWasReplaced())
+            return false;
+        // The result must pass our check, keep every entry and open before it replaces the archive.
+        const std::optional<MpqLayout> layout = ReadMpqLayout(compaction->WorkPath());
+        if (!layout || !HoldsEveryOtherEntry(checked->layout, HeldEntries(*layout), nullptr))
+            return false;
+        {
+            OpenedArchive reopened(*m_engine, compaction->WorkPath(), true, *layout);
+            if (!reopened || !reopened.Close()) {
+                failure = EngineFailure(*m_engine);
+                return false;
+            }
+        }
+        return compaction->Commit(failure);
     });
 }

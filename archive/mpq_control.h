@@ -4,6 +4,13 @@
 // Writes are crash-safe: after a call (or a crash at any instant) the archive holds either exactly
 // its old bytes or the complete new content. A file that does not look like a game archive is
 // refused before the MPQ engine ever sees it. A missing archive is never created.
+// One operation at a time runs on an archive, across processes (archive_lock.h): another one waits
+// up to SetLockWait and then fails with MpqFailure::Locked. An archive reached through a symbolic
+// link is read and written at its target; the link stays as it is.
+// Each operation may report why it returned false; the class keeps no error state of its own.
+#include "archive/mpq_failure.h"
+
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,20 +29,30 @@ public:
     const std::u16string& MpqFileName() const { return m_mpqFileName; }
     void SetMpqFileName(std::u16string mpqFileName) { m_mpqFileName = std::move(mpqFileName); }
 
-    bool DeleteFileFromMpq(const std::u16string& fileAddress);
+    // Each operation sets *why (when given) to the reason of a false result.
+    bool DeleteFileFromMpq(const std::u16string& fileAddress, MpqFailure* why = nullptr);
     // True when the archive opens and the file is in it (its size can be read).
-    bool FileExistsInMpq(const std::u16string& fileAddress);
+    bool FileExistsInMpq(const std::u16string& fileAddress, MpqFailure* why = nullptr);
     // True and exactly the file's bytes; an empty stored file reads as false.
-    bool ReadFileFromMpq(const std::u16string& fileAddress, std::vector<std::uint8_t>& arsFile);
+    bool ReadFileFromMpq(const std::u16string& fileAddress, std::vector<std::uint8_t>& arsFile,
+                         MpqFailure* why = nullptr);
     // Stores the bytes compressed, replacing any file of the same path.
-    bool SaveFileToMpq(const std::u16string& fileAddress, const std::vector<std::uint8_t>& fileContent);
-    bool CompressMpq();
+    bool SaveFileToMpq(const std::u16string& fileAddress, const std::vector<std::uint8_t>& fileContent,
+                       MpqFailure* why = nullptr);
+    // Refused (Linked) for an archive with other hard links, which a new file would split off.
+    bool CompressMpq(MpqFailure* why = nullptr);
 
     // True when the archive opens at all: lets a caller tell "no archive" from "no such file in it",
     // which FileExistsInMpq answers alike.
-    bool ArchiveOpens();
+    bool ArchiveOpens(MpqFailure* why = nullptr);
+
+    // Progress of the engine's long steps; empty to stop.
+    void SetProgress(MpqProgress progress);
+    // How long an operation waits for another one on the same archive; zero tries once.
+    void SetLockWait(std::chrono::milliseconds wait) { m_lockWait = wait; }
 
 private:
     std::u16string m_mpqFileName;
     std::shared_ptr<MpqEngine> m_engine;
+    std::chrono::milliseconds m_lockWait{10000};
 };

@@ -159,8 +159,9 @@ bool Format1TablesAreWhole(const std::array<std::uint8_t, 44>& header, std::uint
 // ADPCM, sparse and LZMA are refused (their decoders crash on malformed input).
 bool IsGameCompression(std::uint8_t mask, std::uint16_t formatVersion) {
     constexpr std::uint8_t allowed = kZlib | kPkware | kBzip2;
+    constexpr std::uint8_t lzma = 0x12; // also bzip2 | zlib, which SCompDecompress asserts against
     if (formatVersion == 0)
-        return mask != 0 && (mask & ~allowed) == 0;
+        return mask != 0 && mask != lzma && (mask & ~allowed) == 0;
     return mask == kZlib || mask == kPkware || mask == kBzip2;
 }
 

@@ -1,6 +1,7 @@
 // Writes that fail part way: an engine step that fails after StormLib has already written, a full
 // disk, leftovers of an interrupted earlier run. The archive must keep exactly its old bytes.
 #include "archive/archive_guard.h"
+#include "archive/archive_lock.h"
 #include "archive/mpq_control.h"
 #include "archive/mpq_layout.h"
 #include "support/text_path.h"
@@ -70,10 +71,13 @@ public:
         m_original = testkit::ReadBytes(m_archive);
     }
 
+    // The directory's files but the archive's lock file, which stays once made.
     std::vector<std::string> Entries() const {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_dir.path()))
-            names.push_back(entry.path().filename());
+        for (const auto& entry : fs::directory_iterator(m_dir.path())) {
+            if (entry.path() != archive_lock::LockPath(m_archive))
+                names.push_back(entry.path().filename());
+        }
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -263,8 +267,9 @@ TEST_F(LeftoverTest, CompleteJournalIsReplayedBeforeAnyRead) {
         const auto layout = ReadMpqLayout(m_archive);
         if (!layout)
             _exit(2);
+        MpqFailure why = MpqFailure::None;
         auto journal = archive_guard::RollbackJournal::Begin(m_archive, layout->headerOffset, layout->headerSize,
-                                                             layout->FirstWritableOffset({"UI\\war3skins.txt"}));
+                                                             layout->FirstWritableOffset({"UI\\war3skins.txt"}), why);
         if (!journal)
             _exit(3);
         std::vector<std::uint8_t> damaged = m_original;
@@ -305,7 +310,7 @@ class BackupLeftoverTest : public LeftoverTest, public ::testing::WithParamInter
 TEST_P(BackupLeftoverTest, MarkedBackupOfAnInterruptedCompactionIsPutBack) {
     fs::copy_file(m_archive, archive_guard::BackupPath(m_archive));
     WriteBackupMarker(m_archive, m_original.size());
-    testkit::WriteFile(archive_guard::CompactionTempPath(m_archive), Bytes("half a new archive"));
+    testkit::WriteFile(archive_guard::LegacyCompactionTempPath(m_archive), Bytes("half a new archive"));
     if (GetParam().archiveReplaced)
         testkit::WriteFile(m_archive, Bytes("MPQ\x1a renamed over before its tables were written"));
     if (GetParam().archiveMissing)
@@ -328,10 +333,10 @@ TEST_F(LeftoverTest, PlayersOwnFileOfTheBackupsNameIsNeverTakenForOne) {
     clsMpqControl control;
     control.SetMpqFileName(TextFromPath(m_archive));
     EXPECT_TRUE(control.FileExistsInMpq(u"UI\\war3skins.txt"));
-    // Compaction would need that name; it refuses rather than overwrite the player's file.
-    EXPECT_FALSE(control.CompressMpq());
+    // Compaction no longer uses that name: it works and leaves the player's file alone.
+    EXPECT_TRUE(control.CompressMpq());
     EXPECT_EQ(testkit::ReadBytes(players), Bytes("an older War3Patch.mpq the player kept"));
-    EXPECT_EQ(testkit::ReadBytes(m_archive), m_original);
+    EXPECT_TRUE(control.FileExistsInMpq(u"UI\\war3skins.txt"));
 }
 
 TEST_F(LeftoverTest, HalfCopiedBackupIsDroppedAndTheArchiveKept) {
@@ -358,7 +363,9 @@ TEST_F(LeftoverTest, CompactionRefusesWhenStormLibsTemporaryNameIsTaken) {
     testkit::WriteFile(foreign, Bytes("somebody else's file"));
     clsMpqControl control;
     control.SetMpqFileName(TextFromPath(m_archive));
-    EXPECT_FALSE(control.CompressMpq());
+    MpqFailure why = MpqFailure::None;
+    EXPECT_FALSE(control.CompressMpq(&why));
+    EXPECT_EQ(why, MpqFailure::ForeignFile);
     EXPECT_EQ(testkit::ReadBytes(foreign), Bytes("somebody else's file"));
     EXPECT_EQ(testkit::ReadBytes(m_archive), m_original);
 }

@@ -3,6 +3,7 @@
 #include "archive/mpq_control.h"
 #include "archive/mpq_layout.h"
 #include "support/text_path.h"
+#include "testkit/hostile_archives.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
 
@@ -44,10 +45,31 @@ void ExpectEveryOperationRefused(const fs::path& path, const std::string& what) 
     if (isFile) {
         EXPECT_EQ(testkit::ReadBytes(path), before) << what << ": the file changed";
     }
+    // The door's lock file stays beside the archive by design; nothing else may.
     std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(path.parent_path()))
-        ++entries;
+    for (const auto& entry : fs::directory_iterator(path.parent_path())) {
+        if (entry.path().filename() != path.filename().string() + "-lock")
+            ++entries;
+    }
     EXPECT_EQ(entries, 1u) << what << ": something was left beside the file";
+}
+
+// An archive of the hostile kit's base files (text files several sectors long), edited.
+std::vector<std::uint8_t> EditedArchive(int formatVersion, const std::function<void(testkit::ArchiveEditor&)>& edit) {
+    testkit::TempDir dir;
+    testkit::BuildArchive(dir / "a.mpq", testkit::HostileBaseFiles(), formatVersion);
+    testkit::ArchiveEditor editor(testkit::ReadBytes(dir / "a.mpq"));
+    edit(editor);
+    return editor.Bytes();
+}
+
+const std::string kStrings = "UI\\FrameDef\\GlobalStrings.fdf";
+const std::string kSkins = "UI\\war3skins.txt";
+
+// Sets the mask byte of a file's first packed sector.
+void SetFirstMask(testkit::ArchiveEditor& editor, const std::string& name, std::uint8_t mask) {
+    const auto& block = editor.blocks()[editor.BlockOf(name)];
+    editor.Overwrite(block.offset + editor.SectorOffsets(name)[0], {mask});
 }
 
 struct MalformedCase {
@@ -155,6 +177,71 @@ std::vector<MalformedCase> MalformedCases() {
              PutLe32(bytes, 12, 16);
              return bytes;
          }},
+        // A hash entry naming the block just past the table's end.
+        {"HashEntryAtBlockTableEnd",
+         [] {
+             return EditedArchive(1, [](testkit::ArchiveEditor& editor) {
+                 for (auto& hash : editor.hashes()) {
+                     if (hash.blockIndex == editor.BlockOf(kSkins)) {
+                         hash.blockIndex = static_cast<std::uint32_t>(editor.blocks().size());
+                         break;
+                     }
+                 }
+             });
+         }},
+        {"DeleteMarkerFlag",
+         [] {
+             return EditedArchive(1, [](auto& editor) { editor.blocks()[editor.BlockOf(kSkins)].flags |= 0x02000000; });
+         }},
+        {"PatchFileFlag",
+         [] {
+             return EditedArchive(0, [](auto& editor) { editor.blocks()[editor.BlockOf(kSkins)].flags |= 0x00100000; });
+         }},
+        {"UnknownFlag",
+         [] {
+             return EditedArchive(1, [](auto& editor) { editor.blocks()[editor.BlockOf(kSkins)].flags |= 0x00000400; });
+         }},
+        {"UnknownFlagOnUnnamedBlock",
+         [] {
+             return EditedArchive(1, [](auto& editor) {
+                 editor.blocks().back() = {editor.blocks().back().offset, 0, 0, 0x80000000 | 0x08000000};
+             });
+         }},
+        {"SizeJustPastTheExpansionLimit",
+         [] {
+             return EditedArchive(1, [](auto& editor) {
+                 auto& block = editor.blocks()[editor.BlockOf("Fonts\\dfst-m3u.ttf")];
+                 block.fileSize = block.compressedSize * 2048 + 2048;
+             });
+         }},
+        // Format 1: the block table must end where the archive-size field says, or at the file's end
+        // when that field is past it or below the table.
+        {"Format1ArchiveSizeOneEntryShort",
+         [] { return EditedArchive(1, [](auto& editor) { editor.SetHeaderWord(8, editor.HeaderWord(8) - 16); }); }},
+        {"Format1PaddingAfterTablesWithStaleSize",
+         [] {
+             auto bytes = EditedArchive(1, [](auto&) {});
+             bytes.resize(bytes.size() + 16, 0);
+             PutLe32(bytes, 8, 0);
+             return bytes;
+         }},
+        {"Format1HashTableGapBeforeBlockTable",
+         [] { return EditedArchive(1, [](auto& editor) { editor.SetHeaderWord(16, editor.HeaderWord(16) - 16); }); }},
+        {"ListfileSectorTableDamaged",
+         [] {
+             return EditedArchive(0, [](auto& editor) {
+                 auto offsets = editor.SectorOffsets("(listfile)");
+                 offsets[0] += 4;
+                 editor.SetSectorOffsets("(listfile)", offsets);
+             });
+         }},
+        {"AttributesLargerThanItsFormat",
+         [] {
+             return EditedArchive(1, [](auto& editor) {
+                 auto& block = editor.blocks()[editor.BlockOf("(attributes)")];
+                 block.fileSize = 8 + 32 * static_cast<std::uint32_t>(editor.blocks().size()) + 1;
+             });
+         }},
         {"HeaderOnlyAfterGarbage",
          [] {
              std::vector<std::uint8_t> bytes(4096, 0x55);
@@ -176,6 +263,116 @@ TEST_P(MalformedArchiveTest, EveryOperationRefusesAndTouchesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(Files, MalformedArchiveTest, ::testing::ValuesIn(MalformedCases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Archives that sit just inside a limit: our check accepts them (StormLib is not asked).
+struct BoundaryCase {
+    const char* name;
+    std::function<std::vector<std::uint8_t>()> make;
+};
+
+void PrintTo(const BoundaryCase& boundary, std::ostream* out) {
+    *out << boundary.name;
+}
+
+class BoundaryArchiveTest : public ::testing::TestWithParam<BoundaryCase> {};
+
+TEST_P(BoundaryArchiveTest, IsAccepted) {
+    testkit::TempDir dir;
+    const fs::path path = dir / "War3Patch.mpq";
+    testkit::WriteFile(path, GetParam().make());
+    EXPECT_TRUE(ReadMpqLayout(path, {kStrings, kSkins}).has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BoundaryArchiveTest,
+    ::testing::Values(
+        BoundaryCase{"SizeAtTheExpansionLimit",
+                     [] {
+                         return EditedArchive(1, [](auto& editor) {
+                             auto& block = editor.blocks()[editor.BlockOf("Fonts\\dfst-m3u.ttf")];
+                             block.fileSize = block.compressedSize * 2048;
+                         });
+                     }},
+        BoundaryCase{"Format1ArchiveSizeZero",
+                     [] { return EditedArchive(1, [](auto& editor) { editor.SetHeaderWord(8, 0); }); }},
+        BoundaryCase{"Format0PaddingAfterTables",
+                     [] {
+                         auto bytes = EditedArchive(0, [](auto&) {});
+                         bytes.resize(bytes.size() + 100, 0);
+                         PutLe32(bytes, 8, static_cast<std::uint32_t>(bytes.size()));
+                         return bytes;
+                     }},
+        BoundaryCase{"MaskZlibPkwareBzip2InFormat0",
+                     [] { return EditedArchive(0, [](auto& editor) { SetFirstMask(editor, kStrings, 0x1A); }); }},
+        BoundaryCase{"MaskBzip2InFormat1",
+                     [] { return EditedArchive(1, [](auto& editor) { SetFirstMask(editor, kStrings, 0x10); }); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Damage in one stored file: the archive passes, but not when that file is about to be read.
+struct FileDamageCase {
+    const char* name;
+    int formatVersion;
+    std::string file;
+    std::function<void(testkit::ArchiveEditor&)> damage;
+};
+
+void PrintTo(const FileDamageCase& damage, std::ostream* out) {
+    *out << damage.name;
+}
+
+class FileDamageTest : public ::testing::TestWithParam<FileDamageCase> {};
+
+TEST_P(FileDamageTest, RefusedOnlyWhenTheFileIsRead) {
+    testkit::TempDir dir;
+    const fs::path path = dir / "War3Patch.mpq";
+    testkit::WriteFile(path, EditedArchive(GetParam().formatVersion, GetParam().damage));
+    EXPECT_TRUE(ReadMpqLayout(path).has_value());
+    EXPECT_TRUE(ReadMpqLayout(path, {"Fonts\\dfst-m3u.ttf"}).has_value());
+    EXPECT_FALSE(ReadMpqLayout(path, {GetParam().file}).has_value());
+    EXPECT_FALSE(ReadMpqLayout(path, {"Fonts\\dfst-m3u.ttf", GetParam().file}).has_value());
+}
+
+std::vector<std::uint32_t> Offsets(testkit::ArchiveEditor& editor, const std::string& name) {
+    return editor.SectorOffsets(name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, FileDamageTest,
+    ::testing::Values(
+        FileDamageCase{"FirstOffsetNotTheTableSize", 1, kSkins,
+                       [](auto& editor) {
+                           auto offsets = Offsets(editor, kSkins);
+                           offsets[0] -= 4;
+                           editor.SetSectorOffsets(kSkins, offsets);
+                       }},
+        FileDamageCase{"OffsetsDescending", 1, kSkins,
+                       [](auto& editor) {
+                           auto offsets = Offsets(editor, kSkins);
+                           std::swap(offsets[1], offsets[2]);
+                           editor.SetSectorOffsets(kSkins, offsets);
+                       }},
+        FileDamageCase{"LastOffsetPastTheBlock", 0, kSkins,
+                       [](auto& editor) {
+                           auto offsets = Offsets(editor, kSkins);
+                           offsets.back() = editor.blocks()[editor.BlockOf(kSkins)].compressedSize + 1;
+                           editor.SetSectorOffsets(kSkins, offsets);
+                       }},
+        FileDamageCase{"SectorLongerThanItsData", 1, kSkins,
+                       [](auto& editor) {
+                           auto offsets = Offsets(editor, kSkins);
+                           offsets[1] = offsets[0] + editor.SectorSize() + 1;
+                           editor.SetSectorOffsets(kSkins, offsets);
+                       }},
+        FileDamageCase{"MaskHuffman", 0, kStrings, [](auto& editor) { SetFirstMask(editor, kStrings, 0x01); }},
+        FileDamageCase{"MaskAdpcmMono", 0, kStrings, [](auto& editor) { SetFirstMask(editor, kStrings, 0x40); }},
+        FileDamageCase{"MaskAdpcmStereoWithHuffman", 1, kStrings,
+                       [](auto& editor) { SetFirstMask(editor, kStrings, 0x81); }},
+        FileDamageCase{"MaskSparse", 1, kStrings, [](auto& editor) { SetFirstMask(editor, kStrings, 0x20); }},
+        FileDamageCase{"MaskLzmaInFormat0", 0, kStrings, [](auto& editor) { SetFirstMask(editor, kStrings, 0x12); }},
+        FileDamageCase{"MaskZlibWithPkwareInFormat1", 1, kStrings,
+                       [](auto& editor) { SetFirstMask(editor, kStrings, 0x0A); }},
+        FileDamageCase{"MaskZero", 1, kStrings, [](auto& editor) { SetFirstMask(editor, kStrings, 0x00); }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MalformedArchive, DirectoryIsRefused) {
     testkit::TempDir dir;

@@ -1,0 +1,45 @@
+#pragma once
+// One operation at a time on an archive, across processes: several copies of the program (and a
+// command line) may work on the same archive, and each operation's writes and crash recovery must
+// see no other operation's half-made files.
+//
+// The lock is "<archive>-lock" beside the archive's real file (symbolic links followed), locked
+// as a whole (flock on POSIX, LockFileEx on Windows). It is a file of its own because the archive
+// itself changes its inode at every compaction and a POSIX record lock on it would vanish with any
+// close() of the archive. It is never deleted (deleting it would let two processes lock two
+// different files of the same name); it is not inherited by child processes; and the system
+// releases it when its holder dies, so a crash never leaves the archive locked.
+// Example: "/games/War3/War3Patch.mpq" -> "/games/War3/War3Patch.mpq-lock".
+#include "archive/archive_file.h"
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+namespace archive_lock {
+
+enum class LockStatus {
+    Held,       // this process holds the lock
+    Busy,       // another holder kept it for the whole wait
+    NoLockFile, // the lock file does not exist and cannot be made (a directory we may not write)
+    Failed,     // the name is not a regular file, or locking itself failed
+};
+
+inline std::filesystem::path LockPath(const std::filesystem::path& archive) {
+    std::filesystem::path lock = archive;
+    lock += "-lock";
+    return lock;
+}
+
+class ArchiveLock {
+public:
+    // Locks "<archive>-lock" for `archive`, which must already be resolved to the real file. Tries
+    // again until `wait` has passed (zero: once). When the lock file is new it takes the owner,
+    // group and mode of `owner` (as root this hands it to the archive's owner).
+    static std::unique_ptr<ArchiveLock> Acquire(const std::filesystem::path& archive,
+                                                const archive_io::FileIdentity& owner, std::chrono::milliseconds wait,
+                                                LockStatus& status);
+    virtual ~ArchiveLock() = default;
+};
+
+} // namespace archive_lock

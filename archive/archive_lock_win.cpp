@@ -1,0 +1,76 @@
+#include "archive/archive_lock.h"
+
+#include <windows.h>
+
+#include <thread>
+
+namespace archive_lock {
+
+namespace {
+
+class WindowsLock final : public ArchiveLock {
+public:
+    explicit WindowsLock(HANDLE handle) : m_handle(handle) {}
+    // Closing the handle releases the lock, as the system does when the process dies.
+    ~WindowsLock() override { ::CloseHandle(m_handle); }
+
+private:
+    HANDLE m_handle;
+};
+
+HANDLE OpenLockFile(const std::filesystem::path& path, LockStatus& status) {
+    // No security attributes: the handle is not inherited by a child process.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
+        handle =
+            ::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = ::GetLastError();
+            status = (error == ERROR_FILE_NOT_FOUND || error == ERROR_ACCESS_DENIED) ? LockStatus::NoLockFile
+                                                                                     : LockStatus::Failed;
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    if (handle == INVALID_HANDLE_VALUE || ::GetFileType(handle) != FILE_TYPE_DISK) {
+        if (handle != INVALID_HANDLE_VALUE)
+            ::CloseHandle(handle);
+        status = LockStatus::Failed;
+        return INVALID_HANDLE_VALUE;
+    }
+    return handle;
+}
+
+} // namespace
+
+std::unique_ptr<ArchiveLock> ArchiveLock::Acquire(const std::filesystem::path& archive, const archive_io::FileIdentity&,
+                                                  std::chrono::milliseconds wait, LockStatus& status) {
+    HANDLE handle = OpenLockFile(LockPath(archive), status);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    auto pause = std::chrono::milliseconds(2);
+    for (;;) {
+        OVERLAPPED whole = {};
+        if (::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) {
+            status = LockStatus::Held;
+            return std::make_unique<WindowsLock>(handle);
+        }
+        if (::GetLastError() != ERROR_LOCK_VIOLATION) {
+            ::CloseHandle(handle);
+            status = LockStatus::Failed;
+            return nullptr;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            ::CloseHandle(handle);
+            status = LockStatus::Busy;
+            return nullptr;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::milliseconds(50));
+    }
+}
+
+} // namespace archive_lock
