@@ -48,12 +48,16 @@ public:
     static std::unique_ptr<File> Open(const std::filesystem::path& path, Mode mode, IoFailure* why = nullptr);
     virtual ~File() = default;
 
-    virtual std::optional<FileIdentity> Identity() = 0;
+    // Files that are not on disk (a test's bytes in memory) have no identity, owner or mode.
+    virtual std::optional<FileIdentity> Identity() { return std::nullopt; }
     // Gives the file the model's owner and group (where the process may: root may give any, an
     // owner only its own groups) and its permission bits. False only when the mode cannot be set.
-    virtual bool TakeOwnerAndMode(const FileIdentity& model) = 0;
+    virtual bool TakeOwnerAndMode(const FileIdentity& model) {
+        (void)model;
+        return true;
+    }
     // Why the last failed call on this file failed.
-    virtual IoFailure LastFailure() const = 0;
+    virtual IoFailure LastFailure() const { return IoFailure::Other; }
 
     virtual std::optional<std::uint64_t> Size() = 0;
     // Reads exactly bytes.size() bytes at offset; false on a short read.
