@@ -23,6 +23,7 @@ constexpr std::uint32_t kEncrypted = 0x00010000;
 constexpr std::uint32_t kFixKey = 0x00020000;
 constexpr std::uint32_t kPatchFile = 0x00100000;
 constexpr std::uint32_t kSingleUnit = 0x01000000;
+constexpr std::uint32_t kSectorCrc = 0x04000000;
 
 std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
     if (at + 4 > bytes.size())
@@ -104,7 +105,7 @@ std::vector<std::uint8_t> HuffmanGarbage(std::size_t size) {
     std::vector<std::uint8_t> bytes(size);
     for (std::uint8_t& byte : bytes)
         byte = static_cast<std::uint8_t>(random());
-    bytes[0] = 0x01;                                      // Huffman
+    bytes[0] = 0x01;                                    // Huffman
     bytes[1] = static_cast<std::uint8_t>(random() % 9); // one of the decoder's weight tables
     return bytes;
 }
@@ -272,7 +273,8 @@ std::vector<std::uint32_t> ArchiveEditor::SectorOffsets(const std::string& name)
     const Block& block = m_blocks[BlockOf(name)];
     if ((block.flags & kSingleUnit) != 0 || block.fileSize == 0)
         throw std::runtime_error(name + " has no sector offset table");
-    const std::size_t entries = (block.fileSize - 1) / SectorSize() + 2;
+    // One entry per sector and one for the end, and one more that ends the sector checksums.
+    const std::size_t entries = (block.fileSize - 1) / SectorSize() + 2 + ((block.flags & kSectorCrc) != 0 ? 1 : 0);
     std::vector<std::uint32_t> offsets = ReadWords(m_bytes, block.offset, entries);
     if ((block.flags & kEncrypted) != 0)
         MpqDecryptBlock(offsets, FileKey(name, block) - 1);

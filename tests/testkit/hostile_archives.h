@@ -56,7 +56,8 @@ public:
 
     // The block of the first hash entry carrying name; throws when there is none.
     std::size_t BlockOf(const std::string& name) const;
-    // A sectored file's offset table (decrypted with the key from name when the file is encrypted).
+    // A sectored file's offset table (decrypted with the key from name when the file is encrypted),
+    // with the entry that ends the sector checksums when the file has them.
     std::vector<std::uint32_t> SectorOffsets(const std::string& name) const;
     void SetSectorOffsets(const std::string& name, std::vector<std::uint32_t> offsets);
     // Raw bytes of the archive at an offset relative to the header.
