@@ -7,13 +7,31 @@
 #include "archive/mpq_layout.h"
 #include "archive/worker_protocol.h"
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
 
 constexpr std::uint32_t kMpqSignature = 0x1A51504D; // 'MPQ\x1A'
+constexpr std::uint32_t kMaxTableEntries = 1u << 20;
+constexpr std::uint32_t kFileExists = 0x80000000;
+constexpr std::uint32_t kRefusedFlags = 0x00100000 | 0x02000000; // patch file, delete marker
+
+[[noreturn]] __attribute__((format(printf, 1, 2))) void Fail(const char* format, ...) {
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
+    std::abort();
+}
+
+unsigned long long ToUll(std::uint64_t value) {
+    return static_cast<unsigned long long>(value);
+}
 
 std::uint32_t Le32(const std::uint8_t* bytes) {
     return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
@@ -25,21 +43,29 @@ void CheckLayout(std::span<const std::uint8_t> bytes, std::uint64_t size, const 
     const std::optional<MpqLayout> layout = ReadMpqLayout(file, names);
     if (!layout)
         return;
-    // What the door relies on in an accepted layout: every hash entry names a block that exists,
-    // and the journal's first writable offset lies inside the file.
+    // What the check promises of an accepted layout and the door relies on: tables of bounded
+    // size, hash entries naming blocks of the table, existing files inside the file with no flag a
+    // game archive does not use, and a first writable offset inside the file.
+    if (layout->hashTableSize > kMaxTableEntries || layout->blockTableSize > kMaxTableEntries ||
+        layout->blocks.size() != layout->blockTableSize)
+        Fail("accepted tables of %u hash and %u block entries", layout->hashTableSize, layout->blockTableSize);
     for (const MpqLayout::Hash& hash : layout->hashes) {
-        if (hash.blockIndex >= layout->blocks.size()) {
-            std::fprintf(stderr, "accepted a hash entry naming block %u of %zu\n", hash.blockIndex,
-                         layout->blocks.size());
-            std::abort();
-        }
+        if (hash.blockIndex >= layout->blocks.size())
+            Fail("accepted a hash entry naming block %u of %u", hash.blockIndex, layout->blockTableSize);
+        const MpqLayout::Block& block = layout->blocks[hash.blockIndex];
+        if ((block.flags & kFileExists) == 0)
+            continue;
+        if ((block.flags & kRefusedFlags) != 0)
+            Fail("accepted a file with flags %08x", block.flags);
+        if (block.compressedSize != 0 && (block.offset < layout->headerOffset + layout->headerSize ||
+                                          block.offset + block.compressedSize > layout->fileSize))
+            Fail("accepted a file at %llu of %u bytes in a file of %llu", ToUll(block.offset), block.compressedSize,
+                 ToUll(layout->fileSize));
     }
     (void)layout->HasSignature();
     for (const std::string& name : names) {
-        if (layout->FirstWritableOffset({name}) > layout->fileSize) {
-            std::fprintf(stderr, "first writable offset past the end of the file\n");
-            std::abort();
-        }
+        if (layout->FirstWritableOffset({name}) > layout->fileSize)
+            Fail("first writable offset past the end of the file");
     }
 }
 
@@ -48,11 +74,8 @@ void CheckLayout(std::span<const std::uint8_t> bytes, std::uint64_t size, const 
 void CheckRoundTrip(const worker_protocol::Message& message) {
     const std::vector<std::uint8_t> frame = worker_protocol::EncodeMessage(message);
     const std::optional<worker_protocol::Message> again = worker_protocol::DecodeMessage(frame);
-    if (!again || !(*again == message)) {
-        std::fprintf(stderr, "a decoded message of type %u does not survive encoding\n",
-                     static_cast<unsigned>(message.type));
-        std::abort();
-    }
+    if (!again || !(*again == message))
+        Fail("a decoded message of type %u does not survive encoding", static_cast<unsigned>(message.type));
 }
 
 void CheckDecoder(std::span<const std::uint8_t> bytes) {

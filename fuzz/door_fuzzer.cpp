@@ -3,7 +3,8 @@
 //   - this process survives and does not hang (libFuzzer reports a crash or a timeout otherwise);
 //   - a read never changes the archive, and an operation that returned false left it byte-identical;
 //   - after a write that returned true the archive verifies: our check accepts it, it opens, the
-//     written file reads back as written and every other file that read before reads the same.
+//     written file reads back as written and every other file that read before reads the same;
+//   - nothing but the archive (and its lock file) is left in its directory.
 // The fuzzer input is the archive; which file is written and deleted follows from its bytes.
 #include "fuzz/game_files.h"
 
@@ -63,6 +64,17 @@ public:
     ~Workspace() {
         std::error_code error;
         fs::remove_all(m_directory, error);
+    }
+    // What is left beside the archive besides its lock file, which is never deleted by design.
+    std::vector<std::string> Leftovers(const fs::path& archive) const {
+        std::vector<std::string> names;
+        std::error_code error;
+        for (const fs::directory_entry& entry : fs::directory_iterator(m_directory, error)) {
+            const std::string name = entry.path().filename().string();
+            if (name != archive.filename().string() && name != archive.filename().string() + "-lock")
+                names.push_back(name);
+        }
+        return names;
     }
     fs::path Fresh() {
         std::error_code error;
@@ -216,5 +228,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     run.Save(saved, content);
     run.Delete(deleted);
     run.Compress();
+    // Every write goes to the archive alone: a journal, backup or temporary file left after the
+    // operations ended is a write elsewhere.
+    for (const std::string& name : workspace.Leftovers(archive))
+        Fail("the operations left " + name + " beside the archive");
     return 0;
 }
