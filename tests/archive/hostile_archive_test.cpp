@@ -17,7 +17,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <string>
 
@@ -35,22 +34,6 @@ std::vector<std::uint8_t> BaseContent(const std::u16string& address) {
             return file.content;
     }
     return {};
-}
-
-// What a file holds, cheaply for the 2 GiB sparse shape: its size, and all of its bytes when it is
-// small, else its first and last mebibytes (nothing in between is ever written by a refused call).
-std::vector<std::uint8_t> Fingerprint(const fs::path& path) {
-    const std::uintmax_t size = fs::file_size(path);
-    if (size <= 64u << 20)
-        return testkit::ReadBytes(path);
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> print(2u << 20);
-    in.read(reinterpret_cast<char*>(print.data()), 1 << 20);
-    in.seekg(static_cast<std::streamoff>(size - (1u << 20)));
-    in.read(reinterpret_cast<char*>(print.data() + (1 << 20)), 1 << 20);
-    for (int i = 0; i < 8; ++i)
-        print.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
-    return print;
 }
 
 enum class Outcome { Refused, Succeeds };
@@ -112,7 +95,7 @@ std::string RunOperation(HostileShape shape, const Operation& operation, Outcome
     testkit::TempDir dir;
     const fs::path path = dir / "War3Patch.mpq";
     testkit::MakeHostileArchive(shape, path);
-    const std::vector<std::uint8_t> before = Fingerprint(path);
+    const std::vector<std::uint8_t> before = testkit::FileFingerprint(path);
     clsMpqControl control(MakeStormMpqEngine());
     control.SetMpqFileName(TextFromPath(path));
     std::vector<std::uint8_t> read;
@@ -124,7 +107,7 @@ std::string RunOperation(HostileShape shape, const Operation& operation, Outcome
     const std::string what = std::string(operation.name) + ": ";
     if (result != (outcome == Outcome::Succeeds))
         failures += what + (result ? "succeeded" : "failed") + "\n";
-    if (outcome == Outcome::Refused && Fingerprint(path) != before)
+    if (outcome == Outcome::Refused && testkit::FileFingerprint(path) != before)
         failures += what + "the archive changed\n";
     if (result && !operation.expectedRead.empty() && read != operation.expectedRead)
         failures += what + "read other bytes\n";

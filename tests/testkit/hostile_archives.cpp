@@ -152,6 +152,23 @@ std::vector<MpqBuilderFile> HostileBaseFiles() {
     };
 }
 
+std::vector<std::uint8_t> FileFingerprint(const fs::path& path) {
+    const std::uintmax_t size = fs::file_size(path);
+    if (size <= (64u << 20))
+        return ReadBytes(path);
+    constexpr std::size_t edge = 1u << 20;
+    std::vector<std::uint8_t> print(2 * edge);
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char*>(print.data()), edge);
+    in.seekg(static_cast<std::streamoff>(size - edge));
+    in.read(reinterpret_cast<char*>(print.data() + edge), edge);
+    if (!in)
+        throw std::runtime_error("cannot read " + path.string());
+    for (int i = 0; i < 8; ++i)
+        print.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
+    return print;
+}
+
 std::vector<HostileShape> AllHostileShapes() {
     return {HostileShape::ArchiveSizeDisagrees,      HostileShape::HuffmanSector,  HostileShape::PatchFlagOnAttributes,
             HostileShape::SectorOffsetsOutsideBlock, HostileShape::HugeAttributes, HostileShape::SparseHugeHashTable};

@@ -26,6 +26,10 @@ const char* HostileShapeName(HostileShape shape);
 // Writes the shape to path (replacing any file there); throws std::runtime_error when it cannot.
 void MakeHostileArchive(HostileShape shape, const std::filesystem::path& path);
 
+// What a file holds, cheaply even for the 2 GiB sparse shape: all of its bytes when it is small,
+// else its size and its first and last mebibytes (where a write to such an archive would land).
+std::vector<std::uint8_t> FileFingerprint(const std::filesystem::path& path);
+
 // The files every shape starts from: GlobalStrings.fdf and war3skins.txt several sectors long and
 // compressible (so their sectors carry compression masks), and two more.
 std::vector<MpqBuilderFile> HostileBaseFiles();
