@@ -7,6 +7,8 @@
 //
 // Kill points: each call is one event; point 2*i stops the process inside event i (a write has
 // half of its bytes written first, any other call is not made), point 2*i+1 right after it.
+// The same definitions (and open, openat, renameat, linkat, unlinkat, copy_file_range, sendfile)
+// serve the power-cut mode of power_cut.h.
 #include <cstdint>
 #include <filesystem>
 #include <string>
