@@ -9,6 +9,7 @@
 #include "fuzz/game_files.h"
 
 #include "archive/mpq_control.h"
+#include "archive/mpq_failure.h"
 #include "archive/mpq_layout.h"
 #include "archive/worker_mpq_engine.h"
 
@@ -18,6 +19,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -87,58 +89,82 @@ private:
     fs::path m_directory;
 };
 
-// How often each operation ran and succeeded, printed at exit: a run in which no write ever
-// succeeds tests nothing about writes, and this shows it.
+// How often each operation succeeded and why it failed, printed at exit: a run in which no write
+// ever succeeds tests nothing about writes, and one in which the worker dies on reads shows
+// archives our check lets through to a StormLib that cannot take them.
 class Tally {
 public:
-    static void Count(const char* operation, bool result) {
+    static void Count(const char* operation, bool result, MpqFailure why) {
         static const bool registered = [] { return std::atexit(Print) == 0; }();
         (void)registered;
-        auto& [calls, successes] = Counts()[operation];
-        ++calls;
-        successes += result ? 1 : 0;
+        ++Counts()[operation][result ? "true" : MpqFailureText(why)];
     }
 
 private:
-    static std::map<std::string, std::pair<std::uint64_t, std::uint64_t>>& Counts() {
+    using Table = std::map<std::string, std::map<std::string, std::uint64_t>>;
+    static Table& Counts() {
         // Never destroyed: Print runs among the exit handlers, after function statics may be gone.
-        static auto* counts = new std::map<std::string, std::pair<std::uint64_t, std::uint64_t>>();
+        static auto* counts = new Table();
         return *counts;
     }
     static void Print() {
-        for (const auto& [operation, count] : Counts()) {
-            std::fprintf(stderr, "door_fuzzer: %s returned true %llu of %llu times\n", operation.c_str(),
-                         static_cast<unsigned long long>(count.second), static_cast<unsigned long long>(count.first));
+        for (const auto& [operation, outcomes] : Counts()) {
+            std::string line;
+            for (const auto& [outcome, count] : outcomes)
+                line += " " + outcome + " " + std::to_string(count) + ",";
+            line.pop_back();
+            std::fprintf(stderr, "door_fuzzer: %s:%s\n", operation.c_str(), line.c_str());
         }
     }
 };
 
+// Inputs on which the worker died in an operation other than compaction (which reads every file,
+// checked or not, and is contained by design) go to FUZZ_WORKER_DEATHS_DIR when it is set, the
+// first few per operation: our check accepted them and StormLib still could not take them.
+void KeepWorkerDeath(const char* operation, std::span<const std::uint8_t> input) {
+    static std::map<std::string, int> kept;
+    const char* directory = std::getenv("FUZZ_WORKER_DEATHS_DIR");
+    if (directory == nullptr || *directory == '\0' || std::string(operation) == "CompressMpq" ||
+        ++kept[operation] > 10) {
+        return;
+    }
+    std::uint64_t digest = 1469598103934665603ull;
+    for (std::uint8_t byte : input)
+        digest = (digest ^ byte) * 1099511628211ull;
+    char name[17];
+    std::snprintf(name, sizeof(name), "%016llx", static_cast<unsigned long long>(digest));
+    std::error_code error;
+    fs::create_directories(directory, error);
+    WriteWhole(fs::path(directory) / (std::string(operation) + "-" + name), input.data(), input.size());
+}
+
 class DoorRun {
 public:
-    DoorRun(clsMpqControl& door, fs::path archive) : m_door(door), m_archive(std::move(archive)) {
+    DoorRun(clsMpqControl& door, fs::path archive, std::span<const std::uint8_t> input)
+        : m_door(door), m_archive(std::move(archive)), m_input(input) {
         m_door.SetMpqFileName(m_archive.u16string());
         m_bytes = ReadWhole(m_archive);
     }
 
     void Reads(const std::vector<std::string>& names) {
-        Expect(m_door.ArchiveOpens(), "ArchiveOpens", "", true);
+        Expect(m_door.ArchiveOpens(&m_why), "ArchiveOpens", "", true);
         for (const std::string& name : names) {
-            Expect(m_door.FileExistsInMpq(Address(name)), "FileExistsInMpq", name, true);
+            Expect(m_door.FileExistsInMpq(Address(name), &m_why), "FileExistsInMpq", name, true);
             Bytes content;
-            if (Expect(m_door.ReadFileFromMpq(Address(name), content), "ReadFileFromMpq", name, true))
+            if (Expect(m_door.ReadFileFromMpq(Address(name), content, &m_why), "ReadFileFromMpq", name, true))
                 m_readable[name] = std::move(content);
         }
     }
 
     void Save(const std::string& name, const Bytes& content) {
-        if (Expect(m_door.SaveFileToMpq(Address(name), content), "SaveFileToMpq", name, false)) {
+        if (Expect(m_door.SaveFileToMpq(Address(name), content, &m_why), "SaveFileToMpq", name, false)) {
             m_readable[name] = content;
             Verify("SaveFileToMpq " + name);
         }
     }
 
     void Delete(const std::string& name) {
-        if (Expect(m_door.DeleteFileFromMpq(Address(name)), "DeleteFileFromMpq", name, false)) {
+        if (Expect(m_door.DeleteFileFromMpq(Address(name), &m_why), "DeleteFileFromMpq", name, false)) {
             // The name may still read: another locale's entry can take the deleted one's place.
             m_readable.erase(name);
             Verify("DeleteFileFromMpq " + name);
@@ -146,14 +172,17 @@ public:
     }
 
     void Compress() {
-        if (Expect(m_door.CompressMpq(), "CompressMpq", "", false))
+        if (Expect(m_door.CompressMpq(&m_why), "CompressMpq", "", false))
             Verify("CompressMpq");
     }
 
 private:
     // Returns the operation's result; a read, or any operation that failed, must leave the bytes.
     bool Expect(bool result, const char* operation, const std::string& name, bool isRead) {
-        Tally::Count(operation, result);
+        Tally::Count(operation, result, m_why);
+        if (!result && m_why == MpqFailure::WorkerDied)
+            KeepWorkerDeath(operation, m_input);
+        m_why = MpqFailure::None;
         const Bytes now = ReadWhole(m_archive);
         if ((isRead || !result) && now != m_bytes) {
             Fail(std::string(operation) + " " + name + (result ? " (a read)" : " returned false but") +
@@ -179,25 +208,34 @@ private:
 
     clsMpqControl& m_door;
     fs::path m_archive;
+    std::span<const std::uint8_t> m_input;
     Bytes m_bytes;
     std::map<std::string, Bytes> m_readable;
+    MpqFailure m_why = MpqFailure::None;
 };
 
 // The worker is built with the address sanitizer, as this harness is, and an address-space limit
 // leaves no room for the sanitizer's shadow memory. So the worker gets no such limit (memory cap 0)
 // and the sanitizer's own limits instead, through the environment it inherits; this process read
 // its options when it started and keeps them.
+// FUZZ_DOOR_WORKER names another worker instead, e.g. the program of an ordinary build: there a
+// heap overflow in StormLib does not stop the worker, and only the verification after each write
+// can tell whether it produced a damaged archive, as it would for a player.
 std::shared_ptr<MpqEngine> MakeDoorEngine() {
+    WorkerOptions options;
+    options.silenceBound = std::chrono::seconds(5);
+    if (const char* plainWorker = std::getenv("FUZZ_DOOR_WORKER"); plainWorker != nullptr && *plainWorker != '\0') {
+        options.executable = plainWorker;
+        options.memoryCap = std::uint64_t{1} << 30;
+        return MakeWorkerMpqEngine(options);
+    }
     const char* inherited = std::getenv("ASAN_OPTIONS");
     std::string sanitizerOptions = inherited != nullptr ? inherited : "";
     if (!sanitizerOptions.empty())
         sanitizerOptions += ':';
     sanitizerOptions += "allocator_may_return_null=1:max_allocation_size_mb=1024:hard_rss_limit_mb=1536:detect_leaks=0";
     setenv("ASAN_OPTIONS", sanitizerOptions.c_str(), 1);
-
-    WorkerOptions options;
     options.executable = DOOR_WORKER_EXECUTABLE;
-    options.silenceBound = std::chrono::seconds(5);
     options.memoryCap = 0;
     return MakeWorkerMpqEngine(options);
 }
@@ -223,7 +261,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < content.size(); ++i)
         content[i] = static_cast<std::uint8_t>('A' + (digest + i * 7) % 26);
 
-    DoorRun run(door, archive);
+    DoorRun run(door, archive, std::span<const std::uint8_t>(data, size));
     run.Reads(names);
     run.Save(saved, content);
     run.Delete(deleted);
