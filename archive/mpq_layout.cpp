@@ -133,7 +133,9 @@ std::optional<std::uint64_t> FindHeader(archive_io::File& file, std::uint64_t fi
 // header's archive-size field unless that field is past the file's end or below the block table.
 // A block table stored longer than its entries trips StormLib's assert(BlockTableSize64 <= ...);
 // a hash table stored longer overflows its buffer; either stored shorter is decompressed. Game
-// archives store both tables whole, so anything but the exact sizes is refused.
+// archives store both tables whole, so anything but the exact sizes is refused. Format 0 takes
+// both tables' sizes from their entry counts and asserts nothing about the archive-size field
+// (Storm.dll ignores it too), so a format 0 archive is not refused for it.
 bool Format1TablesAreWhole(const std::array<std::uint8_t, 44>& header, std::uint64_t headerOffset,
                            std::uint64_t fileSize) {
     const std::uint32_t archiveSize = Le32(header.data() + 8);

@@ -16,9 +16,13 @@
 //     size; a hash entry naming a block past the block table's end;
 //   - in (listfile), (attributes) and the files in filesToRead (every locale's entry): a sector
 //     offset table that is not ascending inside the block and starting with its own size, a
-//     compression other than zlib, bzip2 or PKWARE (and combinations of these in format 0), an
-//     uncompressed single-unit file whose stored size is not its size, or an (attributes) larger
-//     than its format can be for the block table.
+//     sector stored longer than its data, sector checksums longer than one word per sector, a
+//     compression other than zlib, bzip2 or PKWARE (combinations of these in format 0, but not
+//     bzip2 | zlib, which is LZMA's mask), a packed single-unit file stored longer than its size
+//     or an unpacked one stored at another size, or an (attributes) larger than its format can be
+//     for the block table;
+//   - in any unencrypted file with sector checksums, the same sector offset table faults
+//     (compaction copies those checksums into a buffer of one word per sector).
 // It also tells where StormLib may start writing, which the rollback journal needs.
 #include <cstdint>
 #include <filesystem>
