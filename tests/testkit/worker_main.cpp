@@ -6,6 +6,7 @@
 //   --segv-step=ReadFile      a segmentation fault
 //   --hang-step=CompactArchive sleeps forever
 //   --alloc-step=RemoveFile   allocates until the memory cap stops it
+//   --garbage-step=ReadFile   announces a 4 GiB message on its stream, then sleeps forever
 #include "archive/mpq_worker.h"
 #include "testkit/faulty_mpq_engine.h"
 
@@ -19,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -39,7 +41,7 @@ std::optional<StepAt> ParseStep(const std::string& text) {
     return std::nullopt;
 }
 
-[[noreturn]] void Misbehave(const std::string& how) {
+[[noreturn]] void Misbehave(const std::string& how, const std::string& channel) {
     if (how == "crash")
         std::abort();
     if (how == "segv") {
@@ -51,6 +53,11 @@ std::optional<StepAt> ParseStep(const std::string& text) {
         std::list<std::vector<char>> hoard;
         for (;;)
             hoard.emplace_back(std::size_t{16} << 20, 'x');
+    }
+    if (how == "garbage") {
+        // The channel argument is the stream's descriptor on POSIX.
+        const std::uint8_t header[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+        (void)::write(std::atoi(channel.c_str()), header, sizeof(header));
     }
     for (;;)
         std::this_thread::sleep_for(std::chrono::hours(1));
@@ -71,12 +78,14 @@ std::shared_ptr<MpqEngine> TestWorkerEngine(int argc, char** argv) {
             engine = std::make_shared<testkit::FaultyMpqEngine>();
         if (kind == "fail-step") {
             engine->FailAt(at->step, at->occurrence);
-        } else if (kind == "crash-step" || kind == "segv-step" || kind == "hang-step" || kind == "alloc-step") {
+        } else if (kind == "crash-step" || kind == "segv-step" || kind == "hang-step" || kind == "alloc-step" ||
+                   kind == "garbage-step") {
             const std::string how = kind.substr(0, kind.find('-'));
             const StepAt target = *at;
-            engine->SetHook([how, target](testkit::MpqStep step, int occurrence) {
+            const std::string channel = argv[2];
+            engine->SetHook([how, target, channel](testkit::MpqStep step, int occurrence) {
                 if (step == target.step && occurrence == target.occurrence)
-                    Misbehave(how);
+                    Misbehave(how, channel);
             });
         }
     }
