@@ -76,19 +76,21 @@ public:
     }
 
     bool ReadFile(MpqHandle file, std::uint8_t* buffer, std::uint32_t size) override {
-        return Chunked(size, [&](std::uint32_t offset, std::uint32_t length) {
-            Message request;
-            request.type = MessageType::ReadFile;
-            request.size = length;
-            const std::optional<Message> reply = CallOn(file, false, request);
-            if (!reply)
-                return false;
-            if (reply->data.size() != length) {
-                // A worker that answers with the wrong amount is not trusted again.
-                return Guarded<bool>(false, [&] { return !WorkerDied().has_value(); });
-            }
-            std::copy(reply->data.begin(), reply->data.end(), buffer + offset);
-            return true;
+        return Guarded<bool>(false, [&] {
+            return Chunked(size, [&](std::uint32_t offset, std::uint32_t length) {
+                Message request;
+                request.type = MessageType::ReadFile;
+                request.size = length;
+                const std::optional<Message> reply = CallOn(file, false, request);
+                if (!reply)
+                    return false;
+                if (reply->data.size() != length) {
+                    // A worker that answers with the wrong amount is not trusted again.
+                    return WorkerDied().has_value();
+                }
+                std::copy(reply->data.begin(), reply->data.end(), buffer + offset);
+                return true;
+            });
         });
     }
 
@@ -100,23 +102,27 @@ public:
     }
 
     bool WriteFile(MpqHandle file, const std::uint8_t* data, std::uint32_t size) override {
-        return Chunked(size, [&](std::uint32_t offset, std::uint32_t length) {
-            Message request;
-            request.type = MessageType::WriteFile;
-            request.data.assign(data + offset, data + offset + length);
-            return CallOn(file, false, request).has_value();
+        return Guarded<bool>(false, [&] {
+            return Chunked(size, [&](std::uint32_t offset, std::uint32_t length) {
+                Message request;
+                request.type = MessageType::WriteFile;
+                request.data.assign(data + offset, data + offset + length);
+                return CallOn(file, false, request).has_value();
+            });
         });
     }
 
     bool FinishFile(MpqHandle file) override { return Release(file, false, MessageType::FinishFile); }
 
     bool RemoveFile(MpqHandle archive, const std::string& name) override {
-        if (name.size() > worker_protocol::kMaxText)
-            return Refuse(MpqFailure::BadArgument, false);
-        Message request;
-        request.type = MessageType::RemoveFile;
-        request.text = name;
-        return CallOn(archive, true, request).has_value();
+        return Guarded<bool>(false, [&] {
+            if (name.size() > worker_protocol::kMaxText)
+                return Refuse(MpqFailure::BadArgument, false);
+            Message request;
+            request.type = MessageType::RemoveFile;
+            request.text = name;
+            return CallOn(archive, true, request).has_value();
+        });
     }
 
     bool CompactArchive(MpqHandle archive) override {
@@ -135,11 +141,15 @@ private:
         bool readOnly = false;
     };
 
-    // Nothing escapes a call: running out of memory here is a failure like any other.
+    // Nothing escapes a call: running out of memory here (or an exception from the progress
+    // callback) is a failure like any other. The worker may be in the middle of a reply then,
+    // so it is not asked again.
     template <typename Result, typename Body> Result Guarded(Result failed, Body body) {
         try {
             return body();
         } catch (...) {
+            Retire(true);
+            m_inTransfer = false;
             m_lastFailure = MpqFailure::EngineFailed;
             return failed;
         }
@@ -186,18 +196,19 @@ private:
 
     MpqHandle NewFileFrom(MpqHandle archive, MessageType type, const std::string& name, std::uint32_t size,
                           std::uint32_t locale) {
-        if (name.size() > worker_protocol::kMaxText)
-            return Guarded<MpqHandle>(nullptr, [&] { return Refuse<MpqHandle>(MpqFailure::BadArgument, nullptr); });
-        Message request;
-        request.type = type;
-        request.text = name;
-        request.size = size;
-        request.locale = locale;
-        const std::optional<Message> reply = CallOn(archive, true, request);
-        if (!reply)
-            return nullptr;
-        return Guarded<MpqHandle>(nullptr,
-                                  [&] { return NewHandle(static_cast<std::uint32_t>(reply->value), false, false); });
+        return Guarded<MpqHandle>(nullptr, [&]() -> MpqHandle {
+            if (name.size() > worker_protocol::kMaxText)
+                return Refuse<MpqHandle>(MpqFailure::BadArgument, nullptr);
+            Message request;
+            request.type = type;
+            request.text = name;
+            request.size = size;
+            request.locale = locale;
+            const std::optional<Message> reply = CallOn(archive, true, request);
+            if (!reply)
+                return nullptr;
+            return NewHandle(static_cast<std::uint32_t>(reply->value), false, false);
+        });
     }
 
     // Closes a handle. One of a worker that is gone has nothing left to close, but an archive
