@@ -2,6 +2,7 @@
 // another's half-made files, recovery never mistakes a live operation's journal or compaction for
 // a crashed one, and every successful write stays.
 #include "archive/archive_guard.h"
+#include "archive/archive_lock.h"
 #include "archive/mpq_control.h"
 #include "support/text_path.h"
 #include "testkit/faulty_mpq_engine.h"
@@ -11,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -310,6 +313,126 @@ INSTANTIATE_TEST_SUITE_P(
                       HeldCase{"ReadDuringCompactionFailsLocked", Op::Compact, MpqStep::CloseArchive, Op::Read, false},
                       HeldCase{"ReadDuringCompactionWaits", Op::Compact, MpqStep::CloseArchive, Op::Read, true},
                       HeldCase{"SaveDuringCompactionWaits", Op::Compact, MpqStep::CompactArchive, Op::SaveLarge, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The lock itself: a bounded wait, released by a dead holder and by its holder even while a forked
+// child still shares the open file, and never inherited by programs the holder starts (the worker).
+struct LockCase {
+    const char* name;
+    std::function<void(const fs::path& archive, const archive_io::FileIdentity& owner)> check;
+};
+
+void PrintTo(const LockCase& lockCase, std::ostream* out) {
+    *out << lockCase.name;
+}
+
+class ArchiveLockTest : public ::testing::TestWithParam<LockCase> {};
+
+TEST_P(ArchiveLockTest, Behaves) {
+    testkit::TempDir dir;
+    const fs::path archive = dir / "War3Patch.mpq";
+    testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
+    const std::optional<archive_io::FileIdentity> owner = archive_io::IdentityOf(archive);
+    ASSERT_TRUE(owner.has_value());
+    GetParam().check(archive, *owner);
+}
+
+using archive_lock::ArchiveLock;
+using archive_lock::LockStatus;
+using std::chrono::milliseconds;
+
+// A child that takes the lock, tells the parent through a pipe, and then sleeps until killed.
+pid_t ChildHoldingTheLock(const fs::path& archive, const archive_io::FileIdentity& owner) {
+    int ready[2];
+    if (pipe(ready) != 0)
+        return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        LockStatus status = LockStatus::Failed;
+        auto lock = ArchiveLock::Acquire(archive, owner, milliseconds(0), status);
+        const char byte = status == LockStatus::Held ? 'y' : 'n';
+        (void)!write(ready[1], &byte, 1);
+        for (;;)
+            pause();
+    }
+    close(ready[1]);
+    char byte = 0;
+    const bool held = read(ready[0], &byte, 1) == 1 && byte == 'y';
+    close(ready[0]);
+    if (!held) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        return -1;
+    }
+    return child;
+}
+
+void EndChild(pid_t child) {
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+}
+
+LockStatus TryLock(const fs::path& archive, const archive_io::FileIdentity& owner, milliseconds wait,
+                   milliseconds* elapsed = nullptr) {
+    LockStatus status = LockStatus::Failed;
+    const auto start = std::chrono::steady_clock::now();
+    auto lock = ArchiveLock::Acquire(archive, owner, wait, status);
+    if (elapsed != nullptr)
+        *elapsed = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - start);
+    return status;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ArchiveLockTest,
+    ::testing::Values(LockCase{"WaitIsBounded",
+                               [](const fs::path& archive, const archive_io::FileIdentity& owner) {
+                                   const pid_t holder = ChildHoldingTheLock(archive, owner);
+                                   ASSERT_GT(holder, 0);
+                                   milliseconds elapsed{};
+                                   EXPECT_EQ(TryLock(archive, owner, milliseconds(300), &elapsed), LockStatus::Busy);
+                                   EXPECT_GE(elapsed.count(), 300);
+                                   EXPECT_LT(elapsed.count(), 2000);
+                                   EXPECT_EQ(TryLock(archive, owner, milliseconds(0), &elapsed), LockStatus::Busy);
+                                   EXPECT_LT(elapsed.count(), 100) << "a zero wait tries once";
+                                   EndChild(holder);
+                               }},
+                      LockCase{"DeadHolderReleasesIt",
+                               [](const fs::path& archive, const archive_io::FileIdentity& owner) {
+                                   const pid_t holder = ChildHoldingTheLock(archive, owner);
+                                   ASSERT_GT(holder, 0);
+                                   EndChild(holder);
+                                   EXPECT_EQ(TryLock(archive, owner, milliseconds(0)), LockStatus::Held);
+                               }},
+                      LockCase{"ReleasedWhileAForkedChildLives",
+                               [](const fs::path& archive, const archive_io::FileIdentity& owner) {
+                                   LockStatus status = LockStatus::Failed;
+                                   auto lock = ArchiveLock::Acquire(archive, owner, milliseconds(0), status);
+                                   ASSERT_EQ(status, LockStatus::Held);
+                                   const pid_t child = fork();
+                                   if (child == 0) {
+                                       for (;;)
+                                           pause();
+                                   }
+                                   lock.reset();
+                                   EXPECT_EQ(TryLock(archive, owner, milliseconds(0)), LockStatus::Held);
+                                   EndChild(child);
+                               }},
+                      LockCase{"NotInheritedByPrograms",
+                               [](const fs::path& archive, const archive_io::FileIdentity& owner) {
+                                   LockStatus status = LockStatus::Failed;
+                                   auto lock = ArchiveLock::Acquire(archive, owner, milliseconds(0), status);
+                                   ASSERT_EQ(status, LockStatus::Held);
+                                   FILE* pipe = popen("ls -l /proc/self/fd/", "r");
+                                   ASSERT_NE(pipe, nullptr);
+                                   std::string listing;
+                                   char chunk[512];
+                                   while (std::fgets(chunk, sizeof chunk, pipe) != nullptr)
+                                       listing += chunk;
+                                   pclose(pipe);
+                                   EXPECT_NE(listing.find("->"), std::string::npos) << "no descriptors listed";
+                                   EXPECT_EQ(listing.find(archive_lock::LockPath(archive).string()), std::string::npos)
+                                       << listing;
+                               }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
