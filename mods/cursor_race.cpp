@@ -1,5 +1,7 @@
 #include "mods/cursor_race.h"
 
+#include "mods/set_string.h"
+
 #include <array>
 
 namespace mods {
@@ -26,10 +28,11 @@ std::u16string RaceWord(Race race) {
 }
 
 std::optional<Race> RecognizeRace(const std::u16string& text) {
-    const std::size_t prefix = text.find(kCursorPrefix);
-    if (prefix == std::u16string::npos)
+    const auto entry = FindCursorEntry(text);
+    if (!entry)
         return std::nullopt;
-    const std::u16string window = text.substr(prefix + kCursorPrefix.size(), kRaceWindow);
+    // The window never leaves the entry's line: the suffix after the word is longer than it.
+    const std::u16string window = text.substr(entry->wordBegin, kRaceWindow);
     for (Race race : kRacesInTestOrder) {
         if (window.find(RaceWord(race)) != std::u16string::npos)
             return race;
@@ -38,12 +41,18 @@ std::optional<Race> RecognizeRace(const std::u16string& text) {
 }
 
 std::optional<CursorEntry> FindCursorEntry(std::u16string_view text) {
-    const std::size_t prefix = text.find(kCursorPrefix);
+    // A prefix inside a longer key (PlacementCursor=...) or a comment is not the cursor entry.
+    std::size_t prefix = text.find(kCursorPrefix);
+    while (prefix != std::u16string_view::npos && !StartsEntry(text, prefix))
+        prefix = text.find(kCursorPrefix, prefix + 1);
     if (prefix == std::u16string_view::npos)
         return std::nullopt;
     const std::size_t wordBegin = prefix + kCursorPrefix.size();
     const std::size_t suffix = text.find(kCursorSuffix, wordBegin);
     if (suffix == std::u16string_view::npos)
+        return std::nullopt;
+    // A suffix on a later line would make the rewrite drop every line in between.
+    if (text.substr(wordBegin, suffix - wordBegin).find_first_of(u"\r\n") != std::u16string_view::npos)
         return std::nullopt;
     return CursorEntry{wordBegin, suffix};
 }

@@ -1,6 +1,9 @@
 #pragma once
 // The race of the game's mouse cursor in the skin file: the first "Cursor=UI\Cursor\<Race>Cursor.mdl".
 // Prefix and suffix are matched exactly, letter case included; "cursor=ui\cursor\" is no entry.
+// The entry is the first prefix that starts a line (only blanks before it: not the one inside
+// "PlacementCursor=UI\Cursor\..." nor in a comment); its suffix must follow on the same line, or the
+// text holds no entry at all.
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -16,12 +19,12 @@ inline constexpr std::u16string_view kCursorSuffix = u"Cursor.mdl";
 // "Human", "Orc", "NightElf", "Undead".
 std::u16string RaceWord(Race race);
 
-// The race named in the 8 characters after the first prefix (case significant), or nothing.
+// The race named in the 8 characters after the entry's prefix (case significant), or nothing.
 // The window is tested for Human, Orc, NightElf, Undead in this order: "OrcHuman" gives Human.
 std::optional<Race> RecognizeRace(const std::u16string& text);
 
-// The race word's place in the first entry, in code units (0-based): from just after the first
-// prefix to the first suffix after it. For "Cursor=UI\Cursor\OrcCursor.mdl": {17, 20}.
+// The race word's place in the entry, in code units (0-based): from just after its prefix to the
+// first suffix after it. For "Cursor=UI\Cursor\OrcCursor.mdl": {17, 20}.
 struct CursorEntry {
     std::size_t wordBegin = 0;
     std::size_t wordEnd = 0;

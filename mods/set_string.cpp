@@ -30,7 +30,37 @@ char16_t FoldCase(char16_t unit) {
 
 constexpr std::u16string_view kClosingPair = u"\",";
 
+bool IsLineBreak(char16_t unit) {
+    return unit == u'\r' || unit == u'\n';
+}
+
+// A letter, digit or '_' after the key's last letter makes a longer key ("GAMENAME2").
+bool ContinuesKey(char16_t unit) {
+    return unit == u'_' || (unit >= u'0' && unit <= u'9') || (unit >= u'A' && unit <= u'Z') ||
+           (unit >= u'a' && unit <= u'z');
+}
+
+// The end of the line holding `pos`: the position of its CR or LF, or the text's size.
+std::size_t LineEnd(std::u16string_view text, std::size_t pos) {
+    while (pos < text.size() && !IsLineBreak(text[pos]))
+        ++pos;
+    return pos;
+}
+
 } // namespace
+
+bool StartsEntry(std::u16string_view text, std::size_t pos) {
+    while (pos > 0) {
+        const char16_t before = text[pos - 1];
+        if (IsLineBreak(before))
+            return true;
+        // Only blanks may stand before an entry on its line; a byte-order mark only at the file's start.
+        if (before != u' ' && before != u'\t' && !(before == u'\uFEFF' && pos == 1))
+            return false;
+        --pos;
+    }
+    return true;
+}
 
 std::optional<std::size_t> FindIgnoringCase(std::u16string_view text, std::u16string_view key, std::size_t from) {
     if (from > text.size() || key.size() > text.size() - from)
@@ -46,15 +76,27 @@ std::optional<std::size_t> FindIgnoringCase(std::u16string_view text, std::u16st
 }
 
 std::optional<QuotedValue> FindQuotedValue(std::u16string_view text, std::u16string_view key) {
-    const auto keyPos = FindIgnoringCase(text, key);
+    if (key.empty())
+        return std::nullopt;
+    // Occurrences inside a comment, inside a longer word or after other text on their line are not the
+    // entry: taking one of them would show and overwrite some other entry's value.
+    std::size_t from = 0;
+    std::optional<std::size_t> keyPos;
+    while ((keyPos = FindIgnoringCase(text, key, from))) {
+        const std::size_t keyEnd = *keyPos + key.size();
+        if (StartsEntry(text, *keyPos) && (keyEnd == text.size() || !ContinuesKey(text[keyEnd])))
+            break;
+        from = *keyPos + 1;
+    }
     if (!keyPos)
         return std::nullopt;
-    // The quote is searched from the character after the key's first one, as the entry format
-    // allows anything (even the key's own letters) between key and quote.
-    const std::size_t quote = text.find(u'"', *keyPos + 1);
+    // The first entry decides. Its quote and closing pair must stand on its own line: a pair found on a
+    // later line would make the value swallow the entries between them.
+    const std::u16string_view line = text.substr(0, LineEnd(text, *keyPos + key.size()));
+    const std::size_t quote = line.find(u'"', *keyPos + key.size());
     if (quote == std::u16string_view::npos)
         return std::nullopt;
-    const std::size_t pair = text.find(kClosingPair, quote + 1);
+    const std::size_t pair = line.find(kClosingPair, quote + 1);
     if (pair == std::u16string_view::npos)
         return std::nullopt;
     return QuotedValue{quote + 1, pair};

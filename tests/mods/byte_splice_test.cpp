@@ -33,7 +33,7 @@ std::optional<Bytes> ReplaceGameName(const Bytes& file, const std::u16string& na
 
 struct PreservationCase {
     const char* name;
-    Bytes before; // bytes ahead of the entry
+    Bytes before; // bytes on the lines ahead of the entry's
     Bytes after;  // bytes behind the closing pair
 };
 
@@ -46,11 +46,11 @@ class BytePreservationTest : public testing::TestWithParam<PreservationCase> {};
 TEST_P(BytePreservationTest, OnlyTheValuesBytesChange) {
     const PreservationCase& c = GetParam();
     const Bytes file =
-        Join({c.before, testkit::Bytes("GAMENAME \""), Utf8(u"%s的游戏"), testkit::Bytes("\","), c.after});
+        Join({c.before, testkit::Bytes("\nGAMENAME \""), Utf8(u"%s的游戏"), testkit::Bytes("\","), c.after});
     const auto edited = ReplaceGameName(file, u"局域网 ✓");
     ASSERT_TRUE(edited.has_value());
     EXPECT_EQ(*edited,
-              Join({c.before, testkit::Bytes("GAMENAME \""), Utf8(u"局域网 ✓"), testkit::Bytes("\","), c.after}));
+              Join({c.before, testkit::Bytes("\nGAMENAME \""), Utf8(u"局域网 ✓"), testkit::Bytes("\","), c.after}));
 }
 
 const Bytes kBom = {0xEF, 0xBB, 0xBF};
@@ -71,10 +71,10 @@ INSTANTIATE_TEST_SUITE_P(Files, BytePreservationTest, testing::ValuesIn(kPreserv
                          [](const testing::TestParamInfo<PreservationCase>& info) { return info.param.name; });
 
 TEST(BytePreservation, InvalidBytesInsideTheOldValueGoWithIt) {
-    const Bytes file = Join({testkit::Bytes("\xFF GAMENAME \"a\xFF"), testkit::Bytes("b\", \xFE")});
+    const Bytes file = Join({testkit::Bytes("\xFF\n GAMENAME \"a\xFF"), testkit::Bytes("b\", \xFE")});
     const auto edited = ReplaceGameName(file, u"c");
     ASSERT_TRUE(edited.has_value());
-    EXPECT_EQ(*edited, testkit::Bytes("\xFF GAMENAME \"c\", \xFE"));
+    EXPECT_EQ(*edited, testkit::Bytes("\xFF\n GAMENAME \"c\", \xFE"));
 }
 
 TEST(BytePreservation, CursorRaceWordIsSplicedBetweenBackslashAndSuffix) {
