@@ -2,6 +2,7 @@
 // StormLib may crash on what our check lets through; the worker contains that. What must hold:
 //   - this process survives and does not hang (libFuzzer reports a crash or a timeout otherwise);
 //   - a read never changes the archive, and an operation that returned false left it byte-identical;
+//   - a file that reads, reads the same in a second worker (no bytes from uninitialised memory);
 //   - after a write that returned true the archive verifies: our check accepts it, it opens, the
 //     written file reads back as written and every other file that read before reads the same;
 //   - nothing but the archive (and its lock file) is left in its directory.
@@ -138,6 +139,42 @@ void KeepWorkerDeath(const char* operation, std::span<const std::uint8_t> input)
     WriteWhole(fs::path(directory) / (std::string(operation) + "-" + name), input.data(), input.size());
 }
 
+// The worker is built with the address sanitizer, as this harness is, and an address-space limit
+// leaves no room for the sanitizer's shadow memory. So the worker gets no such limit (memory cap 0)
+// and the sanitizer's own limits instead, through the environment it inherits when it starts; this
+// process read its own options when it started and keeps them.
+// FUZZ_DOOR_WORKER names another worker instead, e.g. the program of an ordinary build: there a
+// heap overflow in StormLib does not stop the worker, and only the checks after each operation can
+// tell whether it did harm, as it would for a player.
+std::shared_ptr<MpqEngine> MakeDoorEngine() {
+    WorkerOptions options;
+    options.silenceBound = std::chrono::seconds(5);
+    if (const char* plainWorker = std::getenv("FUZZ_DOOR_WORKER"); plainWorker != nullptr && *plainWorker != '\0') {
+        options.executable = plainWorker;
+        options.memoryCap = std::uint64_t{1} << 30;
+    } else {
+        options.executable = DOOR_WORKER_EXECUTABLE;
+        options.memoryCap = 0;
+    }
+    return MakeWorkerMpqEngine(options);
+}
+
+// Workers started from now on fill every block their allocator hands out with this byte.
+void SetWorkerFill(std::uint8_t fill) {
+    static const std::string inherited = [] {
+        const char* options = std::getenv("ASAN_OPTIONS");
+        return options != nullptr && *options != '\0' ? std::string(options) + ":" : std::string();
+    }();
+    const std::string options = inherited +
+                                "allocator_may_return_null=1:max_allocation_size_mb=1024:hard_rss_limit_mb=1536:"
+                                "detect_leaks=0:max_malloc_fill_size=1048576:malloc_fill_byte=" +
+                                std::to_string(fill);
+    setenv("ASAN_OPTIONS", options.c_str(), 1);
+}
+
+constexpr std::uint8_t kMainFill = 0xBE;
+constexpr std::uint8_t kOtherFill = 0x5A;
+
 class DoorRun {
 public:
     DoorRun(clsMpqControl& door, fs::path archive, std::span<const std::uint8_t> input)
@@ -154,6 +191,26 @@ public:
             if (Expect(m_door.ReadFileFromMpq(Address(name), content, &m_why), "ReadFileFromMpq", name, true))
                 m_readable[name] = std::move(content);
         }
+    }
+
+    // A second worker, whose fresh memory holds other bytes, reads every file that read: bytes
+    // StormLib hands back without having filled them show up as two different answers.
+    void CrossRead() {
+        if (m_readable.empty())
+            return;
+        SetWorkerFill(kOtherFill);
+        {
+            clsMpqControl other(MakeDoorEngine());
+            other.SetMpqFileName(m_archive.u16string());
+            for (const auto& [name, content] : m_readable) {
+                Bytes again;
+                if (!other.ReadFileFromMpq(Address(name), again) || again != content)
+                    Fail("a second worker reads " + name + " differently: bytes that are not in the archive");
+            }
+        }
+        SetWorkerFill(kMainFill);
+        if (ReadWhole(m_archive) != m_bytes)
+            Fail("reading with a second worker changed the archive");
     }
 
     void Save(const std::string& name, const Bytes& content) {
@@ -214,38 +271,15 @@ private:
     MpqFailure m_why = MpqFailure::None;
 };
 
-// The worker is built with the address sanitizer, as this harness is, and an address-space limit
-// leaves no room for the sanitizer's shadow memory. So the worker gets no such limit (memory cap 0)
-// and the sanitizer's own limits instead, through the environment it inherits; this process read
-// its options when it started and keeps them.
-// FUZZ_DOOR_WORKER names another worker instead, e.g. the program of an ordinary build: there a
-// heap overflow in StormLib does not stop the worker, and only the verification after each write
-// can tell whether it produced a damaged archive, as it would for a player.
-std::shared_ptr<MpqEngine> MakeDoorEngine() {
-    WorkerOptions options;
-    options.silenceBound = std::chrono::seconds(5);
-    if (const char* plainWorker = std::getenv("FUZZ_DOOR_WORKER"); plainWorker != nullptr && *plainWorker != '\0') {
-        options.executable = plainWorker;
-        options.memoryCap = std::uint64_t{1} << 30;
-        return MakeWorkerMpqEngine(options);
-    }
-    const char* inherited = std::getenv("ASAN_OPTIONS");
-    std::string sanitizerOptions = inherited != nullptr ? inherited : "";
-    if (!sanitizerOptions.empty())
-        sanitizerOptions += ':';
-    sanitizerOptions += "allocator_may_return_null=1:max_allocation_size_mb=1024:hard_rss_limit_mb=1536:detect_leaks=0";
-    setenv("ASAN_OPTIONS", sanitizerOptions.c_str(), 1);
-    options.executable = DOOR_WORKER_EXECUTABLE;
-    options.memoryCap = 0;
-    return MakeWorkerMpqEngine(options);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static Workspace workspace;
     static const std::vector<std::string> names = GameFileNames();
-    static clsMpqControl door(MakeDoorEngine());
+    static clsMpqControl door([] {
+        SetWorkerFill(kMainFill);
+        return MakeDoorEngine();
+    }());
 
     const fs::path archive = workspace.Fresh();
     WriteWhole(archive, data, size);
@@ -263,6 +297,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     DoorRun run(door, archive, std::span<const std::uint8_t>(data, size));
     run.Reads(names);
+    run.CrossRead();
     run.Save(saved, content);
     run.Delete(deleted);
     run.Compress();
