@@ -6,6 +6,7 @@
 #include "app/style_xp.h"
 #include "app/ui_prompts.h"
 #include "archive/mpq_control.h"
+#include "archive/mpq_engine.h"
 #include "mods/modifications.h"
 #include "mods/set_string.h"
 #include "support/file_probe.h"
@@ -15,8 +16,11 @@
 #include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -33,6 +37,8 @@
 #include <cmath>
 #include <filesystem>
 #include <initializer_list>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -145,6 +151,8 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
 QComboBox* MakeDropDownList(QWidget* parent, const char* name, const QStringList& entries, const QRect& rect) {
     auto* combo = new QComboBox(parent);
     combo->setObjectName(QLatin1String(name));
+    // The wheel must not give the list the focus (and then change it): only a focused list scrolls.
+    combo->setFocusPolicy(Qt::StrongFocus);
     combo->setEditable(false);
     combo->addItems(entries);
     // Nothing is chosen until start-up chooses.
@@ -199,6 +207,50 @@ std::u16string ArchivePath(const std::u16string& gamePath, const std::u16string&
     return JoinArchivePath(gamePath, TextFromPath(entry->filename()));
 }
 
+// While an archive operation runs, the whole application takes no input: what the desktop queues
+// waits (the local event loop excludes it) and what is sent straight to a widget is dropped.
+class InputBlock final : public QObject {
+public:
+    InputBlock() { QCoreApplication::instance()->installEventFilter(this); }
+    ~InputBlock() override { QCoreApplication::instance()->removeEventFilter(this); }
+    InputBlock(const InputBlock&) = delete;
+    InputBlock& operator=(const InputBlock&) = delete;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::ContextMenu:
+        case QEvent::InputMethod:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TouchCancel:
+        case QEvent::TabletPress:
+        case QEvent::TabletMove:
+        case QEvent::TabletRelease:
+        case QEvent::NativeGesture:
+        case QEvent::HoverEnter:
+        case QEvent::HoverMove:
+        case QEvent::HoverLeave:
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
 ui_prompts::Icon PromptIcon(mods::MessageIcon icon) {
     return icon == mods::MessageIcon::Information ? ui_prompts::Icon::Information : ui_prompts::Icon::Exclamation;
 }
@@ -227,6 +279,7 @@ FrmMain::FrmMain(QWidget* parent)
 FrmMain::~FrmMain() {
     // The children outlive this part of the object; none of their events may reach the handlers now.
     cboItemToModify->removeEventFilter(this);
+    cboMpqFileName->removeEventFilter(this);
     for (QObject* child : findChildren<QObject*>())
         QObject::disconnect(child, nullptr, this, nullptr);
 }
@@ -357,6 +410,20 @@ void FrmMain::CreateControls() {
     btnDoModificationForLanGameName = MakeButton(this, "btnDoModificationForLanGameName",
                                                  QStringLiteral("确认修改(&L)"), TwipsRect(5970, 4080, 1470, 360));
 
+    // What a screen reader says for each control: the inputs are named after the label beside them
+    // (which lies in another container, where Qt does not look for it), "..." after what it does.
+    PicTop->setAccessibleName(Q(kAboutLine));
+    ImgLogo->setAccessibleName(Q(kAppTitle));
+    // A list is also described by its label: on Linux, Qt gives a list its chosen entry as its name.
+    for (const auto& [list, label] : {std::pair{cboMpqFileName, QStringLiteral("选择 MPQ 文件")},
+                                      std::pair{cboItemToModify, QStringLiteral("要修改的项目")}}) {
+        list->setAccessibleName(label);
+        list->setAccessibleDescription(label);
+    }
+    txtDestForGameModification->setAccessibleName(QStringLiteral("选择目标文件"));
+    btnBrowserForModificationDest->setAccessibleName(QStringLiteral("浏览目标文件"));
+    txtLanGameName->setAccessibleName(QStringLiteral("目标局域网主机名"));
+
     // Ascending tab index over the controls that take the focus; frames and labels never do.
     const std::initializer_list<QWidget*> tabOrder{txtDestForGameModification,
                                                    cboItemToModify,
@@ -397,6 +464,7 @@ void FrmMain::ConnectHandlers() {
     connect(cboItemToModify->view()->verticalScrollBar(), &QScrollBar::valueChanged, this,
             [this] { cboItemToModify_Scroll(); });
     cboItemToModify->installEventFilter(this);
+    cboMpqFileName->installEventFilter(this);
 
     connect(btnBrowserForModificationDest, &QPushButton::clicked, this,
             [this] { btnBrowserForModificationDest_Click(); });
@@ -410,7 +478,21 @@ void FrmMain::ConnectHandlers() {
 bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == cboItemToModify && event->type() == QEvent::FocusOut)
         cboItemToModify_LostFocus();
+    // As on Windows, rolling the wheel over a list that does not hold the focus changes nothing.
+    if ((watched == cboMpqFileName || watched == cboItemToModify) && event->type() == QEvent::Wheel &&
+        !static_cast<QWidget*>(watched)->hasFocus())
+        return true;
     return QWidget::eventFilter(watched, event);
+}
+
+void FrmMain::closeEvent(QCloseEvent* event) {
+    // Closing in the middle of an archive operation would end it half done; the window refuses, as
+    // it refuses any other input until the operation ends.
+    if (m_operationRunning) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
 }
 
 void FrmMain::ShowCentred() {
@@ -492,7 +574,7 @@ void FrmMain::cboMpqFileName_Scroll() {
 }
 
 void FrmMain::cboMpqFileName_Change() {
-    Guarded([this] {
+    (void)RunOperation([this] {
         modPublicVars::MpqName = U(cboMpqFileName->currentText());
         MpqControl().SetMpqFileName(ArchivePath(modPublicVars::GamePath, modPublicVars::MpqName));
         RefreshCurrentSettings();
@@ -562,12 +644,13 @@ void FrmMain::btnBrowserForModificationDest_Click() {
 }
 
 void FrmMain::btnDoModificationForGeneral_Click() {
-    if (!Guarded([this] {
-            const mods::ResourceMode mode = mods::ResourceModeFor(chkExtract->isChecked(), chkDelete->isChecked());
-            ShowOutcome(mods::RunResourceOperation(MpqControl(), mode, m_itemFileAddress,
-                                                   U(txtDestForGameModification->text())));
-        }))
-        ShowOperationError();
+    std::optional<mods::Outcome> outcome;
+    const bool completed = RunOperation([this, &outcome] {
+        const mods::ResourceMode mode = mods::ResourceModeFor(chkExtract->isChecked(), chkDelete->isChecked());
+        outcome =
+            mods::RunResourceOperation(MpqControl(), mode, m_itemFileAddress, U(txtDestForGameModification->text()));
+    });
+    ShowResult(completed, outcome);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -579,25 +662,28 @@ bool FrmMain::SetString(std::u16string ProcString, std::u16string ModName, std::
 }
 
 void FrmMain::btnDoModificationForLanGameName_Click() {
-    if (!Guarded([this] { ShowOutcome(mods::WriteLanGameName(MpqControl(), U(txtLanGameName->text()))); }))
-        ShowOperationError();
+    std::optional<mods::Outcome> outcome;
+    const bool completed =
+        RunOperation([this, &outcome] { outcome = mods::WriteLanGameName(MpqControl(), U(txtLanGameName->text())); });
+    ShowResult(completed, outcome);
 }
 
 void FrmMain::btnDoModificationForMouse_Click() {
-    if (!Guarded([this] {
-            // The buttons are read in the race table's order; the first selected one decides.
-            std::optional<mods::Race> race;
-            if (optMouseHuman->isChecked())
-                race = mods::Race::Human;
-            else if (optMouseOrc->isChecked())
-                race = mods::Race::Orc;
-            else if (optMouseNightElf->isChecked())
-                race = mods::Race::NightElf;
-            else if (optMouseUndead->isChecked())
-                race = mods::Race::Undead;
-            ShowOutcome(mods::WriteCursorRace(MpqControl(), race));
-        }))
-        ShowOperationError();
+    std::optional<mods::Outcome> outcome;
+    const bool completed = RunOperation([this, &outcome] {
+        // The buttons are read in the race table's order; the first selected one decides.
+        std::optional<mods::Race> race;
+        if (optMouseHuman->isChecked())
+            race = mods::Race::Human;
+        else if (optMouseOrc->isChecked())
+            race = mods::Race::Orc;
+        else if (optMouseNightElf->isChecked())
+            race = mods::Race::NightElf;
+        else if (optMouseUndead->isChecked())
+            race = mods::Race::Undead;
+        outcome = mods::WriteCursorRace(MpqControl(), race);
+    });
+    ShowResult(completed, outcome);
 }
 
 void FrmMain::btnCompressMpq_Click() {
@@ -606,7 +692,9 @@ void FrmMain::btnCompressMpq_Click() {
                 this, Q(kAppTitle), Q(mods::kCompactQuestion), ui_prompts::Icon::Question, ui_prompts::Buttons::YesNo);
             if (answer != ui_prompts::Answer::Yes)
                 return;
-            ShowOutcome(mods::CompactArchive(MpqControl()));
+            std::optional<mods::Outcome> outcome;
+            const bool completed = RunOperation([this, &outcome] { outcome = mods::CompactArchive(MpqControl()); });
+            ShowResult(completed, outcome);
         }))
         ShowOperationError();
 }
@@ -614,9 +702,51 @@ void FrmMain::btnCompressMpq_Click() {
 // ---------------------------------------------------------------------------------------------
 
 clsMpqControl& FrmMain::MpqControl() {
-    if (!m_mpqControl)
+    if (!m_mpqControl) {
         m_mpqControl = std::make_unique<clsMpqControl>();
+        m_mpqControl->SetProgress([this](std::uint64_t, std::uint64_t) { KeepWindowAlive(); });
+    }
     return *m_mpqControl;
+}
+
+void FrmMain::SetMpqEngine(std::shared_ptr<MpqEngine> engine) {
+    const std::u16string mpqFileName = m_mpqControl ? m_mpqControl->MpqFileName() : std::u16string();
+    m_mpqControl = std::make_unique<clsMpqControl>(std::move(engine));
+    m_mpqControl->SetMpqFileName(mpqFileName);
+    m_mpqControl->SetProgress([this](std::uint64_t, std::uint64_t) { KeepWindowAlive(); });
+}
+
+template <typename Step> bool FrmMain::RunOperation(Step&& step) {
+    // Nothing can start a second operation while one runs (its own callbacks included).
+    if (m_operationRunning)
+        return true;
+    m_operationRunning = true;
+    bool completed = false;
+    {
+        const InputBlock block;
+        completed = Guarded(std::forward<Step>(step));
+    }
+    m_operationRunning = false;
+    return completed;
+}
+
+void FrmMain::KeepWindowAlive() {
+    // Paints, timers and the desktop's ping, but no click or key: those wait until the end.
+    if (m_keepingAlive)
+        return;
+    m_keepingAlive = true;
+    Guarded([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    m_keepingAlive = false;
+}
+
+void FrmMain::ShowResult(bool completed, const std::optional<mods::Outcome>& outcome) {
+    if (!completed) {
+        ShowOperationError();
+        return;
+    }
+    // No outcome: another operation was running and this one never started.
+    if (outcome && !Guarded([this, &outcome] { ShowOutcome(*outcome); }))
+        ShowOperationError();
 }
 
 clsCommonDialog& FrmMain::CommonDialog() {

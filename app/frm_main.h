@@ -11,6 +11,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QButtonGroup;
@@ -25,6 +26,7 @@ class QRadioButton;
 
 class clsCommonDialog;
 class clsMpqControl;
+class MpqEngine;
 
 namespace mods {
 struct Outcome;
@@ -83,10 +85,17 @@ public:
     const std::u16string& ItemFileFilter() const { return m_itemFileFilter; }
     // The archive object, or nullptr before anything has needed it.
     const clsMpqControl* MpqControlIfCreated() const { return m_mpqControl.get(); }
+    // For tests: the archive door works through this engine from now on (an engine that is slow or
+    // fails on purpose); the chosen archive stays.
+    void SetMpqEngine(std::shared_ptr<MpqEngine> engine);
+    // True while an archive operation runs: the window takes no input and cannot be closed, but it
+    // keeps painting and answering the desktop.
+    bool OperationRunning() const { return m_operationRunning; }
     QLabel* Label(int index) const { return m_label.at(static_cast<std::size_t>(index)); }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void CreateControls();
@@ -97,7 +106,15 @@ private:
     // Chooses the entry whose text is `text`, as a user's choice would, running the list's handler
     // even when the entry was already chosen.
     void ChooseComboEntry(QComboBox* combo, const QString& text);
+    // Runs one archive step with the window blocked; the outcome, if any, is shown afterwards, when
+    // the window takes input again. While one step runs no other starts: a second call does nothing.
+    // False when the step failed with an exception.
+    template <typename Step> bool RunOperation(Step&& step);
+    // Called by the archive door while it waits for its worker.
+    void KeepWindowAlive();
     void ShowOutcome(const mods::Outcome& outcome);
+    // The outcome of RunOperation: the error message when the step threw, else its outcome if any.
+    void ShowResult(bool completed, const std::optional<mods::Outcome>& outcome);
     void ShowOperationError();
 
     std::function<GamePathDecision()> m_decideGamePath;
@@ -105,6 +122,8 @@ private:
     std::unique_ptr<clsCommonDialog> m_commonDialog;
     std::u16string m_itemFileAddress;
     std::u16string m_itemFileFilter;
+    bool m_operationRunning = false;
+    bool m_keepingAlive = false;
 
     QFrame* PicTop = nullptr;
     std::array<QLabel*, 5> m_label{};

@@ -1,6 +1,7 @@
 // The program's entry: the application, its one window and the start-up; nothing else. The same
 // executable started with --mpq-worker is the archive worker, before any Qt object exists.
 #include "app/frm_main.h"
+#include "app/qt_translations.h"
 #include "archive/mpq_worker.h"
 
 #include <QApplication>
@@ -12,6 +13,8 @@ int main(int argc, char* argv[]) {
     Q_INIT_RESOURCE(resources);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrawen"));
+    // Before any widget exists, so every Qt-drawn text is Chinese from the start.
+    qt_translations::InstallChineseQtTranslations();
     QIcon icon;
     for (const int size : {48, 32, 16})
         icon.addFile(QStringLiteral(":/icons/ostrawen-%1.png").arg(size), QSize(size, size));

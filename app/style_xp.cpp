@@ -1,5 +1,7 @@
 #include "app/style_xp.h"
 
+#include "app/window_style.h"
+
 #include <QApplication>
 #include <QStyle>
 #include <QStyleFactory>
@@ -19,7 +21,8 @@ bool InitXPStyle() {
     if (style == nullptr) {
         return false;
     }
-    QApplication::setStyle(style); // the application takes ownership
+    // The application takes ownership of the wrapper, the wrapper of the platform style.
+    QApplication::setStyle(new WindowStyle(style));
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Gives the application the platform's own widget style before the window is built: the themed
-// "windowsvista" style on Windows, Fusion elsewhere.
+// "windowsvista" style on Windows, Fusion elsewhere, inside WindowStyle (framed flat buttons, lists
+// that open below their box).
 
 namespace mStyleXP {
 

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -48,6 +49,23 @@ QMessageBox::Icon BoxIcon(Icon icon) {
         return QMessageBox::Question;
     }
     return QMessageBox::NoIcon;
+}
+
+// Windows lists every file under the pattern "*.*", names without a dot included; Qt reads it as
+// "names with a dot". The dialog hands the pattern in the chosen filter's parentheses to its file
+// model, so the model is told "*" instead, whenever a filter is chosen. The filter texts stay.
+void ListEveryFileUnderStarDotStar(QFileDialog& dialog) {
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    if (model == nullptr) {
+        return;
+    }
+    QStringList patterns = model->nameFilters();
+    const qsizetype replaced = patterns.removeAll(QStringLiteral("*.*"));
+    if (replaced == 0) {
+        return;
+    }
+    patterns.append(QStringLiteral("*"));
+    model->setNameFilters(patterns);
 }
 
 Answer UnansweredDefault(Buttons buttons) {
@@ -115,6 +133,10 @@ std::optional<QString> ShowFileDialog(QWidget* parent, const FileDialogRequest& 
     if (!request.nameFilters.isEmpty()) {
         dialog.selectNameFilter(request.nameFilters.front());
     }
+    ListEveryFileUnderStarDotStar(dialog);
+    // Connected after the dialog's own handling of the choice, so it runs after it.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog](const QString&) { ListEveryFileUnderStarDotStar(dialog); });
     // AnyFile in both: the open dialog takes a name that does not exist yet, as the Windows dialog
     // without flags does; the save dialog replaces a file without asking.
     dialog.setFileMode(QFileDialog::AnyFile);
