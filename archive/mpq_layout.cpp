@@ -314,7 +314,9 @@ std::uint32_t MpqHashString(const std::string& name, std::uint32_t hashType) {
     return seed1;
 }
 
-std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file, const std::vector<std::string>& filesToRead) {
+namespace {
+
+std::optional<MpqLayout> ReadLayout(archive_io::File& file, const std::vector<std::string>& filesToRead) {
     MpqLayout layout;
     const std::optional<std::uint64_t> size = file.Size();
     if (!size || *size > kLargestArchive)
@@ -440,6 +442,17 @@ std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file, const std::vector
     }
     return layout;
 }
+} // namespace
+
+std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file, const std::vector<std::string>& filesToRead) {
+    // Every allocation is bounded by the file's size, but even a bounded one may fail.
+    try {
+        return ReadLayout(file, filesToRead);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 std::optional<MpqLayout> ReadMpqLayout(const std::filesystem::path& path, const std::vector<std::string>& filesToRead) {
     std::unique_ptr<archive_io::File> file = archive_io::File::Open(path, archive_io::File::Mode::Read);
     if (!file)

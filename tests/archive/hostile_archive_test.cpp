@@ -160,6 +160,38 @@ TEST_P(HostileArchiveTest, EveryOperationIsRightOrRefusedWithoutHarm) {
 INSTANTIATE_TEST_SUITE_P(Shapes, HostileArchiveTest, ::testing::ValuesIn(HostileRows()),
                          [](const auto& info) { return std::string(testkit::HostileShapeName(info.param.shape)); });
 
+// Our check alone on each shape, with the files the door reads named: refused within 100 ms,
+// growing by less than 64 MiB (before, the sparse shape cost 16 s and 4 GB). Growth is measured,
+// not capped: a check whose allocation failed under a cap would look refused too.
+TEST(HostileArchiveCheck, RefusesEveryShapeQuicklyAndSmall) {
+    for (HostileShape shape : testkit::AllHostileShapes()) {
+        testkit::TempDir dir;
+        const fs::path path = dir / "War3Patch.mpq";
+        testkit::MakeHostileArchive(shape, path);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(60);
+            rusage usage{};
+            getrusage(RUSAGE_SELF, &usage);
+            const long residentBefore = usage.ru_maxrss; // KiB
+            const auto start = std::chrono::steady_clock::now();
+            const bool refused = !ReadMpqLayout(path, {"UI\\FrameDef\\GlobalStrings.fdf", "UI\\war3skins.txt"});
+            const auto elapsed = std::chrono::steady_clock::now() - start;
+            getrusage(RUSAGE_SELF, &usage);
+            const bool quick = elapsed < std::chrono::milliseconds(100);
+            const bool small = usage.ru_maxrss - residentBefore < 64 * 1024;
+            _exit((refused ? 0 : 1) | (quick ? 0 : 2) | (small ? 0 : 4));
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status)) << testkit::HostileShapeName(shape);
+        EXPECT_EQ(WEXITSTATUS(status) & 1, 0) << testkit::HostileShapeName(shape) << " was accepted";
+        EXPECT_EQ(WEXITSTATUS(status) & 2, 0) << testkit::HostileShapeName(shape) << " took 100 ms or more";
+        EXPECT_EQ(WEXITSTATUS(status) & 4, 0) << testkit::HostileShapeName(shape) << " grew by 64 MiB or more";
+    }
+}
+
 // Archives in the wild that opened under the check as it was before its deepening (measured once,
 // over the real-data directory) must open under today's check and StormLib too.
 TEST(RealArchives, EveryArchiveThatOpenedStillOpens) {
