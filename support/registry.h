@@ -27,7 +27,10 @@ std::optional<RegValue> GetRegValue(std::uint32_t rootKey, const std::u16string&
                                     const std::optional<std::u16string>& defaultValue = std::nullopt);
 
 // Replaces every %NAME% whose variable is set with its value; unknown references stay as they stand.
-// "%SystemRoot%\\x" -> "C:\\windows\\x". std::nullopt when the platform cannot expand the text.
+// "%SystemRoot%\\x" -> "C:\\windows\\x". On Windows the variables are the process's own; under Wine
+// they are those a Windows program in the prefix would see (registry_environment.h), never this
+// system's: "%ProgramFiles%\\Warcraft III" -> "C:\\Program Files (x86)\\Warcraft III" in a win64
+// prefix. std::nullopt when the text cannot be expanded (under Wine: a result over 32767 units).
 std::optional<std::u16string> ExpandEnvString(const std::u16string& text);
 
 // Reverses the byte order: 0x01020304 -> 0x04030201.

@@ -1,16 +1,18 @@
 // The registry of the Wine prefix the game runs in: HKEY_CURRENT_USER is <prefix>/user.reg and
 // HKEY_LOCAL_MACHINE is <prefix>/system.reg, read afresh on every call and never written.
+// %NAME% in expandable values takes the prefix's own environment (registry_environment.h).
 #include "support/native_path.h"
 #include "support/registry.h"
 #include "support/registry_convert.h"
+#include "support/registry_environment.h"
 #include "support/utf8_convert.h"
 #include "support/wine_registry.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-extern char** environ;
+#include <pwd.h>
+#include <unistd.h>
 
 namespace mRegEdit {
 
@@ -65,34 +67,15 @@ std::optional<fs::path> RegistryFileFor(std::uint32_t rootKey) {
     return prefix / fileName;
 }
 
-bool AsciiNamesEqual(std::string_view left, std::string_view right) {
-    if (left.size() != right.size())
-        return false;
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(left[i]) != lower(right[i]))
-            return false;
-    }
-    return true;
-}
-
-// The variable's value; Windows names ignore case, so an exact match is tried first and then any
-// variable whose name differs only in case.
-std::optional<std::u16string> LookUpVariable(const std::u16string& name) {
-    const std::string nameUtf8 = modUtf8Convert::TextToUtf8(name);
-    if (nameUtf8.empty() || nameUtf8.find('=') != std::string::npos)
-        return std::nullopt;
-    if (const char* value = std::getenv(nameUtf8.c_str()))
-        return modUtf8Convert::Utf8ToText(value);
-    for (char** entry = environ; entry && *entry; ++entry) {
-        const std::string_view definition(*entry);
-        const std::size_t equals = definition.find('=');
-        if (equals == std::string_view::npos)
-            continue;
-        if (AsciiNamesEqual(definition.substr(0, equals), nameUtf8))
-            return modUtf8Convert::Utf8ToText(definition.substr(equals + 1));
-    }
-    return std::nullopt;
+// The name of the user's profile directory when the prefix does not record it: Wine names it after
+// the Unix user.
+std::u16string UnixUserName() {
+    const char* user = std::getenv("USER");
+    if (user && user[0] != '\0')
+        return modUtf8Convert::Utf8ToText(user);
+    if (const passwd* entry = ::getpwuid(::getuid()))
+        return modUtf8Convert::Utf8ToText(entry->pw_name);
+    return u"user";
 }
 
 } // namespace
@@ -121,26 +104,16 @@ std::optional<RegValue> GetRegValue(std::uint32_t rootKey, const std::u16string&
 
 std::optional<std::u16string> ExpandEnvString(const std::u16string& text) {
     try {
-        std::u16string result;
-        std::size_t pos = 0;
-        while (pos < text.size()) {
-            if (text[pos] != u'%') {
-                result.push_back(text[pos++]);
-                continue;
-            }
-            const std::size_t close = text.find(u'%', pos + 1);
-            if (close == std::u16string::npos) {
-                // An unfinished reference stays as written.
-                result.append(text, pos, std::u16string::npos);
-                break;
-            }
-            if (auto value = LookUpVariable(text.substr(pos + 1, close - pos - 1)))
-                result += *value;
-            else
-                result.append(text, pos, close - pos + 1);
-            pos = close + 1;
-        }
-        return result;
+        // The game would expand the value inside the prefix, so the variables are the prefix's own,
+        // not this process's: $HOME or a Linux PATH mean nothing there.
+        std::string systemReg;
+        std::string userReg;
+        if (const auto file = RegistryFileFor(HKEY_LOCAL_MACHINE_))
+            systemReg = ReadRegistryFile(*file).value_or(std::string());
+        if (const auto file = RegistryFileFor(HKEY_CURRENT_USER_))
+            userReg = ReadRegistryFile(*file).value_or(std::string());
+        return wine_registry::ExpandReferences(text,
+                                               wine_registry::PrefixEnvironment(systemReg, userReg, UnixUserName()));
     } catch (...) {
         return std::nullopt;
     }

@@ -479,18 +479,20 @@ bool NamesEqual(std::u16string_view left, std::u16string_view right) {
     return true;
 }
 
-std::optional<RawValue> FindValue(std::string_view fileText, std::u16string_view keyPath,
-                                  std::u16string_view valueName) {
+namespace {
+
+// Calls onValue(name, value) for every value line of the key `keyPath`, in file order; a malformed
+// value comes as type 0 with no data. False when the text is not a Wine registry file.
+template <typename OnValue> bool ScanKey(std::string_view fileText, std::u16string_view keyPath, OnValue onValue) {
     LineReader reader(fileText);
     std::string_view line;
     if (!reader.Next(line) || line != kHeader)
-        return std::nullopt;
+        return false;
 
     std::u16string keyName; // reused for every key line
     bool haveKey = false;   // a well-formed key line precedes: values and options belong to it
     bool inTarget = false;  // ... and it is the key asked for
     int architecture = 0;
-    std::optional<RawValue> found;
     while (reader.Next(line)) {
         line = line.substr(SkipSpaces(line, 0));
         if (line.empty())
@@ -509,19 +511,86 @@ std::optional<RawValue> FindValue(std::string_view fileText, std::u16string_view
             if (!inTarget && line.find('\\') == std::string_view::npos)
                 break;
             ValueLine value = ParseValueLine(line, reader, inTarget);
-            if (inTarget && value.named && NamesEqual(value.name, valueName))
-                found = value.value ? std::move(*value.value) : RawValue{};
+            if (inTarget && value.named)
+                onValue(std::move(value.name), value.value ? std::move(*value.value) : RawValue{});
             break;
         }
         case '#':
             if (!haveKey && !GlobalOptionAccepted(line, architecture))
-                return found;
+                return true;
             break;
         default: // comments (";;") and anything unrecognised
             break;
         }
     }
+    return true;
+}
+
+} // namespace
+
+std::optional<RawValue> FindValue(std::string_view fileText, std::u16string_view keyPath,
+                                  std::u16string_view valueName) {
+    std::optional<RawValue> found;
+    const bool isRegistry = ScanKey(fileText, keyPath, [&](std::u16string&& name, RawValue&& value) {
+        if (NamesEqual(name, valueName))
+            found = std::move(value);
+    });
+    if (!isRegistry)
+        return std::nullopt;
     return found;
+}
+
+std::vector<NamedValue> KeyValues(std::string_view fileText, std::u16string_view keyPath) {
+    std::vector<NamedValue> values;
+    ScanKey(fileText, keyPath, [&](std::u16string&& name, RawValue&& value) {
+        for (NamedValue& known : values) {
+            if (NamesEqual(known.name, name)) {
+                known.value = std::move(value);
+                return;
+            }
+        }
+        values.push_back({std::move(name), std::move(value)});
+    });
+    return values;
+}
+
+int Architecture(std::string_view fileText) {
+    LineReader reader(fileText);
+    std::string_view line;
+    if (!reader.Next(line) || line != kHeader)
+        return 0;
+    int architecture = 0;
+    while (reader.Next(line)) {
+        line = line.substr(SkipSpaces(line, 0));
+        if (!line.empty() && line[0] == '[')
+            break;
+        if (!line.empty() && line[0] == '#' && !GlobalOptionAccepted(line, architecture))
+            return 0;
+    }
+    return architecture;
+}
+
+std::optional<std::u16string> RootUser(std::string_view fileText) {
+    LineReader reader(fileText);
+    std::string_view line;
+    if (!reader.Next(line) || line != kHeader)
+        return std::nullopt;
+    constexpr std::string_view kRelative = ";; All keys relative to ";
+    while (reader.Next(line)) {
+        if (!line.empty() && line[0] == '[')
+            break;
+        if (line.substr(0, kRelative.size()) != kRelative)
+            continue;
+        std::u16string root;
+        // Written with doubled backslashes, as key names are: \\User\\S-1-5-21-...
+        for (char c : line.substr(kRelative.size()))
+            root.push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+        constexpr std::u16string_view kUser = u"\\\\User\\\\";
+        if (root.substr(0, kUser.size()) != kUser)
+            return std::nullopt;
+        return root.substr(kUser.size());
+    }
+    return std::nullopt;
 }
 
 } // namespace wine_registry

@@ -38,6 +38,21 @@ struct RawValue {
 std::optional<RawValue> FindValue(std::string_view fileText, std::u16string_view keyPath,
                                   std::u16string_view valueName);
 
+// Every value of the key, in file order; a value listed twice keeps its place and its last
+// definition. Empty when the text is not a Wine registry file or the key is not in it.
+struct NamedValue {
+    std::u16string name;
+    RawValue value;
+};
+std::vector<NamedValue> KeyValues(std::string_view fileText, std::u16string_view keyPath);
+
+// The file's "#arch=": 32 for win32, 64 for win64, 0 when it states none (or an unknown one).
+int Architecture(std::string_view fileText);
+
+// The user a user.reg belongs to, from its ";; All keys relative to \\User\\S-1-5-21-0-0-0-1000"
+// line: "S-1-5-21-0-0-0-1000". std::nullopt when the line is missing.
+std::optional<std::u16string> RootUser(std::string_view fileText);
+
 // Case-insensitive equality of registry names: ASCII plus the simple case pairs of Latin-1, Latin
 // Extended-A, Greek, Cyrillic and the full-width Latin letters.
 bool NamesEqual(std::u16string_view left, std::u16string_view right);

@@ -98,12 +98,16 @@ INSTANTIATE_TEST_SUITE_P(
                     RegistryCase{"OtherValueOnly", "\"Program\"=\"D:\\\\X\"", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(GamePathTest, ExpandableRegistryStringIsExpandedFirst) {
-    testkit::ScopedEnv drive("OSTRAWEN_TEST_DRIVE", "D:");
-    SetInstallPath("\"InstallPath\"=str(2):\"%OSTRAWEN_TEST_DRIVE%\\\\War3\"");
+TEST_F(GamePathTest, ExpandableRegistryStringIsExpandedInThePrefix) {
+    // A win64 prefix shows the 32-bit game the x86 folder; this system's ProgramFiles means nothing there.
+    testkit::WriteFile(m_root / "prefix" / "system.reg",
+                       "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
+                       "#arch=win64\n");
+    testkit::ScopedEnv programFiles("ProgramFiles", "/usr/lib");
+    SetInstallPath("\"InstallPath\"=str(2):\"%ProgramFiles%\\\\Warcraft III\"");
     const GamePathDecision decision = Decide();
     EXPECT_EQ(decision.warning, GamePathWarning::None);
-    EXPECT_EQ(decision.gamePath, TextFromPath(Root() / "prefix") + u"/dosdevices/d:/War3/");
+    EXPECT_EQ(decision.gamePath, TextFromPath(Root() / "prefix") + u"/dosdevices/c:/Program Files (x86)/Warcraft III/");
 }
 
 TEST_F(GamePathTest, RegistryWinsOverSettingsFile) {

@@ -54,7 +54,6 @@ class TypeTable : public WinePrefix, public ::testing::WithParamInterface<TypeCa
 
 TEST_P(TypeTable, ConvertsByType) {
     WriteUserReg(UserReg(GetParam().line));
-    testkit::ScopedEnv root("OSTRAWEN_TEST_ROOT", "C:\\windows");
     EXPECT_EQ(Read(u"v", u"fallback"), GetParam().expected);
 }
 
@@ -93,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
         TypeCase{"SzWithTerminator", R"("v"=hex(1):61,00,62,00,00,00)", RegValue(u"ab"s)},
         TypeCase{"SzOddByteIgnored", R"("v"=hex(1):61,00,62)", RegValue(u""s)},
         TypeCase{"SzOfSizeZeroFails", R"("v"=hex(1):)", std::nullopt},
-        TypeCase{"ExpandSz", R"("v"=str(2):"%OSTRAWEN_TEST_ROOT%\\system32")", RegValue(u"C:\\windows\\system32"s)},
+        TypeCase{"ExpandSz", R"("v"=str(2):"%SystemRoot%\\system32")", RegValue(u"C:\\windows\\system32"s)},
         TypeCase{"ExpandSzUnknownStays", R"("v"=str(2):"%OSTRAWEN_UNSET_X%\\a")", RegValue(u"%OSTRAWEN_UNSET_X%\\a"s)},
         TypeCase{"ExpandSzOfSizeZeroFails", R"("v"=hex(2):)", std::nullopt},
         TypeCase{"MultiSz", R"("v"=str(7):"a\0b\0")", RegValue(u"a\0b"s)},
@@ -160,7 +159,7 @@ TEST_F(WinePrefix, FileSavedByWineserver) {
   cb,f0,15,3a,5f,84,a9,ce,f3,18,3d,62,87,ac,d1,f6,1b,40,65,8a,af,d4,f9,1e,43,\
   68,8d,b2,d7,fc,21,46,6b,90,b5,da,ff,24,49,6e,93,b8,dd,02,27,4c,71,96,bb,e0,\
   05,2a,4f
-"Expand"=str(2):"%OSTRAWEN_ROOT%\\Warcraft III"
+"Expand"=str(2):"%ProgramFiles%\\Warcraft III"
 "Flags"=dword:80000201
 "InstallPath"="D:\\\x6e38\x620f\\Warcraft III"
 "Multi"=str(7):"first\0second\0\x4e09\0"
@@ -175,14 +174,13 @@ TEST_F(WinePrefix, FileSavedByWineserver) {
 #time=1dd862c5676f858
 "\x392\x3b1\x3b8\x3bc\x3cc\x3c2"=dword:00000002
 )");
-    testkit::ScopedEnv root("OSTRAWEN_ROOT", "C:\\Games");
     std::vector<std::uint8_t> blob(100);
     for (std::size_t i = 0; i < blob.size(); ++i)
         blob[i] = static_cast<std::uint8_t>(i * 37);
     EXPECT_EQ(Read(u"InstallPath"), RegValue(u"D:\\游戏\\Warcraft III"s));
     EXPECT_EQ(Read(u""), RegValue(u"default"s));
     EXPECT_EQ(Read(u"Blob"), RegValue(blob));
-    EXPECT_EQ(Read(u"Expand"), RegValue(u"C:\\Games\\Warcraft III"s));
+    EXPECT_EQ(Read(u"Expand"), RegValue(u"C:\\Program Files (x86)\\Warcraft III"s));
     EXPECT_EQ(Read(u"Flags"), RegValue(static_cast<std::int32_t>(0x80000201u)));
     EXPECT_EQ(Read(u"Multi"), RegValue(u"first\0second\0三"s));
     EXPECT_EQ(Read(u"tricky \"NAME\" \\ here"), RegValue(u"q\"uote\\ tab\t nl\n bell\a esc\x1b one\x01"
@@ -310,38 +308,93 @@ TEST_F(WinePrefix, LargeFileIsReadQuickly) {
     EXPECT_LT(elapsed.count(), 3000) << text.size() << " bytes";
 }
 
-// --- ExpandEnvString ---
+// --- ExpandEnvString: the prefix's own environment ---
 
-struct ExpandCase {
+struct PrefixExpandCase {
     const char* name;
+    const char* arch;        // "#arch=" of both files; "" writes no files at all
+    std::string systemLines; // values of system.reg's Session Manager\Environment
+    std::string userLines;   // values of user.reg's Environment
+    bool profileList;        // system.reg records the user's profile as C:\users\steam
     std::u16string text;
-    std::u16string expected;
+    std::optional<std::u16string> expected;
 };
 
-class Expand : public ::testing::TestWithParam<ExpandCase> {};
-
-TEST_P(Expand, ReplacesKnownReferencesOnly) {
-    testkit::ScopedEnv root("OSTRAWEN_ROOT", "C:\\windows");
-    testkit::ScopedEnv mixed("OstrawenMixed", "mixed");
-    testkit::ScopedEnv chinese("OSTRAWEN_CN", "魔兽");
-    testkit::ScopedEnv empty("OSTRAWEN_EMPTY", "");
-    EXPECT_EQ(mRegEdit::ExpandEnvString(GetParam().text), GetParam().expected);
+void PrintTo(const PrefixExpandCase& c, std::ostream* os) {
+    *os << c.name;
 }
 
+class PrefixExpand : public WinePrefix, public ::testing::WithParamInterface<PrefixExpandCase> {};
+
+TEST_P(PrefixExpand, UsesThePrefixsVariablesOnly) {
+    const PrefixExpandCase& c = GetParam();
+    if (c.arch[0] != '\0') {
+        const std::string head = std::string("WINE REGISTRY Version 2\n;; All keys relative to ");
+        std::string system = head + "\\\\Machine\n\n#arch=" + c.arch + "\n\n" +
+                             "[System\\\\CurrentControlSet\\\\Control\\\\Session Manager\\\\Environment] 1700000000\n" +
+                             "#time=1da0c0a8e1b2c3d\n" + c.systemLines + "\n";
+        if (c.profileList)
+            system += "\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\ProfileList\\\\S-1-5-21-0-0-0-1000] "
+                      "1700000000\n\"ProfileImagePath\"=\"C:\\\\users\\\\steam\"\n";
+        testkit::WriteFile(m_dir / "system.reg", system);
+        WriteUserReg(head + "\\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=" + c.arch +
+                     "\n\n[Environment] 1700000000\n#time=1da0c0a8e1b2c3d\n" + c.userLines + "\n");
+    }
+    // This system's variables must not leak into the game's view.
+    testkit::ScopedEnv user("USER", "alice");
+    testkit::ScopedEnv linuxOnly("OSTRAWEN_LINUX_ONLY", "/home/alice");
+    testkit::ScopedEnv programFiles("ProgramFiles", "/usr/lib");
+    EXPECT_EQ(mRegEdit::ExpandEnvString(c.text), c.expected);
+}
+
+const std::string kBig(20000, 'b');
+
 INSTANTIATE_TEST_SUITE_P(
-    Registry, Expand,
-    ::testing::Values(ExpandCase{"NoReference", u"C:\\War3", u"C:\\War3"},
-                      ExpandCase{"Known", u"%OSTRAWEN_ROOT%\\system32", u"C:\\windows\\system32"},
-                      ExpandCase{"KnownTwiceAdjacent", u"%OSTRAWEN_ROOT%%OSTRAWEN_ROOT%", u"C:\\windowsC:\\windows"},
-                      ExpandCase{"NameIgnoresCase", u"%ostrawen_root%|%OSTRAWENMIXED%", u"C:\\windows|mixed"},
-                      ExpandCase{"Utf8Value", u"D:\\%OSTRAWEN_CN%", u"D:\\魔兽"},
-                      ExpandCase{"EmptyValue", u"a%OSTRAWEN_EMPTY%b", u"ab"},
-                      ExpandCase{"UnknownStays", u"%OSTRAWEN_UNSET_Y%\\x", u"%OSTRAWEN_UNSET_Y%\\x"},
-                      ExpandCase{"UnknownThenKnownShareNoPercent", u"%OSTRAWEN_UNSET_Y%OSTRAWEN_ROOT%",
-                                 u"%OSTRAWEN_UNSET_Y%OSTRAWEN_ROOT%"},
-                      ExpandCase{"LonePercent", u"100% sure", u"100% sure"},
-                      ExpandCase{"UnfinishedReference", u"a%OSTRAWEN_ROOT", u"a%OSTRAWEN_ROOT"},
-                      ExpandCase{"DoublePercent", u"%%", u"%%"}, ExpandCase{"EmptyText", u"", u""}),
+    Registry, PrefixExpand,
+    ::testing::Values(
+        PrefixExpandCase{"SystemRootDefault", "win32", "", "", false, u"%SystemRoot%\\system32",
+                         u"C:\\windows\\system32"},
+        PrefixExpandCase{"WindirDefault", "win32", "", "", false, u"%windir%", u"C:\\windows"},
+        PrefixExpandCase{"ProgramFilesInWin32", "win32", "", "", false, u"%ProgramFiles%\\Warcraft III",
+                         u"C:\\Program Files\\Warcraft III"},
+        PrefixExpandCase{"ProgramFilesOfA32BitGameInWin64", "win64", "", "", false, u"%ProgramFiles%\\Warcraft III",
+                         u"C:\\Program Files (x86)\\Warcraft III"},
+        PrefixExpandCase{"ProgramFilesX86InWin64", "win64", "", "", false, u"%ProgramFiles(x86)%",
+                         u"C:\\Program Files (x86)"},
+        PrefixExpandCase{"ProgramFilesX86UnsetInWin32", "win32", "", "", false, u"%ProgramFiles(x86)%",
+                         u"%ProgramFiles(x86)%"},
+        PrefixExpandCase{"NoPrefixFilesStillHasDefaults", "", "", "", false, u"%ProgramFiles%|%USERPROFILE%",
+                         u"C:\\Program Files|C:\\users\\alice"},
+        PrefixExpandCase{"UserProfileFromProfileList", "win64", "", "", true, u"%USERPROFILE%", u"C:\\users\\steam"},
+        PrefixExpandCase{"UserProfileFromUnixUser", "win64", "", "", false, u"%USERPROFILE%", u"C:\\users\\alice"},
+        PrefixExpandCase{"SystemVariable", "win32", R"("GAMEDIR"="D:\\Games")", "", false, u"%GAMEDIR%\\War3",
+                         u"D:\\Games\\War3"},
+        PrefixExpandCase{"UserOverridesSystem", "win32", R"("GAMEDIR"="D:\\Games")", R"("gamedir"="E:\\Mine")", false,
+                         u"%GameDir%", u"E:\\Mine"},
+        PrefixExpandCase{"StoredOverridesDefault", "win64", R"("ProgramFiles"="E:\\Apps")", "", false,
+                         u"%ProgramFiles%", u"E:\\Apps"},
+        PrefixExpandCase{"ExpandableSystemVariable", "win32", R"("TEMP"=str(2):"%SystemRoot%\\TEMP")", "", false,
+                         u"%TEMP%", u"C:\\windows\\TEMP"},
+        PrefixExpandCase{"ExpandableUserVariableSeesProfile", "win64", "",
+                         R"("TEMP"=str(2):"%USERPROFILE%\\AppData\\Local\\Temp")", true, u"%temp%",
+                         u"C:\\users\\steam\\AppData\\Local\\Temp"},
+        PrefixExpandCase{"ExpandableSeesPlainOfTheSameKey", "win32", "\"A\"=str(2):\"%B%\\\\a\"\n\"B\"=\"D:\\\\b\"", "",
+                         false, u"%A%", u"D:\\b\\a"},
+        PrefixExpandCase{"LinuxVariablesAreNotThePrefixs", "win32", "", "", false, u"%OSTRAWEN_LINUX_ONLY%|%HOME%",
+                         u"%OSTRAWEN_LINUX_ONLY%|%HOME%"},
+        PrefixExpandCase{"NameIgnoresCase", "win32", "", "", false, u"%SYSTEMROOT%|%sYsTeMrOoT%",
+                         u"C:\\windows|C:\\windows"},
+        PrefixExpandCase{"NonAsciiValue", "win32", R"("CN"="D:\\\x6e38\x620f")", "", false, u"%cn%\\x", u"D:\\游戏\\x"},
+        PrefixExpandCase{"KnownTwiceAdjacent", "win32", "", "", false, u"%windir%%windir%", u"C:\\windowsC:\\windows"},
+        PrefixExpandCase{"EmptyValue", "win32", R"("EMPTY"="")", "", false, u"a%EMPTY%b", u"ab"},
+        PrefixExpandCase{"UnknownThenKnownShareNoPercent", "win32", "", "", false, u"%UNSET_Y%windir%",
+                         u"%UNSET_Y%windir%"},
+        PrefixExpandCase{"LonePercent", "win32", "", "", false, u"100% sure", u"100% sure"},
+        PrefixExpandCase{"UnfinishedReference", "win32", "", "", false, u"a%windir", u"a%windir"},
+        PrefixExpandCase{"DoublePercent", "win32", "", "", false, u"%%", u"%%"},
+        PrefixExpandCase{"EmptyText", "win32", "", "", false, u"", u""},
+        PrefixExpandCase{"ResultOverWindowsLimitFails", "win32", "\"BIG\"=\"" + kBig + "\"", "", false, u"%BIG%%BIG%",
+                         std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- SwapLong and RegValueAsText ---
