@@ -148,7 +148,7 @@ private:
         try {
             return body();
         } catch (...) {
-            Retire(true);
+            Retire(true, MpqFailure::EngineFailed);
             m_inTransfer = false;
             m_lastFailure = MpqFailure::EngineFailed;
             return failed;
@@ -188,7 +188,7 @@ private:
             if (remote == nullptr)
                 return Refuse<std::optional<Message>>(MpqFailure::BadArgument, std::nullopt);
             if (!Alive(*remote))
-                return Refuse<std::optional<Message>>(MpqFailure::WorkerDied, std::nullopt);
+                return Refuse<std::optional<Message>>(EndOf(*remote), std::nullopt);
             request.handle = remote->id;
             return Call(request);
         });
@@ -222,7 +222,7 @@ private:
             m_handles.erase(it);
             if (!Alive(remote)) {
                 const bool nothingLost = type == MessageType::CloseFile || (archive && remote.readOnly);
-                return nothingLost || Refuse(MpqFailure::WorkerDied, false);
+                return nothingLost || Refuse(EndOf(remote), false);
             }
             Message request;
             request.type = type;
@@ -264,7 +264,7 @@ private:
             m_total = 0;
         }
         if (m_worker && !m_worker->Running())
-            Retire(false);
+            Retire(false, MpqFailure::WorkerDied);
         if (!m_worker) {
             m_worker = worker_process::WorkerProcess::Start(m_options.executable, m_options.extraArguments,
                                                             m_options.memoryCap);
@@ -284,10 +284,10 @@ private:
         if (!reply->ok) {
             // A name that is simply not there leaves StormLib as it was; any other failure may
             // have left it in a state nobody should build on.
-            if (reply->failure != MpqFailure::NotFound)
-                Retire(true);
-            return Refuse<std::optional<Message>>(
-                reply->failure == MpqFailure::None ? MpqFailure::EngineFailed : reply->failure, std::nullopt);
+            const MpqFailure failure = reply->failure == MpqFailure::None ? MpqFailure::EngineFailed : reply->failure;
+            if (failure != MpqFailure::NotFound)
+                Retire(true, failure);
+            return Refuse<std::optional<Message>>(failure, std::nullopt);
         }
         return reply;
     }
@@ -338,12 +338,22 @@ private:
     }
 
     std::optional<Message> WorkerDied() {
-        Retire(true);
+        Retire(true, MpqFailure::WorkerDied);
         return Refuse<std::optional<Message>>(MpqFailure::WorkerDied, std::nullopt);
     }
 
+    // Why calls on a handle of a worker that is gone fail: for the worker ended last, the reason it
+    // was ended (a full disk stays a full disk through the closing calls that follow), else WorkerDied.
+    MpqFailure EndOf(const Remote& remote) const {
+        return remote.generation == m_endedGeneration ? m_endedBecause : MpqFailure::WorkerDied;
+    }
+
     // Ends the worker and reaps it; its handles now belong to no worker.
-    void Retire(bool kill) {
+    void Retire(bool kill, MpqFailure because) {
+        if (m_worker) {
+            m_endedGeneration = m_generation;
+            m_endedBecause = because;
+        }
         if (m_worker) {
             if (kill)
                 m_worker->Kill();
@@ -359,6 +369,8 @@ private:
     std::unique_ptr<worker_process::WorkerProcess> m_worker;
     worker_protocol::FrameReader m_reader;
     std::uint64_t m_generation = 0;
+    std::uint64_t m_endedGeneration = 0;
+    MpqFailure m_endedBecause = MpqFailure::WorkerDied;
     std::map<std::uintptr_t, Remote> m_handles;
     std::uintptr_t m_lastToken = 0;
     MpqFailure m_lastFailure = MpqFailure::None;

@@ -321,6 +321,49 @@ INSTANTIATE_TEST_SUITE_P(Operations, WorkerFaultTest, testing::ValuesIn(AllFault
                              return std::string(InfoOf(info.param.op).name) + "_" + info.param.fault;
                          });
 
+// ---- failure reasons ------------------------------------------------------------------------
+
+struct ReasonCase {
+    const char* name;
+    std::function<std::vector<std::string>(const fs::path& archive)> workerArguments;
+    MpqFailure expected;
+};
+
+class WorkerFailureReasonTest : public testing::TestWithParam<ReasonCase> {};
+
+// The reason of the call that failed first survives the closing calls on the ended worker's handles.
+TEST_P(WorkerFailureReasonTest, TheFirstFailureIsTheOneReported) {
+    const ReasonCase& row = GetParam();
+    WorkerArchive fixture;
+    std::shared_ptr<MpqEngine> engine = MakeWorkerMpqEngine(FaultyWorker(row.workerArguments(fixture.m_archive), 60s));
+    clsMpqControl control(engine);
+    control.SetMpqFileName(TextFromPath(fixture.m_archive));
+
+    // Over a file that exists: the test engine reports any failure of its own, a name not found
+    // included, as EngineFailed, which would end the worker before the write.
+    EXPECT_FALSE(
+        control.SaveFileToMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3", testkit::PatternBytes(3u << 20, 8, false)));
+    EXPECT_EQ(engine->LastFailure(), row.expected) << MpqFailureText(engine->LastFailure());
+    EXPECT_EQ(ChildrenOf(::getpid()), std::set<pid_t>{});
+    EXPECT_EQ(testkit::ReadBytes(fixture.m_archive), fixture.m_original);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, WorkerFailureReasonTest,
+    testing::Values(ReasonCase{"FileSizeLimit",
+                               [](const fs::path& archive) {
+                                   return std::vector<std::string>{"--file-size-limit=" +
+                                                                   std::to_string(fs::file_size(archive) + 65536)};
+                               },
+                               MpqFailure::DiskFull},
+                    ReasonCase{"EngineFailure",
+                               [](const fs::path&) { return std::vector<std::string>{"--fail-step=WriteFile"}; },
+                               MpqFailure::EngineFailed},
+                    ReasonCase{"CrashInTheSecondChunk",
+                               [](const fs::path&) { return std::vector<std::string>{"--crash-step=WriteFile:2"}; },
+                               MpqFailure::WorkerDied}),
+    [](const testing::TestParamInfo<ReasonCase>& info) { return std::string(info.param.name); });
+
 // ---- reuse ----------------------------------------------------------------------------------
 
 struct ReuseCase {
@@ -357,10 +400,11 @@ TEST_P(WorkerReuseTest, AWorkerWhoseCallFailedIsNotAskedAgain) {
         EXPECT_TRUE(engine->CloseArchive(archive));
     } else {
         EXPECT_EQ(ChildrenOf(::getpid()), std::set<pid_t>{}) << "the failed worker is still there";
-        // Its handles: a file and a read-only archive close; anything else fails.
+        // Its handles: a file and a read-only archive close; anything else fails, for the reason
+        // the worker was ended.
         if (file != nullptr) {
             EXPECT_FALSE(engine->FileLocale(file).has_value());
-            EXPECT_EQ(engine->LastFailure(), MpqFailure::WorkerDied);
+            EXPECT_EQ(engine->LastFailure(), row.expectedFailure);
             EXPECT_TRUE(engine->CloseFile(file));
         }
         EXPECT_TRUE(engine->IsReadOnly(archive));

@@ -7,6 +7,8 @@
 //   --hang-step=CompactArchive sleeps forever
 //   --alloc-step=RemoveFile   allocates until the memory cap stops it
 //   --garbage-step=ReadFile   announces a 4 GiB message on its stream, then sleeps forever
+// and one limit of the kind a full disk sets:
+//   --file-size-limit=N       no file may grow past N bytes (writes fail with EFBIG)
 #include "archive/mpq_worker.h"
 #include "testkit/faulty_mpq_engine.h"
 
@@ -19,6 +21,7 @@
 #include <list>
 #include <optional>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -71,6 +74,12 @@ std::shared_ptr<MpqEngine> TestWorkerEngine(int argc, char** argv) {
         if (argument.rfind("--", 0) != 0 || equals == std::string::npos)
             continue;
         const std::string kind = argument.substr(2, equals - 2);
+        if (kind == "file-size-limit") {
+            const rlimit limit{std::strtoull(argument.c_str() + equals + 1, nullptr, 10), RLIM_INFINITY};
+            std::signal(SIGXFSZ, SIG_IGN);
+            setrlimit(RLIMIT_FSIZE, &limit);
+            continue;
+        }
         const std::optional<StepAt> at = ParseStep(argument.substr(equals + 1));
         if (!at)
             continue;
