@@ -4,6 +4,7 @@
 
 namespace modPublicVars {
 
+// Windows reports the module under the name it was started through, so there is one place only.
 std::u16string GetAppPath() {
     std::wstring buffer(32768, L'\0');
     const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -14,5 +15,11 @@ std::u16string GetAppPath() {
         directory.push_back(u'\\');
     return directory;
 }
+
+std::vector<std::u16string> GetAppPaths() {
+    return {GetAppPath()};
+}
+
+void RecordStartPath(const char*) {}
 
 } // namespace modPublicVars

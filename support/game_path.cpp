@@ -38,9 +38,11 @@ std::u16string NormaliseGamePath(const std::u16string& path) {
     return result;
 }
 
-GamePathDecision DecideGamePath(const std::u16string& appPath) {
-    if (HoldsGame(appPath))
-        return {appPath, GamePathWarning::None};
+GamePathDecision DecideGamePath(const std::vector<std::u16string>& appPaths) {
+    for (const std::u16string& appPath : appPaths) {
+        if (HoldsGame(appPath))
+            return {appPath, GamePathWarning::None};
+    }
 
     // A registry value that cannot be read counts as a missing one.
     std::u16string installPath;
@@ -52,8 +54,11 @@ GamePathDecision DecideGamePath(const std::u16string& appPath) {
     if (installPath.find(u":\\") != std::u16string::npos)
         return {NormaliseGamePath(ToNative(installPath)), {}};
 
+    // The first settings file found decides, as the first war3.exe did.
     const std::u16string settingsName = u"PD_Set.ini";
-    if (file_probe::OrdinaryFileExists(PathFromText(appPath), settingsName)) {
+    for (const std::u16string& appPath : appPaths) {
+        if (!file_probe::OrdinaryFileExists(PathFromText(appPath), settingsName))
+            continue;
         const auto settingsFile = file_probe::FindEntryIgnoringCase(PathFromText(appPath), settingsName);
         const std::u16string warPath =
             settingsFile ? modPublicVars::ReadIniValue(TextFromPath(*settingsFile), u"War3Main", u"WarPath") : u"";
@@ -65,8 +70,12 @@ GamePathDecision DecideGamePath(const std::u16string& appPath) {
     return {{}, GamePathWarning::M2};
 }
 
+GamePathDecision DecideGamePath(const std::u16string& appPath) {
+    return DecideGamePath(std::vector<std::u16string>{appPath});
+}
+
 GamePathDecision FindGamePath() {
-    GamePathDecision decision = DecideGamePath(modPublicVars::GetAppPath());
+    GamePathDecision decision = DecideGamePath(modPublicVars::GetAppPaths());
     if (decision.warning == GamePathWarning::None)
         modPublicVars::GamePath = decision.gamePath;
     return decision;

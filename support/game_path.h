@@ -1,9 +1,11 @@
 #pragma once
 // Deciding the game directory at start-up: the program's own directory when it holds war3.exe, else
 // the game's registry entry (InstallPath), else the WarPath of the host program's PD_Set.ini beside
-// the program. When none decides, the window shows one of two warnings and the process ends.
+// the program. Started through a link, the link's directory counts before the resolved program's. When none decides,
+// the window shows one of two warnings and the process ends.
 #include <optional>
 #include <string>
+#include <vector>
 
 enum class GamePathWarning {
     None,
@@ -18,10 +20,12 @@ struct GamePathDecision {
     GamePathWarning warning = GamePathWarning::None;
 };
 
-// Decides from the program's own directory (GetAppPath) and sets modPublicVars::GamePath on success.
+// Decides from the program's own directories (GetAppPaths) and sets modPublicVars::GamePath on success.
 GamePathDecision FindGamePath();
 
-// The same decision for a given program directory (ending in the separator); sets nothing.
+// The same decision for given program directories (each ending in the separator); sets nothing. The
+// directories are tried in order for war3.exe, then the registry, then in order for PD_Set.ini.
+GamePathDecision DecideGamePath(const std::vector<std::u16string>& appPaths);
 GamePathDecision DecideGamePath(const std::u16string& appPath);
 
 // Trims blanks, appends one separator and collapses pairs of separators in one left-to-right pass:

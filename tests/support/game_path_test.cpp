@@ -208,3 +208,133 @@ TEST(GetAppPath, IsTheTestProgramsDirectory) {
 }
 
 } // namespace
+
+namespace {
+
+// --- Where the program stands ---
+
+// <root>/opt/ostrawen is the program; <root>/game/ostrawen links to it; <root>/other/ostrawen is
+// another program and <root>/noexec/ostrawen a file that cannot be run.
+class StartPathTest
+    : public testing::TestWithParam<std::tuple<const char*, std::string, std::string, std::string, std::string>> {
+protected:
+    StartPathTest() {
+        for (const char* directory : {"opt", "game", "other", "noexec"})
+            fs::create_directories(m_root / directory);
+        testkit::WriteFile(m_root / "opt" / "ostrawen", "ELF");
+        testkit::WriteFile(m_root / "other" / "ostrawen", "ELF");
+        testkit::WriteFile(m_root / "noexec" / "ostrawen", "ELF");
+        fs::permissions(m_root / "opt" / "ostrawen", fs::perms::owner_all);
+        fs::permissions(m_root / "other" / "ostrawen", fs::perms::owner_all);
+        fs::permissions(m_root / "noexec" / "ostrawen", fs::perms::owner_read | fs::perms::owner_write);
+        fs::create_symlink(m_root / "opt" / "ostrawen", m_root / "game" / "ostrawen");
+    }
+
+    // "@" stands for the root directory.
+    std::string Rooted(std::string text) const {
+        for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at))
+            text.replace(at, 1, m_root.path().string());
+        return text;
+    }
+
+    TempDir m_root;
+};
+
+TEST_P(StartPathTest, FindsThePathTheProgramWasStartedThrough) {
+    const auto& [name, argv0, workingDirectory, searchPath, expected] = GetParam();
+    const auto started = modPublicVars::StartedThrough(Rooted(argv0), m_root / workingDirectory, Rooted(searchPath),
+                                                       m_root / "opt" / "ostrawen");
+    if (expected.empty())
+        EXPECT_EQ(started, std::nullopt);
+    else
+        EXPECT_EQ(started, std::optional<fs::path>(m_root / expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Argv0, StartPathTest,
+    testing::Values(
+        std::make_tuple("AbsoluteLink", "@/game/ostrawen", "", "", "game/ostrawen"),
+        std::make_tuple("RelativeLink", "./ostrawen", "game", "", "game/ostrawen"),
+        std::make_tuple("RelativeWithParent", "../game/ostrawen", "opt", "", "game/ostrawen"),
+        std::make_tuple("ResolvedFileItself", "@/opt/ostrawen", "", "", "opt/ostrawen"),
+        std::make_tuple("BareNameFirstPathEntryWins", "ostrawen", "", "@/missing:@/game:@/opt", "game/ostrawen"),
+        std::make_tuple("BareNameSkipsAFileThatCannotRun", "ostrawen", "", "@/noexec:@/game", "game/ostrawen"),
+        std::make_tuple("EmptyPathEntryIsTheWorkingDirectory", "ostrawen", "game", "/nonexistent::", "game/ostrawen"),
+        std::make_tuple("BareNameFindsAnotherProgramFirst", "ostrawen", "", "@/other:@/game", ""),
+        std::make_tuple("BareNameNotOnPath", "ostrawen", "", "@/missing", ""),
+        std::make_tuple("PathToAnotherProgram", "@/other/ostrawen", "", "", ""),
+        std::make_tuple("PathToNothing", "@/game/none", "", "", ""), std::make_tuple("Empty", "", "", "@/game", "")),
+    [](const auto& info) { return std::string(std::get<0>(info.param)); });
+
+struct PlacesCase {
+    const char* name;
+    bool war3BesideLink;
+    bool war3BesideProgram;
+    const char* settingsBesideLink;    // "", "good" (names the game) or "bad"
+    const char* settingsBesideProgram; // the same
+    const char* decided;               // "link", "program", "game", "M1" or "M2"
+};
+
+void PrintTo(const PlacesCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class AppPlacesTest : public GamePathTest, public testing::WithParamInterface<PlacesCase> {};
+
+TEST_P(AppPlacesTest, TheLinksDirectoryCountsFirst) {
+    const PlacesCase& c = GetParam();
+    fs::create_directories(m_root / "link");
+    const auto place = [&](const char* directory, bool war3, const std::string& settings) {
+        if (war3)
+            testkit::WriteFile(m_root / directory / "war3.exe", "MZ");
+        if (!settings.empty()) {
+            const fs::path named = settings == "good" ? Root() / "game" : Root() / "nowhere";
+            testkit::WriteFile(m_root / directory / "PD_Set.ini", "[War3Main]\r\nWarPath=" + named.string() + "\r\n");
+        }
+    };
+    place("link", c.war3BesideLink, c.settingsBesideLink);
+    place("app", c.war3BesideProgram, c.settingsBesideProgram);
+
+    const GamePathDecision decision = DecideGamePath({Dir(m_root / "link"), Dir(m_root / "app")});
+    const std::string decided = c.decided;
+    if (decided == "M1" || decided == "M2") {
+        EXPECT_EQ(decision.warning, decided == "M1" ? GamePathWarning::M1 : GamePathWarning::M2);
+        return;
+    }
+    EXPECT_EQ(decision.warning, GamePathWarning::None);
+    const char* directory = decided == "link" ? "link" : decided == "program" ? "app" : "game";
+    EXPECT_EQ(decision.gamePath, Dir(Root() / directory));
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, AppPlacesTest,
+                         testing::Values(PlacesCase{"War3BesideBothTakesTheLinks", true, true, "", "", "link"},
+                                         PlacesCase{"War3BesideTheLinkOnly", true, false, "", "", "link"},
+                                         PlacesCase{"War3BesideTheProgramOnly", false, true, "", "", "program"},
+                                         PlacesCase{"War3BeforeAnySettings", false, true, "good", "", "program"},
+                                         PlacesCase{"SettingsBesideTheLink", false, false, "good", "", "game"},
+                                         PlacesCase{"SettingsBesideTheProgram", false, false, "", "good", "game"},
+                                         PlacesCase{"TheLinksSettingsDecideFirst", false, false, "bad", "good", "M1"},
+                                         PlacesCase{"NothingAnywhere", false, false, "", "", "M2"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(GetAppPaths, StartedThroughALinkLooksBesideTheLinkFirst) {
+    TempDir linkDir;
+    const fs::path self = fs::read_symlink("/proc/self/exe");
+    fs::create_symlink(self, linkDir / "ostrawen");
+    const std::vector<std::u16string> expected = {Dir(linkDir.path()), Dir(self.parent_path())};
+
+    modPublicVars::RecordStartPath((linkDir / "ostrawen").c_str());
+    const auto byPath = modPublicVars::GetAppPaths();
+    std::vector<std::u16string> byName;
+    {
+        testkit::ScopedEnv path("PATH", (linkDir.path() / "missing").string() + ":" + linkDir.path().string());
+        modPublicVars::RecordStartPath("ostrawen");
+        byName = modPublicVars::GetAppPaths();
+    }
+    modPublicVars::RecordStartPath(nullptr);
+    EXPECT_EQ(byPath, expected);
+    EXPECT_EQ(byName, expected);
+    EXPECT_EQ(modPublicVars::GetAppPaths().front(), Dir(self.parent_path()));
+}
+
+} // namespace
