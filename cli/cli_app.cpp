@@ -1,0 +1,833 @@
+#include "cli/cli_app.h"
+
+#include "archive/archive_guard.h"
+#include "archive/mpq_control.h"
+#include "archive/mpq_failure.h"
+#include "cli/cli_options.h"
+#include "cli/json_writer.h"
+#include "mods/byte_splice.h"
+#include "mods/cursor_race.h"
+#include "mods/modifications.h"
+#include "mods/set_string.h"
+#include "support/file_probe.h"
+#include "support/file_streams.h"
+#include "support/game_path.h"
+#include "support/public_vars.h"
+#include "support/registry.h"
+#include "support/text_compare.h"
+#include "support/text_path.h"
+#include "support/utf8_convert.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace cli {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr char kProgram[] = "ostrawen-cli";
+constexpr char16_t kGameNameKey[] = u"GAMENAME";
+
+// The four archives, and the order in which each game looks a file up: the first that holds it wins.
+constexpr std::array<const char*, 4> kArchiveNames = {"War3Patch.mpq", "War3xLocal.mpq", "War3x.mpq", "War3.mpq"};
+struct GameOrder {
+    const char* game;
+    std::vector<const char*> archives;
+};
+const std::vector<GameOrder>& GameOrders() {
+    static const std::vector<GameOrder> orders = {
+        {"The Frozen Throne", {"War3Patch.mpq", "War3xLocal.mpq", "War3x.mpq", "War3.mpq"}},
+        {"Reign of Chaos", {"War3Patch.mpq", "War3.mpq"}},
+    };
+    return orders;
+}
+
+// Stable keys of the seven resources, in the order of mods::ResourceItems().
+constexpr std::array<const char*, 7> kResourceKeys = {"menu-music-roc", "menu-music-tft", "font-zhcn",     "font-zhtw",
+                                                      "font-en",        "menu-model-roc", "menu-model-tft"};
+
+constexpr std::array<std::pair<mods::Race, const char*>, 4> kRaceKeys = {{{mods::Race::Human, "human"},
+                                                                          {mods::Race::Orc, "orc"},
+                                                                          {mods::Race::NightElf, "nightelf"},
+                                                                          {mods::Race::Undead, "undead"}}};
+
+const char* RaceKey(mods::Race race) {
+    switch (race) {
+    case mods::Race::Human:
+        return "human";
+    case mods::Race::Orc:
+        return "orc";
+    case mods::Race::NightElf:
+        return "nightelf";
+    case mods::Race::Undead:
+        return "undead";
+    }
+    return "unknown";
+}
+
+std::string Utf8(std::u16string_view text) {
+    return modUtf8Convert::TextToUtf8(text);
+}
+
+std::string PathUtf8(const fs::path& path) {
+    return Utf8(TextFromPath(path));
+}
+
+// --- help texts ---
+
+constexpr char kProgramHelp[] =
+    "Usage: ostrawen-cli [OPTIONS] COMMAND [ARGS]\n"
+    "Personalises an installed Warcraft III by editing one of its MPQ archives.\n"
+    "\n"
+    "Commands:\n"
+    "  status                         the game directory, the four archives and what each game will read\n"
+    "  lan-name get|set NAME          the name under which a LAN game is hosted (GAMENAME)\n"
+    "  cursor get|set RACE            the mouse cursor's race: human, orc, nightelf or undead\n"
+    "  resource list                  the seven resources and their sizes\n"
+    "  resource extract ITEM FILE     copy a resource out of the archive\n"
+    "  resource replace ITEM FILE     store FILE as the resource\n"
+    "  resource delete ITEM           remove the resource from the archive\n"
+    "  compact                        compact the archive\n"
+    "\n"
+    "Options (before or after the command; \"--\" ends them):\n"
+    "  --game-dir DIR   the game directory, used as given (no search, no war3.exe test)\n"
+    "  --archive NAME   War3Patch.mpq (default), War3xLocal.mpq, War3x.mpq or War3.mpq, any case\n"
+    "  --json           exactly one JSON document on stdout, with an \"error\" member on failure\n"
+    "  --quiet, -q      no progress and no success text; errors still go to stderr\n"
+    "  --help, -h       this text, or a command's own with the command\n"
+    "\n"
+    "Exit codes: 0 success, 1 the operation failed (the archive is as it was), 2 usage error,\n"
+    "3 no game directory. Writes that find the value already in place write nothing and say\n"
+    "\"unchanged\" (\"changed\": false in JSON).\n";
+
+std::string CommandHelp(const std::string& command) {
+    if (command == "status")
+        return "Usage: ostrawen-cli status [--game-dir DIR] [--json]\n"
+               "Shows the game directory and how it was found; for each archive whether it is present and\n"
+               "opens (or why not), its GAMENAME, its cursor race and the resources it holds with their\n"
+               "sizes; and for each game the effective LAN name and cursor race with the archive they come\n"
+               "from (the first archive in the game's order that holds the file). Never waits for a lock\n"
+               "and never puts an interrupted write right: it reports what it finds.\n";
+    if (command == "lan-name")
+        return "Usage: ostrawen-cli lan-name get\n"
+               "       ostrawen-cli lan-name set [--] NAME\n"
+               "Reads or sets the GAMENAME value in UI\\FrameDef\\GlobalStrings.fdf of the archive. \"get\"\n"
+               "prints nothing (JSON: null) when the archive holds no such file or entry. NAME may not\n"
+               "hold '\"', CR or LF; use \"--\" before a NAME that starts with '-'.\n";
+    if (command == "cursor")
+        return "Usage: ostrawen-cli cursor get\n"
+               "       ostrawen-cli cursor set human|orc|nightelf|undead\n"
+               "Reads or sets the race of the first Cursor= entry in UI\\war3skins.txt of the archive.\n";
+    if (command == "resource") {
+        std::string text = "Usage: ostrawen-cli resource list\n"
+                           "       ostrawen-cli resource extract ITEM FILE\n"
+                           "       ostrawen-cli resource replace ITEM FILE\n"
+                           "       ostrawen-cli resource delete ITEM\n"
+                           "ITEM is a key or the entry's Chinese text:\n";
+        const auto& items = mods::ResourceItems();
+        for (std::size_t i = 0; i < items.size(); ++i)
+            text += "  " + std::string(kResourceKeys[i]) + "  " + Utf8(items[i].entryText) + "  " +
+                    Utf8(items[i].fileAddress) + "\n";
+        text += "Replacing with identical bytes and deleting an absent item write nothing.\n";
+        return text;
+    }
+    if (command == "compact")
+        return "Usage: ostrawen-cli compact\n"
+               "Rewrites the archive without the space left by deleted and replaced files.\n";
+    return {};
+}
+
+// --- one run ---
+
+struct Failure {
+    int exitCode = kExitFailed;
+    std::string archive; // empty when no archive is concerned
+    std::string reason;  // short and stable: a door's reason ("locked") or our own ("usage")
+    std::string message; // one English line
+};
+
+// A text file's decoded content or why there is none.
+enum class ReadState { Held, Absent, Unreadable };
+struct ArchiveRead {
+    ReadState state = ReadState::Unreadable;
+    Bytes bytes;
+    MpqFailure why = MpqFailure::None;
+};
+
+ArchiveRead ReadFromArchive(clsMpqControl& mpq, const std::u16string& address) {
+    ArchiveRead read;
+    if (mpq.ReadFileFromMpq(address, read.bytes, &read.why)) {
+        read.state = ReadState::Held;
+    } else if (read.why == MpqFailure::NotFound) {
+        read.state = ReadState::Absent;
+    }
+    return read;
+}
+
+// The byte position of the ASCII character decoded[pos] in bytes: the n-th such character in the
+// text is the n-th such byte, as no decoder swallows an ASCII byte.
+std::optional<std::size_t> AnchorByte(const Bytes& bytes, std::u16string_view decoded, std::size_t pos) {
+    if (pos >= decoded.size() || decoded[pos] > 0x7F)
+        return std::nullopt;
+    const auto anchor = static_cast<std::uint8_t>(decoded[pos]);
+    auto before = static_cast<std::size_t>(std::count(decoded.begin(), decoded.begin() + pos, decoded[pos]));
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == anchor && before-- == 0)
+            return i;
+    }
+    return std::nullopt;
+}
+
+// A value read from a game file, and whether its bytes were valid UTF-8 (else U+FFFD stands in).
+struct TextValue {
+    std::u16string text;
+    bool invalidUtf8 = false;
+};
+
+std::optional<TextValue> GameNameIn(const Bytes& bytes) {
+    const std::u16string text = modUtf8Convert::Utf8BytesToString(bytes);
+    const auto value = mods::FindQuotedValue(text, kGameNameKey);
+    if (!value)
+        return std::nullopt;
+    TextValue result{text.substr(value->valueBegin, value->valueEnd - value->valueBegin)};
+    const auto open = AnchorByte(bytes, text, value->valueBegin - 1);
+    const auto close = AnchorByte(bytes, text, value->valueEnd);
+    if (open && close && *open < *close) {
+        const std::string raw(bytes.begin() + static_cast<std::ptrdiff_t>(*open + 1),
+                              bytes.begin() + static_cast<std::ptrdiff_t>(*close));
+        result.invalidUtf8 = !IsValidUtf8(raw);
+    }
+    return result;
+}
+
+std::optional<mods::Race> CursorIn(const Bytes& bytes) {
+    return mods::RecognizeRace(modUtf8Convert::Utf8BytesToString(bytes));
+}
+
+class Run {
+public:
+    Run(Options options, std::ostream& out, std::ostream& err)
+        : m_options(std::move(options)), m_out(out), m_err(err) {}
+
+    int Execute(const std::string& parseError);
+
+private:
+    // Output: values always, success text unless --quiet.
+    void Print(const std::string& line) { m_human += line + "\n"; }
+    void Say(const std::string& line) {
+        if (!m_options.quiet)
+            Print(line);
+    }
+    int Fail(int exitCode, std::string archive, std::string reason, std::string message) {
+        m_failure = Failure{exitCode, std::move(archive), std::move(reason), std::move(message)};
+        return exitCode;
+    }
+    int Usage(const std::string& message) { return Fail(kExitUsage, {}, "usage", message); }
+    // A door operation's failure: "War3Patch.mpq: cannot read UI\war3skins.txt: locked".
+    int DoorFailed(const std::string& what, MpqFailure why) {
+        return Fail(kExitFailed, m_archiveName, MpqFailureText(why),
+                    m_archiveName + ": " + what + ": " + MpqFailureText(why));
+    }
+    int Finish(int exitCode);
+
+    int Dispatch();
+    int ResolveGameDir();
+    int ResolveArchive();
+    void OpenDoor(clsMpqControl& mpq, const fs::path& archive) const;
+    fs::path ArchivePath(const std::string& name) const;
+
+    int LanNameGet();
+    int LanNameSet(const std::string& name);
+    int CursorGet();
+    int CursorSet(const std::string& raceWord);
+    int ResourceList();
+    int ResourceExtract(std::size_t item, const std::string& file);
+    int ResourceReplace(std::size_t item, const std::string& file);
+    int ResourceDelete(std::size_t item);
+    int Compact();
+    int Status();
+    void Changed(bool changed, const std::string& whatChanged);
+
+    Options m_options;
+    std::ostream& m_out;
+    std::ostream& m_err;
+    JsonWriter m_json;
+    std::string m_human;
+    std::optional<Failure> m_failure;
+    fs::path m_gameDir;
+    std::string m_foundBy;
+    std::string m_archiveName;
+    fs::path m_archivePath;
+    clsMpqControl m_mpq;
+};
+
+std::string Joined(const std::vector<std::string>& words, std::size_t count) {
+    std::string joined;
+    for (std::size_t i = 0; i < words.size() && i < count; ++i)
+        joined += (i ? " " : "") + words[i];
+    return joined;
+}
+
+int Run::Execute(const std::string& parseError) {
+    m_json.BeginObject();
+    const auto& words = m_options.words;
+    m_json.Key("command").String(
+        Joined(words, words.size() > 1 && words[0] != "status" && words[0] != "compact" ? 2 : 1));
+    if (!parseError.empty())
+        return Finish(Usage(parseError));
+    if (m_options.help) {
+        const std::string command = words.empty() ? std::string() : words[0];
+        std::string text = command.empty() ? kProgramHelp : CommandHelp(command);
+        if (text.empty())
+            return Finish(Usage("unknown command " + command));
+        m_json.Key("help").String(text);
+        m_human = text;
+        return Finish(kExitOk);
+    }
+    return Finish(Dispatch());
+}
+
+int Run::Finish(int exitCode) {
+    if (m_failure) {
+        m_err << kProgram << ": " << ValidUtf8(m_failure->message) << "\n";
+        m_json.CloseTo(1);
+        m_json.Key("error").BeginObject();
+        m_json.Key("reason").String(m_failure->reason);
+        m_json.Key("archive");
+        if (m_failure->archive.empty())
+            m_json.Null();
+        else
+            m_json.String(m_failure->archive);
+        m_json.Key("message").String(m_failure->message);
+        m_json.Key("exitCode").Number(static_cast<std::uint64_t>(exitCode));
+        m_json.EndObject();
+    }
+    m_json.CloseTo(0);
+    if (m_options.json)
+        m_out << m_json.Text() << "\n";
+    else
+        m_out << ValidUtf8(m_human);
+    m_out.flush();
+    return exitCode;
+}
+
+int Run::Dispatch() {
+    const auto& words = m_options.words;
+    if (words.empty())
+        return Usage("no command given");
+    const std::string& command = words[0];
+    const std::string action = words.size() > 1 ? words[1] : std::string();
+    auto expect = [&](std::size_t count) { return words.size() == count; };
+
+    // The words are checked before the game directory is looked for: a typing error is a usage error.
+    std::function<int()> body;
+    if (command == "status" && expect(1)) {
+        body = [this] { return Status(); };
+    } else if (command == "compact" && expect(1)) {
+        body = [this] { return Compact(); };
+    } else if (command == "lan-name" && action == "get" && expect(2)) {
+        body = [this] { return LanNameGet(); };
+    } else if (command == "lan-name" && action == "set" && expect(3)) {
+        body = [this, name = words[2]] { return LanNameSet(name); };
+    } else if (command == "cursor" && action == "get" && expect(2)) {
+        body = [this] { return CursorGet(); };
+    } else if (command == "cursor" && action == "set" && expect(3)) {
+        body = [this, race = words[2]] { return CursorSet(race); };
+    } else if (command == "resource" && action == "list" && expect(2)) {
+        body = [this] { return ResourceList(); };
+    } else if (command == "resource" &&
+               ((action == "extract" || action == "replace") ? expect(4) : (action == "delete" && expect(3)))) {
+        // By key (any case) or by the entry text as the window's list shows it.
+        std::optional<std::size_t> item;
+        const std::u16string typed = modUtf8Convert::Utf8ToText(words[2]);
+        for (std::size_t i = 0; i < kResourceKeys.size(); ++i) {
+            if (EqualIgnoringAsciiCase(typed, modUtf8Convert::Utf8ToText(kResourceKeys[i])))
+                item = i;
+        }
+        if (const mods::ResourceItem* found = mods::FindResourceItem(typed); found && !item)
+            item = static_cast<std::size_t>(found - mods::ResourceItems().data());
+        if (!item)
+            return Usage("unknown resource item " + words[2] + " (see 'ostrawen-cli resource --help')");
+        if (action == "extract")
+            body = [this, i = *item, file = words[3]] { return ResourceExtract(i, file); };
+        else if (action == "replace")
+            body = [this, i = *item, file = words[3]] { return ResourceReplace(i, file); };
+        else
+            body = [this, i = *item] { return ResourceDelete(i); };
+    } else if (CommandHelp(command).empty()) {
+        return Usage("unknown command " + command);
+    } else {
+        return Usage("wrong arguments for " + command + " (see 'ostrawen-cli " + command + " --help')");
+    }
+
+    if (const int code = ResolveGameDir(); code != kExitOk)
+        return code;
+    if (command != "status") {
+        if (const int code = ResolveArchive(); code != kExitOk)
+            return code;
+    }
+    return body();
+}
+
+int Run::ResolveGameDir() {
+    if (m_options.gameDir) {
+        m_gameDir = PathFromText(modUtf8Convert::Utf8ToText(*m_options.gameDir));
+        m_foundBy = "option";
+        std::error_code error;
+        if (!fs::is_directory(m_gameDir, error))
+            return Fail(kExitNoGameDir, {}, "no game directory",
+                        "game directory " + *m_options.gameDir + " is not a directory");
+    } else {
+        const std::u16string appPath = modPublicVars::GetAppPath();
+        const GamePathDecision decision = DecideGamePath(appPath);
+        if (decision.warning == GamePathWarning::M1)
+            return Fail(kExitNoGameDir, {}, "no game directory",
+                        "PD_Set.ini beside the program names a directory without war3.exe; use --game-dir");
+        if (decision.warning != GamePathWarning::None)
+            return Fail(kExitNoGameDir, {}, "no game directory",
+                        "no game directory found (no war3.exe beside the program, no registry entry, no "
+                        "PD_Set.ini); use --game-dir");
+        m_gameDir = PathFromText(decision.gamePath);
+        if (decision.gamePath == appPath) {
+            m_foundBy = "program directory";
+        } else {
+            // The decision takes the registry before the settings file; the same test tells which.
+            const auto value = mRegEdit::GetRegValue(mRegEdit::HKEY_CURRENT_USER_,
+                                                     u"Software\\Blizzard Entertainment\\Warcraft III", u"InstallPath");
+            const bool fromRegistry =
+                value && TrimBlanks(mRegEdit::RegValueAsText(*value)).find(u":\\") != std::u16string::npos;
+            m_foundBy = fromRegistry ? "registry" : "settings file";
+        }
+    }
+    m_json.Key("gameDir").String(PathUtf8(m_gameDir));
+    m_json.Key("foundBy").String(m_foundBy);
+    return kExitOk;
+}
+
+int Run::ResolveArchive() {
+    m_archiveName = kArchiveNames[0];
+    if (m_options.archive) {
+        const std::u16string typed = modUtf8Convert::Utf8ToText(*m_options.archive);
+        const auto named = std::find_if(kArchiveNames.begin(), kArchiveNames.end(), [&](const char* name) {
+            return EqualIgnoringAsciiCase(typed, modUtf8Convert::Utf8ToText(name));
+        });
+        if (named == kArchiveNames.end())
+            return Usage("unknown archive " + *m_options.archive +
+                         " (one of War3Patch.mpq, War3xLocal.mpq, War3x.mpq, War3.mpq)");
+        m_archiveName = *named;
+    }
+    m_archivePath = ArchivePath(m_archiveName);
+    m_json.Key("archive").String(m_archiveName);
+    OpenDoor(m_mpq, m_archivePath);
+    return kExitOk;
+}
+
+fs::path Run::ArchivePath(const std::string& name) const {
+    // The game finds its archives whatever their letter case; so do we.
+    const std::u16string text = modUtf8Convert::Utf8ToText(name);
+    if (auto found = file_probe::FindEntryIgnoringCase(m_gameDir, text))
+        return *found;
+    return m_gameDir / PathFromText(text);
+}
+
+void Run::OpenDoor(clsMpqControl& mpq, const fs::path& archive) const {
+    mpq.SetMpqFileName(TextFromPath(archive));
+}
+
+void Run::Changed(bool changed, const std::string& whatChanged) {
+    m_json.Key("changed").Bool(changed);
+    Say(m_archiveName + ": " + (changed ? whatChanged : "unchanged"));
+}
+
+int Run::LanNameGet() {
+    const ArchiveRead read = ReadFromArchive(m_mpq, mods::kGlobalStringsPath);
+    if (read.state == ReadState::Unreadable)
+        return DoorFailed("cannot read " + Utf8(mods::kGlobalStringsPath), read.why);
+    const auto value = read.state == ReadState::Held ? GameNameIn(read.bytes) : std::nullopt;
+    m_json.Key("value");
+    if (value) {
+        m_json.String(value->text);
+        Print(Utf8(value->text));
+    } else {
+        m_json.Null();
+    }
+    m_json.Key("invalidUtf8").Bool(value && value->invalidUtf8);
+    return kExitOk;
+}
+
+int Run::LanNameSet(const std::string& name) {
+    if (!IsValidUtf8(name))
+        return Usage("the LAN name is not valid UTF-8");
+    const std::u16string newName = modUtf8Convert::Utf8ToText(name);
+    // A quote would end the value early and a line break would split the entry.
+    if (newName.find_first_of(u"\"\r\n") != std::u16string::npos)
+        return Usage("a LAN name may not hold '\"', CR or LF");
+    const std::string address = Utf8(mods::kGlobalStringsPath);
+    const ArchiveRead read = ReadFromArchive(m_mpq, mods::kGlobalStringsPath);
+    if (read.state != ReadState::Held)
+        return DoorFailed("cannot read " + address, read.why);
+    const std::u16string text = modUtf8Convert::Utf8BytesToString(read.bytes);
+    const auto value = mods::FindQuotedValue(text, kGameNameKey);
+    const auto edited =
+        value ? mods::SpliceDecoded(read.bytes, text, value->valueBegin, value->valueEnd, newName) : std::nullopt;
+    if (!edited)
+        return Fail(kExitFailed, m_archiveName, "no entry",
+                    m_archiveName + ": " + address + " holds no GAMENAME entry");
+    m_json.Key("previous").String(text.substr(value->valueBegin, value->valueEnd - value->valueBegin));
+    m_json.Key("value").String(newName);
+    if (*edited == read.bytes) {
+        Changed(false, {});
+        return kExitOk;
+    }
+    MpqFailure why = MpqFailure::None;
+    if (!m_mpq.SaveFileToMpq(mods::kGlobalStringsPath, *edited, &why))
+        return DoorFailed("cannot write " + address, why);
+    Changed(true, "LAN name set to " + name);
+    return kExitOk;
+}
+
+int Run::CursorGet() {
+    const ArchiveRead read = ReadFromArchive(m_mpq, mods::kWar3SkinsPath);
+    if (read.state == ReadState::Unreadable)
+        return DoorFailed("cannot read " + Utf8(mods::kWar3SkinsPath), read.why);
+    std::optional<mods::Race> race;
+    if (read.state == ReadState::Held)
+        race = CursorIn(read.bytes);
+    m_json.Key("value");
+    if (race) {
+        m_json.String(RaceKey(*race));
+        Print(RaceKey(*race));
+    } else {
+        m_json.Null();
+    }
+    return kExitOk;
+}
+
+int Run::CursorSet(const std::string& raceWord) {
+    const auto named = std::find_if(kRaceKeys.begin(), kRaceKeys.end(), [&](const auto& entry) {
+        return EqualIgnoringAsciiCase(modUtf8Convert::Utf8ToText(raceWord), modUtf8Convert::Utf8ToText(entry.second));
+    });
+    if (named == kRaceKeys.end())
+        return Usage("unknown race " + raceWord + " (human, orc, nightelf or undead)");
+    const mods::Race* race = &named->first;
+    const std::string address = Utf8(mods::kWar3SkinsPath);
+    const ArchiveRead read = ReadFromArchive(m_mpq, mods::kWar3SkinsPath);
+    if (read.state != ReadState::Held)
+        return DoorFailed("cannot read " + address, read.why);
+    const std::u16string text = modUtf8Convert::Utf8BytesToString(read.bytes);
+    const auto entry = mods::FindCursorEntry(text);
+    const auto edited =
+        entry ? mods::SpliceDecoded(read.bytes, text, entry->wordBegin, entry->wordEnd, mods::RaceWord(*race))
+              : std::nullopt;
+    if (!edited)
+        return Fail(kExitFailed, m_archiveName, "no entry", m_archiveName + ": " + address + " holds no cursor entry");
+    const auto previous = mods::RecognizeRace(text);
+    m_json.Key("previous");
+    if (previous)
+        m_json.String(RaceKey(*previous));
+    else
+        m_json.Null();
+    m_json.Key("value").String(RaceKey(*race));
+    if (*edited == read.bytes) {
+        Changed(false, {});
+        return kExitOk;
+    }
+    MpqFailure why = MpqFailure::None;
+    if (!m_mpq.SaveFileToMpq(mods::kWar3SkinsPath, *edited, &why))
+        return DoorFailed("cannot write " + address, why);
+    Changed(true, std::string("cursor set to ") + RaceKey(*race));
+    return kExitOk;
+}
+
+int Run::ResourceList() {
+    MpqFailure why = MpqFailure::None;
+    if (!m_mpq.ArchiveOpens(&why))
+        return DoorFailed("cannot open", why);
+    // Gathered first, so a failure half-way leaves no half-written list.
+    std::vector<std::optional<std::size_t>> sizes;
+    for (const mods::ResourceItem& item : mods::ResourceItems()) {
+        const ArchiveRead read = ReadFromArchive(m_mpq, item.fileAddress);
+        if (read.state == ReadState::Unreadable)
+            return DoorFailed("cannot read " + Utf8(item.fileAddress), read.why);
+        sizes.push_back(read.state == ReadState::Held ? std::optional<std::size_t>(read.bytes.size()) : std::nullopt);
+    }
+    m_json.Key("resources").BeginArray();
+    const auto& items = mods::ResourceItems();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        m_json.BeginObject();
+        m_json.Key("key").String(kResourceKeys[i]);
+        m_json.Key("entry").String(items[i].entryText);
+        m_json.Key("address").String(items[i].fileAddress);
+        m_json.Key("present").Bool(sizes[i].has_value());
+        m_json.Key("size");
+        if (sizes[i])
+            m_json.Number(*sizes[i]);
+        else
+            m_json.Null();
+        m_json.EndObject();
+        Print(std::string(kResourceKeys[i]) + "\t" + (sizes[i] ? std::to_string(*sizes[i]) : "-") + "\t" +
+              Utf8(items[i].fileAddress));
+    }
+    m_json.EndArray();
+    return kExitOk;
+}
+
+int Run::ResourceExtract(std::size_t item, const std::string& file) {
+    const mods::ResourceItem& resource = mods::ResourceItems()[item];
+    m_json.Key("item").String(kResourceKeys[item]);
+    const ArchiveRead read = ReadFromArchive(m_mpq, resource.fileAddress);
+    if (read.state != ReadState::Held)
+        return DoorFailed("cannot read " + Utf8(resource.fileAddress), read.why);
+    if (!modFileStreams::WriteWholeFile(modUtf8Convert::Utf8ToText(file), read.bytes))
+        return Fail(kExitFailed, m_archiveName, "cannot write file", "cannot write " + file);
+    m_json.Key("file").String(file);
+    m_json.Key("size").Number(read.bytes.size());
+    Say(m_archiveName + ": " + kResourceKeys[item] + " extracted to " + file + " (" +
+        std::to_string(read.bytes.size()) + " bytes)");
+    return kExitOk;
+}
+
+int Run::ResourceReplace(std::size_t item, const std::string& file) {
+    const mods::ResourceItem& resource = mods::ResourceItems()[item];
+    m_json.Key("item").String(kResourceKeys[item]);
+    Bytes content;
+    if (!modFileStreams::ReadWholeFile(modUtf8Convert::Utf8ToText(file), content))
+        return Fail(kExitFailed, m_archiveName, "cannot read file", "cannot read " + file);
+    const ArchiveRead current = ReadFromArchive(m_mpq, resource.fileAddress);
+    if (current.state == ReadState::Unreadable && current.why != MpqFailure::Malformed)
+        return DoorFailed("cannot read " + Utf8(resource.fileAddress), current.why);
+    m_json.Key("size").Number(content.size());
+    if (current.state == ReadState::Held && current.bytes == content) {
+        Changed(false, {});
+        return kExitOk;
+    }
+    MpqFailure why = MpqFailure::None;
+    if (!m_mpq.SaveFileToMpq(resource.fileAddress, content, &why))
+        return DoorFailed("cannot write " + Utf8(resource.fileAddress), why);
+    Changed(true, std::string(kResourceKeys[item]) + " replaced from " + file);
+    return kExitOk;
+}
+
+int Run::ResourceDelete(std::size_t item) {
+    const mods::ResourceItem& resource = mods::ResourceItems()[item];
+    m_json.Key("item").String(kResourceKeys[item]);
+    MpqFailure why = MpqFailure::None;
+    if (!m_mpq.FileExistsInMpq(resource.fileAddress, &why)) {
+        // Nothing to delete is a success, but only from an archive that opened to say so.
+        if (why != MpqFailure::NotFound)
+            return DoorFailed("cannot read " + Utf8(resource.fileAddress), why);
+        Changed(false, {});
+        return kExitOk;
+    }
+    if (!m_mpq.DeleteFileFromMpq(resource.fileAddress, &why))
+        return DoorFailed("cannot delete " + Utf8(resource.fileAddress), why);
+    Changed(true, std::string(kResourceKeys[item]) + " deleted");
+    return kExitOk;
+}
+
+int Run::Compact() {
+    MpqFailure why = MpqFailure::None;
+    if (!m_mpq.CompressMpq(&why))
+        return DoorFailed("cannot compact", why);
+    Changed(true, "compacted");
+    return kExitOk;
+}
+
+// --- status ---
+
+struct FileFinding {
+    ReadState state = ReadState::Absent;
+    std::optional<TextValue> value;
+};
+
+struct ArchiveFinding {
+    std::string name;
+    fs::path path;
+    bool present = false;
+    bool opens = false;
+    MpqFailure why = MpqFailure::None;
+    FileFinding gameName;
+    FileFinding cursor;
+    std::vector<std::optional<std::size_t>> resourceSizes; // per item; nothing when absent or unreadable
+};
+
+FileFinding FindGameName(clsMpqControl& mpq) {
+    const ArchiveRead read = ReadFromArchive(mpq, mods::kGlobalStringsPath);
+    return {read.state, read.state == ReadState::Held ? GameNameIn(read.bytes) : std::nullopt};
+}
+
+FileFinding FindCursor(clsMpqControl& mpq) {
+    const ArchiveRead read = ReadFromArchive(mpq, mods::kWar3SkinsPath);
+    FileFinding finding{read.state, std::nullopt};
+    if (read.state == ReadState::Held) {
+        if (const auto race = CursorIn(read.bytes))
+            finding.value = TextValue{modUtf8Convert::Utf8ToText(RaceKey(*race))};
+    }
+    return finding;
+}
+
+void WriteFinding(JsonWriter& json, const char* key, const FileFinding& finding) {
+    json.Key(key);
+    if (finding.value)
+        json.String(finding.value->text);
+    else
+        json.Null();
+}
+
+std::string Quoted(const std::optional<TextValue>& value) {
+    return value ? "\"" + Utf8(value->text) + "\"" : "none";
+}
+
+int Run::Status() {
+    std::vector<ArchiveFinding> findings;
+    for (const char* name : kArchiveNames) {
+        ArchiveFinding finding;
+        finding.name = name;
+        finding.path = ArchivePath(name);
+        std::error_code error;
+        finding.present = fs::is_regular_file(finding.path, error);
+        if (!finding.present) {
+            finding.why = MpqFailure::NoArchive;
+        } else if (archive_guard::HasRecoveryFiles(finding.path)) {
+            // Opening would put the interrupted write right first; a status only looks.
+            finding.why = MpqFailure::PendingRecovery;
+        } else {
+            clsMpqControl mpq;
+            mpq.SetLockWait(std::chrono::milliseconds(0));
+            OpenDoor(mpq, finding.path);
+            finding.opens = mpq.ArchiveOpens(&finding.why);
+            if (finding.opens) {
+                finding.gameName = FindGameName(mpq);
+                finding.cursor = FindCursor(mpq);
+                for (const mods::ResourceItem& item : mods::ResourceItems()) {
+                    const ArchiveRead read = ReadFromArchive(mpq, item.fileAddress);
+                    finding.resourceSizes.push_back(
+                        read.state == ReadState::Held ? std::optional<std::size_t>(read.bytes.size()) : std::nullopt);
+                }
+            }
+        }
+        findings.push_back(std::move(finding));
+    }
+
+    Print("Game directory: " + PathUtf8(m_gameDir) + " (found by " + m_foundBy + ")");
+    m_json.Key("archives").BeginArray();
+    for (const ArchiveFinding& finding : findings) {
+        m_json.BeginObject();
+        m_json.Key("name").String(finding.name);
+        m_json.Key("path").String(PathUtf8(finding.path));
+        m_json.Key("present").Bool(finding.present);
+        m_json.Key("opens").Bool(finding.opens);
+        m_json.Key("why");
+        if (finding.opens)
+            m_json.Null();
+        else
+            m_json.String(MpqFailureText(finding.why));
+        std::string line = finding.name + ": ";
+        if (!finding.present) {
+            line += "missing";
+        } else if (!finding.opens) {
+            line += std::string("present, does not open: ") + MpqFailureText(finding.why);
+        } else {
+            line += "GAMENAME " + Quoted(finding.gameName.value) + ", cursor " +
+                    (finding.cursor.value ? Utf8(finding.cursor.value->text) : "none");
+        }
+        if (finding.opens) {
+            WriteFinding(m_json, "gameName", finding.gameName);
+            m_json.Key("gameNameInvalidUtf8").Bool(finding.gameName.value && finding.gameName.value->invalidUtf8);
+            WriteFinding(m_json, "cursor", finding.cursor);
+            m_json.Key("resources").BeginArray();
+            std::string held;
+            for (std::size_t i = 0; i < finding.resourceSizes.size(); ++i) {
+                if (!finding.resourceSizes[i])
+                    continue;
+                m_json.BeginObject().Key("key").String(kResourceKeys[i]);
+                m_json.Key("size").Number(*finding.resourceSizes[i]).EndObject();
+                held += std::string(held.empty() ? "" : ", ") + kResourceKeys[i] + " " +
+                        std::to_string(*finding.resourceSizes[i]) + " bytes";
+            }
+            m_json.EndArray();
+            line += "; resources: " + (held.empty() ? std::string("none") : held);
+        }
+        m_json.EndObject();
+        Print(line);
+    }
+    m_json.EndArray();
+
+    // What a game reads: the first archive in its order that holds the file; unknown when an
+    // archive before it could hold the file but cannot be read.
+    auto effective = [&](const GameOrder& order, const char* key, FileFinding ArchiveFinding::*member) {
+        std::string source;
+        bool known = true;
+        std::optional<TextValue> value;
+        for (const char* name : order.archives) {
+            const auto finding =
+                std::find_if(findings.begin(), findings.end(), [&](const ArchiveFinding& f) { return f.name == name; });
+            if (!finding->present)
+                continue;
+            const FileFinding& file = (*finding).*member;
+            if (!finding->opens || file.state == ReadState::Unreadable) {
+                source = name;
+                known = false;
+                break;
+            }
+            if (file.state == ReadState::Held) {
+                source = name;
+                value = file.value;
+                break;
+            }
+        }
+        m_json.Key(key).BeginObject();
+        m_json.Key("known").Bool(known);
+        m_json.Key("value");
+        if (value)
+            m_json.String(value->text);
+        else
+            m_json.Null();
+        m_json.Key("source");
+        if (source.empty())
+            m_json.Null();
+        else
+            m_json.String(source);
+        m_json.EndObject();
+        return std::string(known ? Quoted(value) : "unknown") + (source.empty() ? "" : " from " + source);
+    };
+    m_json.Key("effective").BeginArray();
+    for (const GameOrder& order : GameOrders()) {
+        m_json.BeginObject().Key("game").String(order.game);
+        const std::string name = effective(order, "lanName", &ArchiveFinding::gameName);
+        const std::string cursor = effective(order, "cursor", &ArchiveFinding::cursor);
+        m_json.EndObject();
+        Print(std::string(order.game) + ": LAN name " + name + "; cursor " + cursor);
+    }
+    m_json.EndArray();
+    return kExitOk;
+}
+
+} // namespace
+
+int RunCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+    // Nothing may escape main(): an exception (out of memory) is a failed operation like any other.
+    ParsedOptions parsed = ParseOptions(arguments);
+    try {
+        Run run(parsed.options, out, err);
+        return run.Execute(parsed.error);
+    } catch (...) {
+        err << kProgram << ": out of memory or internal error\n";
+        if (parsed.options.json)
+            out << R"({"error":{"reason":"internal error","archive":null,"message":"internal error","exitCode":1}})"
+                << "\n";
+        return kExitFailed;
+    }
+}
+
+} // namespace cli

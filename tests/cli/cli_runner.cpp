@@ -1,0 +1,95 @@
+#include "cli_runner.h"
+
+#include "../mods/game_files.h"
+#include "testkit/mpq_fixtures.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace clitest {
+
+namespace fs = std::filesystem;
+
+CliResult RunCli(const std::vector<std::string>& arguments, const fs::path& scratch,
+                 const std::map<std::string, std::optional<std::string>>& env) {
+    static int runNumber = 0;
+    const int number = ++runNumber;
+    const fs::path outPath = scratch / ("cli-out-" + std::to_string(number));
+    const fs::path errPath = scratch / ("cli-err-" + std::to_string(number));
+
+    std::vector<std::string> argumentStore = {OSTRAWEN_CLI};
+    argumentStore.insert(argumentStore.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : argumentStore)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    std::vector<std::string> envStore;
+    for (char** entry = environ; *entry; ++entry) {
+        const std::string text = *entry;
+        if (!env.count(text.substr(0, text.find('='))))
+            envStore.push_back(text);
+    }
+    for (const auto& [name, value] : env) {
+        if (value)
+            envStore.push_back(name + "=" + *value);
+    }
+    std::vector<char*> envp;
+    for (std::string& entry : envStore)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    CliResult result;
+    if (spawned != 0)
+        return result;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(status))
+        result.exitCode = WEXITSTATUS(status);
+    const auto out = testkit::ReadFile(outPath);
+    const auto err = testkit::ReadFile(errPath);
+    result.out.assign(out.begin(), out.end());
+    result.err.assign(err.begin(), err.end());
+    return result;
+}
+
+void BuildGameArchive(const fs::path& path, const ArchiveContent& content) {
+    std::vector<MpqBuilderFile> files;
+    if (content.gameName)
+        files.push_back({u"UI\\FrameDef\\GlobalStrings.fdf", modstest::GlobalStringsFile(*content.gameName)});
+    if (content.cursor)
+        files.push_back({u"UI\\war3skins.txt", modstest::War3SkinsFile(*content.cursor)});
+    for (const auto& [address, bytes] : content.others)
+        files.push_back({address, bytes});
+    // The builder needs at least one file; a marker stands in for an archive without game files.
+    if (files.empty())
+        files.push_back({u"readme.txt", testkit::Bytes("nothing here")});
+    testkit::BuildArchive(path, files);
+}
+
+void BuildGameDir(const fs::path& dir) {
+    fs::create_directories(dir);
+    testkit::WriteFile(dir / "war3.exe", "MZ");
+    BuildGameArchive(dir / "War3Patch.mpq",
+                     {"Host", "Human", {{u"Sound\\Music\\mp3Music\\Mainscreen.mp3", testkit::PatternBytes(5000, 7)}}});
+}
+
+FileState StateOf(const fs::path& path) {
+    return {testkit::ReadFile(path), fs::last_write_time(path)};
+}
+
+} // namespace clitest
