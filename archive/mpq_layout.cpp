@@ -394,6 +394,7 @@ std::optional<MpqLayout> ReadLayout(archive_io::File& file, const std::vector<st
         block.compressedSize = (*blockWords)[i * 4 + 1];
         block.fileSize = (*blockWords)[i * 4 + 2];
         block.flags = (*blockWords)[i * 4 + 3];
+        // A block neither existing nor named is a free entry nobody reads; its flags do not count.
         const bool exists = (block.flags & kFileExists) != 0;
         if ((exists || referenced[i]) && (block.flags & ~kKnownFlags) != 0)
             return std::nullopt;
