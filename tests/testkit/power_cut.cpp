@@ -326,7 +326,7 @@ void SimulatePowerCut(std::uint32_t seed) {
         contents.push_back(bytes);
     }
     std::vector<std::size_t> fileOfCall(calls.size(), kNone);
-    std::vector<std::size_t> lastSync;
+    std::vector<std::size_t> syncedBefore; // per file: the calls before this index are on disk
     std::size_t lastDirectorySync = 0; // calls before this index are durable names
     for (std::size_t i = 0; i < calls.size(); ++i) {
         const Call& call = calls[i];
@@ -342,11 +342,11 @@ void SimulatePowerCut(std::uint32_t seed) {
             contents.emplace_back();
         }
         fileOfCall[i] = fileOfInode[call.inode];
-        lastSync.resize(contents.size(), 0);
+        syncedBefore.resize(contents.size(), 0);
         if (call.kind == Call::Kind::Sync)
-            lastSync[fileOfCall[i]] = i;
+            syncedBefore[fileOfCall[i]] = i;
     }
-    lastSync.resize(contents.size(), 0);
+    syncedBefore.resize(contents.size(), 0);
 
     std::mt19937 random(seed);
     for (std::size_t i = 0; i < calls.size(); ++i) {
@@ -355,7 +355,7 @@ void SimulatePowerCut(std::uint32_t seed) {
             continue;
         std::vector<std::uint8_t>& file = contents[fileOfCall[i]];
         std::size_t kept = call.bytes.size();
-        if (i > lastSync[fileOfCall[i]]) {
+        if (i >= syncedBefore[fileOfCall[i]]) {
             // Not flushed: persists, is lost, or (a write) is torn after a prefix.
             const unsigned choice = seed == 0 ? 1 : random() % 3;
             if (choice == 1)
