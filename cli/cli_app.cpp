@@ -1,8 +1,10 @@
 #include "cli/cli_app.h"
 
 #include "archive/archive_guard.h"
+#include "archive/archive_name.h"
 #include "archive/mpq_control.h"
 #include "archive/mpq_failure.h"
+#include "archive/mpq_layout.h"
 #include "cli/cli_options.h"
 #include "cli/json_writer.h"
 #include "mods/byte_splice.h"
@@ -676,6 +678,36 @@ FileFinding FindCursor(clsMpqControl& mpq) {
     return finding;
 }
 
+// The resources' sizes from the archive's tables as our own reader sees them, without reading the
+// files through the worker: megabytes of music per archive would make every status slow. The
+// tables are read without the lock, so a write in progress elsewhere may show as no sizes at all.
+std::vector<std::optional<std::size_t>> StoredSizes(const fs::path& archive) {
+    constexpr std::uint32_t kFileExists = 0x80000000u;
+    std::vector<std::optional<std::size_t>> sizes(mods::ResourceItems().size());
+    const std::optional<MpqLayout> layout = ReadMpqLayout(archive);
+    if (!layout)
+        return sizes;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const std::optional<std::string> name = ArchiveNameFromText(mods::ResourceItems()[i].fileAddress);
+        if (!name)
+            continue;
+        const std::uint32_t name1 = MpqHashString(*name, 1);
+        const std::uint32_t name2 = MpqHashString(*name, 2);
+        // The neutral locale first, as the game and the door read it; else any locale's entry.
+        const MpqLayout::Hash* chosen = nullptr;
+        for (const MpqLayout::Hash& hash : layout->hashes) {
+            if (hash.name1 != name1 || hash.name2 != name2 || hash.blockIndex >= layout->blocks.size() ||
+                !(layout->blocks[hash.blockIndex].flags & kFileExists))
+                continue;
+            if (!chosen || (hash.locale == 0 && chosen->locale != 0))
+                chosen = &hash;
+        }
+        if (chosen)
+            sizes[i] = layout->blocks[chosen->blockIndex].fileSize;
+    }
+    return sizes;
+}
+
 void WriteFinding(JsonWriter& json, const char* key, const FileFinding& finding) {
     json.Key(key);
     if (finding.value)
@@ -705,15 +737,12 @@ int Run::Status() {
             clsMpqControl mpq;
             mpq.SetLockWait(std::chrono::milliseconds(0));
             OpenDoor(mpq, finding.path);
-            finding.opens = mpq.ArchiveOpens(&finding.why);
+            // A read that finds the file or finds it missing has opened the archive: one call fewer.
+            finding.gameName = FindGameName(mpq);
+            finding.opens = finding.gameName.state != ReadState::Unreadable || mpq.ArchiveOpens(&finding.why);
             if (finding.opens) {
-                finding.gameName = FindGameName(mpq);
                 finding.cursor = FindCursor(mpq);
-                for (const mods::ResourceItem& item : mods::ResourceItems()) {
-                    const ArchiveRead read = ReadFromArchive(mpq, item.fileAddress);
-                    finding.resourceSizes.push_back(
-                        read.state == ReadState::Held ? std::optional<std::size_t>(read.bytes.size()) : std::nullopt);
-                }
+                finding.resourceSizes = StoredSizes(finding.path);
             }
         }
         findings.push_back(std::move(finding));
