@@ -3,6 +3,7 @@
 #include "app/frm_main.h"
 #include "app/qt_translations.h"
 #include "archive/mpq_worker.h"
+#include "support/public_vars.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -10,6 +11,8 @@
 int main(int argc, char* argv[]) {
     if (IsMpqWorkerInvocation(argc, argv))
         return RunMpqWorker(argc, argv, MakeStormMpqEngine());
+    // Where the player started us (a link in the game directory counts), before anything moves us.
+    modPublicVars::RecordStartPath(argv[0]);
     Q_INIT_RESOURCE(resources);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ostrawen"));
