@@ -7,6 +7,7 @@
 #include "archive/mpq_layout.h"
 #include "cli/cli_options.h"
 #include "cli/json_writer.h"
+#include "cli/terminal.h"
 #include "mods/byte_splice.h"
 #include "mods/cursor_race.h"
 #include "mods/modifications.h"
@@ -29,6 +30,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace cli {
@@ -259,6 +261,7 @@ private:
     int Compact();
     int Status();
     void Changed(bool changed, const std::string& whatChanged);
+    void DrawProgress(std::uint64_t done, std::uint64_t total);
 
     Options m_options;
     std::ostream& m_out;
@@ -271,6 +274,7 @@ private:
     std::string m_archiveName;
     fs::path m_archivePath;
     clsMpqControl m_mpq;
+    bool m_progressShown = false;
 };
 
 std::string Joined(const std::vector<std::string>& words, std::size_t count) {
@@ -378,7 +382,14 @@ int Run::Dispatch() {
         if (const int code = ResolveArchive(); code != kExitOk)
             return code;
     }
-    return body();
+    // Long steps (compaction, large writes) draw a bar for a person watching; never into a file.
+    const bool drawProgress = !m_options.quiet && StderrIsTerminal();
+    if (drawProgress)
+        m_mpq.SetProgress([this](std::uint64_t done, std::uint64_t total) { DrawProgress(done, total); });
+    const int code = body();
+    if (m_progressShown)
+        m_err << "\r" << std::string(60, ' ') << "\r" << std::flush;
+    return code;
 }
 
 int Run::ResolveGameDir() {
@@ -444,6 +455,26 @@ fs::path Run::ArchivePath(const std::string& name) const {
 
 void Run::OpenDoor(clsMpqControl& mpq, const fs::path& archive) const {
     mpq.SetMpqFileName(TextFromPath(archive));
+}
+
+void Run::DrawProgress(std::uint64_t done, std::uint64_t total) {
+    constexpr int kWidth = 40;
+    std::string line = "\r" + m_archiveName + " [";
+    if (total == 0) {
+        // Unknown total: a marker that moves, so the person sees it is alive.
+        static int tick = 0;
+        tick = (tick + 1) % kWidth;
+        for (int i = 0; i < kWidth; ++i)
+            line += i == tick ? '#' : ' ';
+        line += "]";
+    } else {
+        const std::uint64_t filled = std::min<std::uint64_t>(kWidth, done * kWidth / total);
+        line += std::string(static_cast<std::size_t>(filled), '#') +
+                std::string(static_cast<std::size_t>(kWidth - filled), ' ') + "] " +
+                std::to_string(std::min<std::uint64_t>(100, done * 100 / total)) + "%";
+    }
+    m_err << line << std::flush;
+    m_progressShown = true;
 }
 
 void Run::Changed(bool changed, const std::string& whatChanged) {
@@ -720,33 +751,57 @@ std::string Quoted(const std::optional<TextValue>& value) {
     return value ? "\"" + Utf8(value->text) + "\"" : "none";
 }
 
-int Run::Status() {
-    std::vector<ArchiveFinding> findings;
-    for (const char* name : kArchiveNames) {
-        ArchiveFinding finding;
-        finding.name = name;
-        finding.path = ArchivePath(name);
-        std::error_code error;
-        finding.present = fs::is_regular_file(finding.path, error);
-        if (!finding.present) {
-            finding.why = MpqFailure::NoArchive;
-        } else if (archive_guard::HasRecoveryFiles(finding.path)) {
-            // Opening would put the interrupted write right first; a status only looks.
-            finding.why = MpqFailure::PendingRecovery;
-        } else {
-            clsMpqControl mpq;
-            mpq.SetLockWait(std::chrono::milliseconds(0));
-            OpenDoor(mpq, finding.path);
-            // A read that finds the file or finds it missing has opened the archive: one call fewer.
-            finding.gameName = FindGameName(mpq);
-            finding.opens = finding.gameName.state != ReadState::Unreadable || mpq.ArchiveOpens(&finding.why);
-            if (finding.opens) {
-                finding.cursor = FindCursor(mpq);
-                finding.resourceSizes = StoredSizes(finding.path);
-            }
+ArchiveFinding DescribeArchive(const std::string& name, const fs::path& path) {
+    ArchiveFinding finding;
+    finding.name = name;
+    finding.path = path;
+    std::error_code error;
+    finding.present = fs::is_regular_file(finding.path, error);
+    if (!finding.present) {
+        finding.why = MpqFailure::NoArchive;
+    } else if (archive_guard::HasRecoveryFiles(finding.path)) {
+        // Opening would put the interrupted write right first; a status only looks.
+        finding.why = MpqFailure::PendingRecovery;
+    } else {
+        clsMpqControl mpq;
+        mpq.SetLockWait(std::chrono::milliseconds(0));
+        mpq.SetMpqFileName(TextFromPath(finding.path));
+        // A read that finds the file or finds it missing has opened the archive: one call fewer.
+        finding.gameName = FindGameName(mpq);
+        finding.opens = finding.gameName.state != ReadState::Unreadable || mpq.ArchiveOpens(&finding.why);
+        if (finding.opens) {
+            finding.cursor = FindCursor(mpq);
+            finding.resourceSizes = StoredSizes(finding.path);
         }
-        findings.push_back(std::move(finding));
     }
+    return finding;
+}
+
+int Run::Status() {
+    // The archives are looked at side by side, each through a worker of its own: a fleet check
+    // should take the time of the largest archive, not of all four.
+    std::vector<ArchiveFinding> findings(kArchiveNames.size());
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < kArchiveNames.size(); ++i) {
+        auto describe = [&findings, i, path = ArchivePath(kArchiveNames[i])] {
+            try {
+                findings[i] = DescribeArchive(kArchiveNames[i], path);
+            } catch (...) {
+                // Out of memory while looking: the archive is reported as not opened.
+                findings[i].name = kArchiveNames[i];
+                findings[i].path = path;
+                findings[i].present = true;
+                findings[i].why = MpqFailure::EngineFailed;
+            }
+        };
+        try {
+            threads.emplace_back(describe);
+        } catch (...) {
+            describe();
+        }
+    }
+    for (std::thread& thread : threads)
+        thread.join();
 
     Print("Game directory: " + PathUtf8(m_gameDir) + " (found by " + m_foundBy + ")");
     m_json.Key("archives").BeginArray();

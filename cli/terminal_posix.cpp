@@ -1,0 +1,11 @@
+#include "cli/terminal.h"
+
+#include <unistd.h>
+
+namespace cli {
+
+bool StderrIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+} // namespace cli
