@@ -5,7 +5,6 @@
 #include <QFileSystemModel>
 #include <QGuiApplication>
 #include <QMessageBox>
-#include <QPushButton>
 
 #include <deque>
 #include <utility>
@@ -93,14 +92,11 @@ Answer ShowMessage(QWidget* parent, const QString& title, const QString& text, I
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
         box.setEscapeButton(QMessageBox::No);
-        // The captions a Chinese system gives these buttons, whatever translations Qt finds here.
-        box.button(QMessageBox::Yes)->setText(QStringLiteral("是(&Y)"));
-        box.button(QMessageBox::No)->setText(QStringLiteral("否(&N)"));
+        // Captioned "是(&Y)" and "否(&N)" by Qt's own Chinese catalogue, as on a Chinese Windows.
         return box.exec() == QMessageBox::Yes ? Answer::Yes : Answer::No;
     }
     box.setStandardButtons(QMessageBox::Ok);
-    box.setDefaultButton(QMessageBox::Ok);
-    box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+    box.setDefaultButton(QMessageBox::Ok); // "确定", from Qt's own Chinese catalogue
     box.exec();
     return Answer::Ok;
 }
