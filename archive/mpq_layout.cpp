@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <bzlib.h>
+#include <zlib.h>
 
 namespace {
 
@@ -192,11 +194,71 @@ std::optional<std::uint8_t> ReadMaskByte(archive_io::File& file, std::uint64_t o
     return static_cast<std::uint8_t>(word[0] & 0xFF);
 }
 
+// StormLib 9.22 takes a zlib or PKWARE unit that stops short (a data error) as decoded, and hands
+// out whatever its buffer held past that point as the file's bytes. A file the caller reads is only
+// trusted when each zlib or bzip2 unit decodes to exactly its size; the output is counted in a
+// small buffer, never allocated whole. PKWARE and format 0's combined methods are not decoded here.
+bool UnitDecodesExactly(archive_io::File& file, std::uint64_t offset, std::uint32_t stored, std::uint64_t plain,
+                        bool encrypted, std::uint32_t key, std::uint8_t mask) {
+    if ((mask != kZlib && mask != kBzip2) || stored < 2)
+        return true;
+    std::vector<std::uint8_t> packed(stored);
+    if (!file.ReadAt(offset, packed))
+        return false;
+    if (encrypted) {
+        std::vector<std::uint32_t> words(stored / 4);
+        for (std::size_t i = 0; i < words.size(); ++i)
+            words[i] = Le32(packed.data() + i * 4);
+        MpqDecryptBlock(words, key);
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            for (int b = 0; b < 4; ++b)
+                packed[i * 4 + b] = static_cast<std::uint8_t>(words[i] >> (8 * b));
+        }
+    }
+    std::array<std::uint8_t, 1 << 16> sink{};
+    std::uint64_t total = 0;
+    if (mask == kZlib) {
+        z_stream z{};
+        z.next_in = packed.data() + 1;
+        z.avail_in = stored - 1;
+        if (inflateInit(&z) != Z_OK)
+            return false;
+        int result = Z_OK;
+        while (result == Z_OK && total <= plain) {
+            z.next_out = sink.data();
+            z.avail_out = sink.size();
+            result = inflate(&z, Z_NO_FLUSH);
+            total += sink.size() - z.avail_out;
+            if (result == Z_BUF_ERROR && z.avail_out != 0)
+                break; // input exhausted before the stream's end
+        }
+        inflateEnd(&z);
+        return result == Z_STREAM_END && total == plain;
+    }
+    bz_stream bz{};
+    bz.next_in = reinterpret_cast<char*>(packed.data() + 1);
+    bz.avail_in = stored - 1;
+    if (BZ2_bzDecompressInit(&bz, 0, 0) != BZ_OK)
+        return false;
+    int result = BZ_OK;
+    while (result == BZ_OK && total <= plain) {
+        bz.next_out = reinterpret_cast<char*>(sink.data());
+        bz.avail_out = sink.size();
+        result = BZ2_bzDecompress(&bz);
+        const std::uint64_t produced = sink.size() - bz.avail_out;
+        total += produced;
+        if (result == BZ_OK && produced == 0 && bz.avail_in == 0)
+            break; // input exhausted before the stream's end
+    }
+    BZ2_bzDecompressEnd(&bz);
+    return result == BZ_STREAM_END && total == plain;
+}
+
 // What StormLib will do with one stored file when it reads it: the sector offset table and, when
 // withMasks, each packed unit's mask byte. Every size is checked against the block before
 // anything is allocated.
 bool FileDataIsReadable(archive_io::File& file, const MpqLayout& layout, std::uint32_t sectorSize,
-                        const MpqLayout::Block& block, const std::string& name, bool withMasks) {
+                        const MpqLayout::Block& block, const std::string& name, bool withMasks, bool decode = false) {
     if (block.fileSize == 0)
         return true;
     const bool packed = (block.flags & kCompressMask) != 0;
@@ -213,7 +275,9 @@ bool FileDataIsReadable(archive_io::File& file, const MpqLayout& layout, std::ui
         if ((block.flags & kCompress) == 0)
             return true; // imploded: no mask byte
         const auto mask = ReadMaskByte(file, block.offset, block.compressedSize, encrypted, key);
-        return mask && IsGameCompression(*mask, layout.formatVersion);
+        return mask && IsGameCompression(*mask, layout.formatVersion) &&
+               (!decode ||
+                UnitDecodesExactly(file, block.offset, block.compressedSize, block.fileSize, encrypted, key, *mask));
     }
     if (!packed)
         return block.compressedSize >= block.fileSize;
@@ -246,6 +310,9 @@ bool FileDataIsReadable(archive_io::File& file, const MpqLayout& layout, std::ui
         const auto mask =
             ReadMaskByte(file, block.offset + start, stored, encrypted, key + static_cast<std::uint32_t>(i));
         if (!mask || !IsGameCompression(*mask, layout.formatVersion))
+            return false;
+        if (decode && !UnitDecodesExactly(file, block.offset + start, stored, plain, encrypted,
+                                          key + static_cast<std::uint32_t>(i), *mask))
             return false;
     }
     if (withCrc) {
@@ -437,7 +504,9 @@ std::optional<MpqLayout> ReadLayout(archive_io::File& file, const std::vector<st
                 continue;
             if (name == "(attributes)" && block.fileSize > LargestAttributes(layout.blockTableSize))
                 return std::nullopt;
-            if (!FileDataIsReadable(file, layout, sectorSize, block, name, true))
+            // The caller's own files are decoded too: their bytes are what it will trust.
+            const bool decode = name != "(listfile)" && name != "(attributes)";
+            if (!FileDataIsReadable(file, layout, sectorSize, block, name, true, decode))
                 return std::nullopt;
         }
     }

@@ -23,7 +23,13 @@ namespace {
 
 // An address-space limit breaks the address sanitizer's shadow memory; its own allocator limits
 // take the place of the limit in such builds.
-#if defined(__SANITIZE_ADDRESS__)
+// GCC names the sanitizer with a macro, clang only through __has_feature.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OSTRAWEN_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(OSTRAWEN_ADDRESS_SANITIZER)
 constexpr bool kAddressSanitizer = true;
 #else
 constexpr bool kAddressSanitizer = false;
@@ -153,7 +159,7 @@ std::unique_ptr<WorkerProcess> WorkerProcess::Start(const std::filesystem::path&
         const std::uint64_t capMb = memoryCap >> 20;
         environment.push_back("ASAN_OPTIONS=" + std::string(inherited != nullptr ? inherited : "") +
                               (inherited != nullptr && *inherited != '\0' ? ":" : "") +
-                              "allocator_may_return_null=1:malloc_limit_mb=" + std::to_string(capMb) +
+                              "allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(capMb) +
                               ":hard_rss_limit_mb=" + std::to_string(capMb));
     }
     std::vector<char*> envp;
