@@ -1,6 +1,7 @@
 // clsCommonDialog: the filter's stored form, the open and save dialogs through the prompt wrapper and
 // through real Qt dialogs answered by a timer, and the font, colour, print and page-setup outputs.
 #include "app/common_dialog.h"
+#include "app/qt_translations.h"
 #include "app/ui_prompts.h"
 
 #include <QAbstractButton>
@@ -60,6 +61,8 @@ class CommonDialogTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // The message boxes' captions come from Qt's Chinese catalogue, installed as the start-up does.
+    void initTestCase() { QVERIFY(qt_translations::InstallChineseQtTranslations()); }
     void init() {
         ui_prompts::SetUnattended(true);
         ui_prompts::TakeShownFileDialogs();
