@@ -95,6 +95,7 @@ TEST_F(CliTest, ExtractGivesTheStoredBytesAndCompactKeepsThem) {
     ASSERT_EQ(Run({"lan-name", "set", "Before compaction"}).exitCode, 0);
     const CliResult compact = Run({"compact"}, true);
     ASSERT_EQ(compact.exitCode, 0) << compact.err;
+    EXPECT_EQ(compact.err, "") << "a progress bar went into a file";
     const JsonValue* changed = Document(compact).At("changed");
     ASSERT_NE(changed, nullptr);
     EXPECT_TRUE(changed->boolean);
@@ -102,6 +103,33 @@ TEST_F(CliTest, ExtractGivesTheStoredBytesAndCompactKeepsThem) {
     EXPECT_EQ(Run({"resource", "extract", "menu-music-roc", "{scratch}/again.mp3"}).exitCode, 0);
     EXPECT_EQ(testkit::ReadFile(m_root / "again.mp3"), testkit::PatternBytes(5000, 7));
 }
+
+struct TerminalCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    bool bar;
+};
+
+class CliTerminalTest : public CliTest, public testing::WithParamInterface<TerminalCase> {};
+
+TEST_P(CliTerminalTest, ProgressBarOnlyForAPersonWatching) {
+    std::vector<std::string> arguments = {"--game-dir", GameDir().string()};
+    arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    const CliResult result = RunCliOnTerminal(arguments, m_root.path());
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const bool bar =
+        result.err.find("War3Patch.mpq [") != std::string::npos && result.err.find("%") != std::string::npos;
+    EXPECT_EQ(bar, GetParam().bar) << result.err;
+    // The bar is wiped before the result is printed.
+    if (bar) {
+        EXPECT_EQ(result.err.back(), '\r');
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CliTerminalTest,
+                         testing::Values(TerminalCase{"Compact", {"compact"}, true},
+                                         TerminalCase{"CompactQuiet", {"compact", "--quiet"}, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct QuietCase {
     const char* name;

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <fcntl.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,8 +16,35 @@ namespace clitest {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// terminal: the two ends of a pseudo-terminal for stderr, or {-1, -1} for a file.
+CliResult Spawn(const std::vector<std::string>& arguments, const fs::path& scratch,
+                const std::map<std::string, std::optional<std::string>>& env, std::pair<int, int> terminal);
+
+} // namespace
+
 CliResult RunCli(const std::vector<std::string>& arguments, const fs::path& scratch,
                  const std::map<std::string, std::optional<std::string>>& env) {
+    return Spawn(arguments, scratch, env, {-1, -1});
+}
+
+CliResult RunCliOnTerminal(const std::vector<std::string>& arguments, const fs::path& scratch) {
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        return {};
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    CliResult result = Spawn(arguments, scratch, {}, {master, slave});
+    ::close(master);
+    return result;
+}
+
+namespace {
+
+CliResult Spawn(const std::vector<std::string>& arguments, const fs::path& scratch,
+                const std::map<std::string, std::optional<std::string>>& env, std::pair<int, int> terminal) {
     static int runNumber = 0;
     const int number = ++runNumber;
     const fs::path outPath = scratch / ("cli-out-" + std::to_string(number));
@@ -48,11 +76,28 @@ CliResult RunCli(const std::vector<std::string>& arguments, const fs::path& scra
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (terminal.second >= 0)
+        posix_spawn_file_actions_adddup2(&actions, terminal.second, 2);
+    else
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     CliResult result;
+    if (terminal.second >= 0) {
+        // Only the child holds the terminal now: reading ends (EIO on Linux) when it exits.
+        ::close(terminal.second);
+        if (spawned == 0) {
+            char buffer[4096];
+            for (;;) {
+                const ssize_t got = ::read(terminal.first, buffer, sizeof(buffer));
+                if (got > 0)
+                    result.err.append(buffer, static_cast<std::size_t>(got));
+                else if (got == 0 || errno != EINTR)
+                    break;
+            }
+        }
+    }
     if (spawned != 0)
         return result;
     int status = 0;
@@ -61,11 +106,15 @@ CliResult RunCli(const std::vector<std::string>& arguments, const fs::path& scra
     if (WIFEXITED(status))
         result.exitCode = WEXITSTATUS(status);
     const auto out = testkit::ReadFile(outPath);
-    const auto err = testkit::ReadFile(errPath);
     result.out.assign(out.begin(), out.end());
-    result.err.assign(err.begin(), err.end());
+    if (terminal.second < 0) {
+        const auto err = testkit::ReadFile(errPath);
+        result.err.assign(err.begin(), err.end());
+    }
     return result;
 }
+
+} // namespace
 
 void BuildGameArchive(const fs::path& path, const ArchiveContent& content) {
     std::vector<MpqBuilderFile> files;

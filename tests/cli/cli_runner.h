@@ -23,6 +23,9 @@ struct CliResult {
 CliResult RunCli(const std::vector<std::string>& arguments, const std::filesystem::path& scratch,
                  const std::map<std::string, std::optional<std::string>>& env = {});
 
+// The same with stderr on a pseudo-terminal, as a person at a shell has it; err is what reached it.
+CliResult RunCliOnTerminal(const std::vector<std::string>& arguments, const std::filesystem::path& scratch);
+
 // The files one archive holds; nothing for a game text file means the archive lacks that file.
 struct ArchiveContent {
     std::optional<std::string> gameName; // GlobalStrings.fdf with this GAMENAME value (UTF-8 bytes)
