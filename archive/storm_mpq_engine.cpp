@@ -70,8 +70,10 @@ public:
         // SFileOpenArchive never creates a file. Without a header search StormLib cannot settle
         // on a later header than the one our own check read.
         DWORD flags = 0;
+        // A read finds its file by name through the hash table, so StormLib's parse of (listfile)
+        // and (attributes), most of what an open costs on a game archive, is skipped there.
         if (readOnly)
-            flags |= MPQ_OPEN_READ_ONLY;
+            flags |= MPQ_OPEN_READ_ONLY | MPQ_OPEN_NO_LISTFILE | MPQ_OPEN_NO_ATTRIBUTES;
         if (headerAtStart)
             flags |= MPQ_OPEN_NO_HEADER_SEARCH;
         if (!SFileOpenArchive(path.c_str(), 0, flags, &archive))

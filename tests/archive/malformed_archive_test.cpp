@@ -285,27 +285,25 @@ TEST_P(BoundaryArchiveTest, IsAccepted) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, BoundaryArchiveTest,
-    ::testing::Values(
-        BoundaryCase{"SizeAtTheExpansionLimit",
-                     [] {
-                         return EditedArchive(1, [](auto& editor) {
-                             auto& block = editor.blocks()[editor.BlockOf("Fonts\\dfst-m3u.ttf")];
-                             block.fileSize = block.compressedSize * 2048;
-                         });
-                     }},
-        BoundaryCase{"Format1ArchiveSizeZero",
-                     [] { return EditedArchive(1, [](auto& editor) { editor.SetHeaderWord(8, 0); }); }},
-        BoundaryCase{"Format0PaddingAfterTables",
-                     [] {
-                         auto bytes = EditedArchive(0, [](auto&) {});
-                         bytes.resize(bytes.size() + 100, 0);
-                         PutLe32(bytes, 8, static_cast<std::uint32_t>(bytes.size()));
-                         return bytes;
-                     }},
-        BoundaryCase{"MaskZlibPkwareBzip2InFormat0",
-                     [] { return EditedArchive(0, [](auto& editor) { SetFirstMask(editor, kStrings, 0x1A); }); }},
-        BoundaryCase{"MaskBzip2InFormat1",
-                     [] { return EditedArchive(1, [](auto& editor) { SetFirstMask(editor, kStrings, 0x10); }); }}),
+    ::testing::Values(BoundaryCase{"SizeAtTheExpansionLimit",
+                                   [] {
+                                       return EditedArchive(1, [](auto& editor) {
+                                           auto& block = editor.blocks()[editor.BlockOf("Fonts\\dfst-m3u.ttf")];
+                                           block.fileSize = block.compressedSize * 2048;
+                                       });
+                                   }},
+                      BoundaryCase{"Format1ArchiveSizeZero",
+                                   [] { return EditedArchive(1, [](auto& editor) { editor.SetHeaderWord(8, 0); }); }},
+                      BoundaryCase{"Format0PaddingAfterTables",
+                                   [] {
+                                       auto bytes = EditedArchive(0, [](auto&) {});
+                                       bytes.resize(bytes.size() + 100, 0);
+                                       PutLe32(bytes, 8, static_cast<std::uint32_t>(bytes.size()));
+                                       return bytes;
+                                   }},
+                      BoundaryCase{
+                          "MaskZlibPkwareBzip2InFormat0",
+                          [] { return EditedArchive(0, [](auto& editor) { SetFirstMask(editor, kStrings, 0x1A); }); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Damage in one stored file: the archive passes, but not when that file is about to be read.
@@ -371,7 +369,13 @@ INSTANTIATE_TEST_SUITE_P(
         FileDamageCase{"MaskLzmaInFormat0", 0, kStrings, [](auto& editor) { SetFirstMask(editor, kStrings, 0x12); }},
         FileDamageCase{"MaskZlibWithPkwareInFormat1", 1, kStrings,
                        [](auto& editor) { SetFirstMask(editor, kStrings, 0x0A); }},
-        FileDamageCase{"MaskZero", 1, kStrings, [](auto& editor) { SetFirstMask(editor, kStrings, 0x00); }}),
+        FileDamageCase{"MaskZero", 1, kStrings, [](auto& editor) { SetFirstMask(editor, kStrings, 0x00); }},
+        // StormLib would hand out a unit that stops decoding part-way as the file's bytes.
+        FileDamageCase{"ZlibDataError", 1, kStrings,
+                       [](auto& editor) {
+                           const auto& block = editor.blocks()[editor.BlockOf(kStrings)];
+                           editor.Overwrite(block.offset + editor.SectorOffsets(kStrings)[0] + 8, {0xFF, 0x00, 0xFF});
+                       }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MalformedArchive, DirectoryIsRefused) {
