@@ -14,6 +14,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 namespace archive_lock {
@@ -36,9 +37,10 @@ public:
     // Locks "<archive>-lock" for `archive`, which must already be resolved to the real file. Tries
     // again until `wait` has passed (zero: once). When the lock file is new it takes the owner,
     // group and mode of `owner` (as root this hands it to the archive's owner).
+    // `waiting` runs at least every 50 ms while another holder keeps the lock (a window repaints).
     static std::unique_ptr<ArchiveLock> Acquire(const std::filesystem::path& archive,
                                                 const archive_io::FileIdentity& owner, std::chrono::milliseconds wait,
-                                                LockStatus& status);
+                                                LockStatus& status, const std::function<void()>& waiting = {});
     virtual ~ArchiveLock() = default;
 };
 

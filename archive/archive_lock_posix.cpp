@@ -61,7 +61,7 @@ int OpenLockFile(const std::filesystem::path& path, const archive_io::FileIdenti
 
 std::unique_ptr<ArchiveLock> ArchiveLock::Acquire(const std::filesystem::path& archive,
                                                   const archive_io::FileIdentity& owner, std::chrono::milliseconds wait,
-                                                  LockStatus& status) {
+                                                  LockStatus& status, const std::function<void()>& waiting) {
     const int fd = OpenLockFile(LockPath(archive), owner, status);
     if (fd < 0)
         return nullptr;
@@ -88,6 +88,8 @@ std::unique_ptr<ArchiveLock> ArchiveLock::Acquire(const std::filesystem::path& a
         // Polled rather than a blocking flock: a blocking call cannot be given a deadline.
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
         pause = std::min(pause * 2, std::chrono::milliseconds(50));
+        if (waiting)
+            waiting();
     }
 }
 

@@ -45,7 +45,8 @@ HANDLE OpenLockFile(const std::filesystem::path& path, LockStatus& status) {
 } // namespace
 
 std::unique_ptr<ArchiveLock> ArchiveLock::Acquire(const std::filesystem::path& archive, const archive_io::FileIdentity&,
-                                                  std::chrono::milliseconds wait, LockStatus& status) {
+                                                  std::chrono::milliseconds wait, LockStatus& status,
+                                                  const std::function<void()>& waiting) {
     HANDLE handle = OpenLockFile(LockPath(archive), status);
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
@@ -70,6 +71,8 @@ std::unique_ptr<ArchiveLock> ArchiveLock::Acquire(const std::filesystem::path& a
         }
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
         pause = std::min(pause * 2, std::chrono::milliseconds(50));
+        if (waiting)
+            waiting();
     }
 }
 

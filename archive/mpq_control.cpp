@@ -88,6 +88,12 @@ struct CheckedArchive {
 
 enum class Access { Read, Write };
 
+// How long an operation waits for another's lock, and what it calls meanwhile.
+struct LockWait {
+    std::chrono::milliseconds limit;
+    MpqProgress progress;
+};
+
 bool Fail(MpqFailure* why, MpqFailure failure) {
     if (why != nullptr)
         *why = failure;
@@ -106,8 +112,7 @@ std::optional<archive_io::FileIdentity> OwnerModel(const fs::path& path) {
     return std::nullopt;
 }
 
-std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName, Access access,
-                                           std::chrono::milliseconds lockWait,
+std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName, Access access, const LockWait& lockWait,
                                            const std::vector<std::string>& filesToRead, MpqFailure& why) {
     why = MpqFailure::NoArchive;
     if (mpqFileName.empty())
@@ -132,7 +137,11 @@ std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName, Ac
         return std::nullopt;
     }
     archive_lock::LockStatus status = archive_lock::LockStatus::Failed;
-    checked.lock = archive_lock::ArchiveLock::Acquire(checked.path, *owner, lockWait, status);
+    const auto waiting = [&] {
+        if (lockWait.progress)
+            lockWait.progress(0, 0);
+    };
+    checked.lock = archive_lock::ArchiveLock::Acquire(checked.path, *owner, lockWait.limit, status, waiting);
     switch (status) {
     case archive_lock::LockStatus::Held:
         break;
@@ -307,7 +316,7 @@ template <typename Body> bool NoThrow(MpqFailure* why, Body body) {
 // The frame of the reading operations: our check, StormLib opens read-only, use() does the step,
 // and the archive is closed again; a failure anywhere is false.
 template <typename Use>
-bool WithReadOnlyArchive(MpqEngine* engine, const std::u16string& mpqFileName, std::chrono::milliseconds lockWait,
+bool WithReadOnlyArchive(MpqEngine* engine, const std::u16string& mpqFileName, const LockWait& lockWait,
                          const std::vector<std::string>& filesToRead, MpqFailure* why, Use use) {
     return NoThrow(why, [&](MpqFailure& failure) {
         failure = MpqFailure::EngineFailed;
@@ -334,6 +343,7 @@ bool WithReadOnlyArchive(MpqEngine* engine, const std::u16string& mpqFileName, s
 } // namespace
 
 void clsMpqControl::SetProgress(MpqProgress progress) {
+    m_progress = progress;
     if (m_engine)
         m_engine->SetProgress(std::move(progress));
 }
@@ -342,7 +352,7 @@ bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress, MpqFailur
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
     if (!name)
         return Fail(why, MpqFailure::BadArgument);
-    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, m_lockWait, {}, why,
+    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress}, {}, why,
                                [&](OpenedArchive& archive, const CheckedArchive& checked, MpqFailure& failure) {
                                    OpenedFile file(*m_engine, archive.handle(), *name);
                                    if (!file) {
@@ -359,7 +369,7 @@ bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress, MpqFailur
 }
 
 bool clsMpqControl::ArchiveOpens(MpqFailure* why) {
-    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, m_lockWait, {}, why,
+    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress}, {}, why,
                                [](OpenedArchive&, const CheckedArchive&, MpqFailure&) { return true; });
 }
 
@@ -369,7 +379,7 @@ bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vect
     if (!name)
         return Fail(why, MpqFailure::BadArgument);
     return WithReadOnlyArchive(
-        m_engine.get(), m_mpqFileName, m_lockWait, {*name}, why,
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress}, {*name}, why,
         [&](OpenedArchive& archive, const CheckedArchive& checked, MpqFailure& failure) {
             OpenedFile file(*m_engine, archive.handle(), *name);
             if (!file) {
@@ -407,7 +417,7 @@ bool clsMpqControl::SaveFileToMpq(const std::u16string& fileAddress, const std::
         if (!m_engine)
             return false;
         const std::optional<CheckedArchive> checked =
-            CheckArchive(m_mpqFileName, Access::Write, m_lockWait, {}, failure);
+            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress}, {}, failure);
         if (!checked)
             return false;
         return EditInJournal(*checked, *name, true, failure, [&](std::uint32_t& locale, MpqFailure& editFailure) {
@@ -458,7 +468,7 @@ bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress, MpqFail
         if (!m_engine)
             return false;
         const std::optional<CheckedArchive> checked =
-            CheckArchive(m_mpqFileName, Access::Write, m_lockWait, {}, failure);
+            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress}, {}, failure);
         if (!checked)
             return false;
         if (!LayoutHolds(checked->layout, *name)) {
@@ -500,7 +510,7 @@ bool clsMpqControl::CompressMpq(MpqFailure* why) {
         if (!m_engine)
             return false;
         const std::optional<CheckedArchive> checked =
-            CheckArchive(m_mpqFileName, Access::Write, m_lockWait, {}, failure);
+            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress}, {}, failure);
         if (!checked)
             return false;
         if (checked->recovery.foreignCompaction) {

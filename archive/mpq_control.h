@@ -46,7 +46,7 @@ public:
     // which FileExistsInMpq answers alike.
     bool ArchiveOpens(MpqFailure* why = nullptr);
 
-    // Progress of the engine's long steps; empty to stop.
+    // Progress of the engine's long steps, also called while another operation holds the lock; empty to stop.
     void SetProgress(MpqProgress progress);
     // How long an operation waits for another one on the same archive; zero tries once.
     void SetLockWait(std::chrono::milliseconds wait) { m_lockWait = wait; }
@@ -55,4 +55,6 @@ private:
     std::u16string m_mpqFileName;
     std::shared_ptr<MpqEngine> m_engine;
     std::chrono::milliseconds m_lockWait{10000};
+    // Also called while another operation holds the archive's lock.
+    MpqProgress m_progress;
 };

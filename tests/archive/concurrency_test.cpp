@@ -394,6 +394,12 @@ INSTANTIATE_TEST_SUITE_P(
                                    EXPECT_LT(elapsed.count(), 2000);
                                    EXPECT_EQ(TryLock(archive, owner, milliseconds(0), &elapsed), LockStatus::Busy);
                                    EXPECT_LT(elapsed.count(), 100) << "a zero wait tries once";
+                                   // A window waiting here must still repaint.
+                                   int calls = 0;
+                                   LockStatus status = LockStatus::Failed;
+                                   ArchiveLock::Acquire(archive, owner, milliseconds(300), status, [&] { ++calls; });
+                                   EXPECT_EQ(status, LockStatus::Busy);
+                                   EXPECT_GE(calls, 5) << "the wait did not call back every 50 ms";
                                    EndChild(holder);
                                }},
                       LockCase{"DeadHolderReleasesIt",
