@@ -34,7 +34,8 @@ TEST_P(CliEditTest, SecondRunWritesNothing) {
     const FileState written = StateOf(Patch());
     EXPECT_NE(written.bytes, original.bytes);
     if (json) {
-        const JsonValue* changed = Document(first).At("changed");
+        const JsonValue document = Document(first);
+        const JsonValue* changed = document.At("changed");
         ASSERT_NE(changed, nullptr);
         EXPECT_TRUE(changed->boolean);
     } else {
@@ -45,7 +46,8 @@ TEST_P(CliEditTest, SecondRunWritesNothing) {
     const CliResult second = Run(row.arguments, json);
     ASSERT_EQ(second.exitCode, 0) << second.err;
     if (json) {
-        const JsonValue* changed = Document(second).At("changed");
+        const JsonValue document = Document(second);
+        const JsonValue* changed = document.At("changed");
         ASSERT_NE(changed, nullptr);
         EXPECT_FALSE(changed->boolean);
     } else {
@@ -96,7 +98,8 @@ TEST_F(CliTest, ExtractGivesTheStoredBytesAndCompactKeepsThem) {
     const CliResult compact = Run({"compact"}, true);
     ASSERT_EQ(compact.exitCode, 0) << compact.err;
     EXPECT_EQ(compact.err, "") << "a progress bar went into a file";
-    const JsonValue* changed = Document(compact).At("changed");
+    const JsonValue document = Document(compact);
+    const JsonValue* changed = document.At("changed");
     ASSERT_NE(changed, nullptr);
     EXPECT_TRUE(changed->boolean);
     EXPECT_EQ(Run({"lan-name", "get"}).out, "Before compaction\n");
