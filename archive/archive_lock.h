@@ -44,4 +44,12 @@ public:
     virtual ~ArchiveLock() = default;
 };
 
+namespace detail {
+// The wait both platforms share: `tryOnce` (Held, Busy or Failed) until it holds or fails, or until
+// `wait` has passed, pausing 2 ms and doubling up to 50 ms, with `waiting` after each pause. Polled
+// rather than blocking: a blocking lock call cannot be given a deadline.
+LockStatus PollForLock(std::chrono::milliseconds wait, const std::function<LockStatus()>& tryOnce,
+                       const std::function<void()>& waiting);
+} // namespace detail
+
 } // namespace archive_lock

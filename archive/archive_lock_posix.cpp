@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace archive_lock {
@@ -65,32 +64,21 @@ std::unique_ptr<ArchiveLock> ArchiveLock::Acquire(const std::filesystem::path& a
     const int fd = OpenLockFile(LockPath(archive), owner, status);
     if (fd < 0)
         return nullptr;
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    auto pause = std::chrono::milliseconds(2);
-    for (;;) {
-        // flock, not fcntl: its lock belongs to this open file, not to the process, so no other
-        // close() of the same file (StormLib's, ours) can drop it.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            status = LockStatus::Held;
-            return std::make_unique<PosixLock>(fd);
-        }
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            ::close(fd);
-            status = LockStatus::Failed;
-            return nullptr;
-        }
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
-            ::close(fd);
-            status = LockStatus::Busy;
-            return nullptr;
-        }
-        // Polled rather than a blocking flock: a blocking call cannot be given a deadline.
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-        pause = std::min(pause * 2, std::chrono::milliseconds(50));
-        if (waiting)
-            waiting();
+    // flock, not fcntl: its lock belongs to this open file, not to the process, so no other close()
+    // of the same file (StormLib's, ours) can drop it.
+    status = detail::PollForLock(
+        wait,
+        [&] {
+            if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+                return LockStatus::Held;
+            return errno == EWOULDBLOCK || errno == EINTR ? LockStatus::Busy : LockStatus::Failed;
+        },
+        waiting);
+    if (status != LockStatus::Held) {
+        ::close(fd);
+        return nullptr;
     }
+    return std::make_unique<PosixLock>(fd);
 }
 
 } // namespace archive_lock

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <thread>
-
 namespace archive_lock {
 
 namespace {
@@ -50,30 +48,21 @@ std::unique_ptr<ArchiveLock> ArchiveLock::Acquire(const std::filesystem::path& a
     HANDLE handle = OpenLockFile(LockPath(archive), status);
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    auto pause = std::chrono::milliseconds(2);
-    for (;;) {
-        OVERLAPPED whole = {};
-        if (::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) {
-            status = LockStatus::Held;
-            return std::make_unique<WindowsLock>(handle);
-        }
-        if (::GetLastError() != ERROR_LOCK_VIOLATION) {
-            ::CloseHandle(handle);
-            status = LockStatus::Failed;
-            return nullptr;
-        }
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
-            ::CloseHandle(handle);
-            status = LockStatus::Busy;
-            return nullptr;
-        }
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-        pause = std::min(pause * 2, std::chrono::milliseconds(50));
-        if (waiting)
-            waiting();
+    status = detail::PollForLock(
+        wait,
+        [&] {
+            OVERLAPPED whole = {};
+            if (::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                             &whole))
+                return LockStatus::Held;
+            return ::GetLastError() == ERROR_LOCK_VIOLATION ? LockStatus::Busy : LockStatus::Failed;
+        },
+        waiting);
+    if (status != LockStatus::Held) {
+        ::CloseHandle(handle);
+        return nullptr;
     }
+    return std::make_unique<WindowsLock>(handle);
 }
 
 } // namespace archive_lock
