@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 SANITIZE_BUILD_DIR ?= build-sanitize
 
-.PHONY: all deps configure build test test-sanitize fuzz demo clean
+.PHONY: all deps configure build test test-sanitize fuzz demo package clean
 
 all: build
 
@@ -18,6 +18,10 @@ build: configure
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure --timeout 600 -j2
+
+# The Debian packages `ostrawen` and `ostrawen-cli`, in $(BUILD_DIR)/packages.
+package: build
+	cmake --build $(BUILD_DIR) --target package
 
 # The core's suites once more with the address and undefined-behaviour sanitizers, so that the
 # tests feeding hostile bytes check memory safety too. Capped: CI must stay well inside its hour.

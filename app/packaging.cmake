@@ -41,14 +41,14 @@ if(WIN32)
     endif()
 endif()
 
-install(TARGETS ostrawen RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+install(TARGETS ostrawen RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}" COMPONENT gui)
 if(NOT WIN32)
     foreach(size 16 32 48)
         install(FILES "${OSTRAWEN_RESOURCE_DIR}/ostrawen-${size}.png"
                 DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps"
-                RENAME ostrawen.png)
+                RENAME ostrawen.png COMPONENT gui)
     endforeach()
-    install(FILES "${OSTRAWEN_RESOURCE_DIR}/ostrawen.desktop" DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
+    install(FILES "${OSTRAWEN_RESOURCE_DIR}/ostrawen.desktop" DESTINATION "${CMAKE_INSTALL_DATADIR}/applications" COMPONENT gui)
 endif()
 
 add_subdirectory(demo)

@@ -1,0 +1,36 @@
+# Two Debian packages from one build (`make package`): `ostrawen`, the window with its desktop entry
+# and icons, and `ostrawen-cli`, the command line and its manual page. They are separate so that a
+# server installs no GUI library: dpkg-shlibdeps derives each package's dependencies from its own
+# binaries only.
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ostrawen)
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/packages")
+set(CPACK_PACKAGE_CONTACT "Ostrawen developers <ostrawen@users.noreply.github.com>")
+set(CPACK_STRIP_FILES ON)
+# Each package's description starts with its own summary line; CPack would put the project-wide one
+# in front of both unless the summary is left at CPack's default.
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
+
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL cli)
+if(OSTRAWEN_HAVE_GUI)
+    list(APPEND CPACK_COMPONENTS_ALL gui)
+endif()
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION games)
+
+set(CPACK_DEBIAN_GUI_PACKAGE_NAME ostrawen)
+set(CPACK_DEBIAN_GUI_DESCRIPTION "Warcraft III archive personaliser
+Edits files inside one of Warcraft III's MPQ archives: the LAN game name, the
+race of the mouse cursor, the menu music, fonts and menu-background models,
+and compacts the archive. Every write is crash-safe.")
+set(CPACK_DEBIAN_CLI_PACKAGE_NAME ostrawen-cli)
+set(CPACK_DEBIAN_CLI_DESCRIPTION "Warcraft III archive personaliser, command line
+The scripting twin of ostrawen: status, LAN game name, cursor race, resources
+and compaction from a shell, with JSON output and idempotent edits for fleet
+tools. It needs no GUI library.")
+
+include(CPack)

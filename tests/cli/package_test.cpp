@@ -1,0 +1,107 @@
+// The Debian packages as a machine installs them: unpacked into an empty root, the command line runs on
+// its own (its archive worker is the executable itself) and pulls in no GUI library.
+#include "testkit/mpq_fixtures.h"
+#include "testkit/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Output {
+    int exitCode = -1;
+    std::string text; // stdout and stderr together
+};
+
+std::string Quoted(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+Output Shell(const std::string& command) {
+    Output result;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return result;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        result.text.append(buffer, got);
+    const int status = pclose(pipe);
+    result.exitCode = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+// The package <name>_<version>_<arch>.deb that the build's packaging step wrote.
+fs::path Package(const std::string& name) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(OSTRAWEN_PACKAGE_DIR, error)) {
+        const std::string file = entry.path().filename().string();
+        if (file.starts_with(name + "_") && file.ends_with(".deb"))
+            return entry.path();
+    }
+    return {};
+}
+
+// Unpacks the package under root and gives its Depends field.
+std::string Unpack(const fs::path& deb, const fs::path& root) {
+    const Output unpacked = Shell("dpkg-deb -x " + Quoted(deb) + " " + Quoted(root));
+    EXPECT_EQ(unpacked.exitCode, 0) << unpacked.text;
+    const Output depends = Shell("dpkg-deb -f " + Quoted(deb) + " Depends");
+    EXPECT_EQ(depends.exitCode, 0) << depends.text;
+    return depends.text;
+}
+
+TEST(Packages, CommandLineRunsUnpackedWithoutQt) {
+    const fs::path deb = Package("ostrawen-cli");
+    ASSERT_FALSE(deb.empty()) << "no ostrawen-cli package in " << OSTRAWEN_PACKAGE_DIR << " (make package)";
+    testkit::TempDir scratch;
+    const std::string depends = Unpack(deb, scratch / "root");
+    EXPECT_NE(depends.find("libstorm"), std::string::npos) << depends;
+    EXPECT_NE(depends.find("libicu"), std::string::npos) << depends;
+    EXPECT_EQ(depends.find("qt"), std::string::npos) << depends;
+    EXPECT_TRUE(fs::is_regular_file(scratch / "root/usr/share/man/man1/ostrawen-cli.1"));
+
+    const fs::path game = scratch / "Warcraft III";
+    fs::create_directories(game);
+    testkit::WriteFile(game / "war3.exe", "MZ");
+    testkit::BuildArchive(game / "War3Patch.mpq",
+                          {{u"UI\\FrameDef\\GlobalStrings.fdf",
+                            testkit::Bytes("StringList {\r\n    GAMENAME \"Packaged\",\r\n}\r\n")}});
+
+    // Nothing of the build's environment: a bare PATH, another working directory.
+    const std::string cli = Quoted((scratch / "root/usr/bin/ostrawen-cli").string());
+    const std::string bare = "cd / && env -i PATH=/usr/bin:/bin HOME=" + Quoted(scratch.path().string()) + " ";
+    const Output help = Shell(bare + cli + " --help");
+    EXPECT_EQ(help.exitCode, 0) << help.text;
+    EXPECT_NE(help.text.find("status"), std::string::npos) << help.text;
+    const Output status = Shell(bare + cli + " --json --game-dir " + Quoted(game.string()) + " status");
+    EXPECT_EQ(status.exitCode, 0) << status.text;
+    EXPECT_NE(status.text.find("\"Packaged\""), std::string::npos) << status.text;
+}
+
+TEST(Packages, WindowPackageCarriesAValidDesktopEntry) {
+    if (!OSTRAWEN_WITH_GUI)
+        GTEST_SKIP() << "built without the window";
+    const fs::path deb = Package("ostrawen");
+    ASSERT_FALSE(deb.empty()) << "no ostrawen package in " << OSTRAWEN_PACKAGE_DIR << " (make package)";
+    testkit::TempDir scratch;
+    const std::string depends = Unpack(deb, scratch.path());
+    EXPECT_NE(depends.find("libqt6widgets6"), std::string::npos) << depends;
+    EXPECT_TRUE(fs::is_regular_file(scratch / "usr/bin/ostrawen"));
+    EXPECT_TRUE(fs::is_regular_file(scratch / "usr/share/icons/hicolor/48x48/apps/ostrawen.png"));
+    const Output valid =
+        Shell("desktop-file-validate " + Quoted((scratch / "usr/share/applications/ostrawen.desktop").string()));
+    EXPECT_EQ(valid.exitCode, 0) << valid.text;
+    EXPECT_EQ(valid.text, "");
+}
+
+} // namespace
