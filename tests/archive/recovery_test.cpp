@@ -11,19 +11,23 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <functional>
+#include <optional>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 using testkit::Bytes;
 using testkit::MpqStep;
+using Buffer = std::vector<std::uint8_t>;
 
 namespace {
 
-// Runs the operation in a child that SIGKILLs itself when the engine reaches the step.
-void KillChildAt(const fs::path& archive, MpqStep step, const std::function<bool(clsMpqControl&)>& run) {
+// A save of a large file (or a compaction) in a child that SIGKILLs itself when the engine reaches
+// the step; at OpenArchive the journal is complete and the archive not yet touched.
+void KillChildAt(const fs::path& archive, MpqStep step, bool compaction = false) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -34,7 +38,8 @@ void KillChildAt(const fs::path& archive, MpqStep step, const std::function<bool
         });
         clsMpqControl control(engine);
         control.SetMpqFileName(TextFromPath(archive));
-        run(control);
+        compaction ? control.CompressMpq()
+                   : control.SaveFileToMpq(u"Fonts\\big.ttf", testkit::PatternBytes(200000, 4, false));
         _exit(0);
     }
     int status = 0;
@@ -42,231 +47,167 @@ void KillChildAt(const fs::path& archive, MpqStep step, const std::function<bool
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child was not killed";
 }
 
-bool SaveLarge(clsMpqControl& control) {
-    return control.SaveFileToMpq(u"Fonts\\big.ttf", testkit::PatternBytes(200000, 4, false));
+// What a crash or the player left beside the archive (given with its bytes before); returns the file
+// left under one of our names.
+using Leave = std::function<fs::path(const fs::path& archive, const Buffer& original)>;
+
+Leave Journal(MpqStep killAt, std::function<void(Buffer& journal, const Buffer& archive)> damage) {
+    return [=](const fs::path& archive, const Buffer& original) {
+        KillChildAt(archive, killAt);
+        Buffer bytes = testkit::ReadBytes(archive_guard::JournalPath(archive));
+        damage(bytes, original);
+        testkit::WriteFile(archive_guard::JournalPath(archive), bytes);
+        return archive_guard::JournalPath(archive);
+    };
 }
 
-class ArchiveInDirectory {
-protected:
-    ArchiveInDirectory() {
-        m_archive = m_dir / "War3Patch.mpq";
-        testkit::BuildArchive(m_archive, testkit::SampleArchiveFiles(), 1);
-        clsMpqControl control;
-        control.SetMpqFileName(TextFromPath(m_archive));
-        if (!control.SaveFileToMpq(u"Fonts\\dfst-m3u.ttf", Bytes("short")))
-            throw std::runtime_error("setup");
-        m_original = testkit::ReadBytes(m_archive);
-    }
+void Keep(Buffer&, const Buffer&) {}
 
-    // A save works and reads back.
-    void ExpectEditsWork() {
-        clsMpqControl control;
-        control.SetMpqFileName(TextFromPath(m_archive));
-        MpqFailure why = MpqFailure::None;
-        EXPECT_TRUE(control.SaveFileToMpq(u"UI\\later.txt", Bytes("later"), &why)) << MpqFailureText(why);
-        std::vector<std::uint8_t> read;
-        EXPECT_TRUE(control.ReadFileFromMpq(u"UI\\later.txt", read));
-        EXPECT_EQ(read, Bytes("later"));
-    }
+// A sector of the journal's copy of the archive's header or tail lost or rewritten by a power cut,
+// found whatever the journal's layout.
+std::function<void(Buffer&, const Buffer&)> DamageCopy(bool tail, bool zeroed) {
+    return [=](Buffer& journal, const Buffer& archive) {
+        const std::size_t span = 32;
+        const auto needle = tail ? archive.end() - span : archive.begin();
+        const auto found = std::search(journal.begin(), journal.end(), needle, needle + span);
+        ASSERT_NE(found, journal.end()) << "the journal holds no copy of these archive bytes";
+        zeroed ? std::fill(found, found + span, 0) : void(found[span / 2] ^= 0x10);
+    };
+}
 
-    testkit::TempDir m_dir;
-    fs::path m_archive;
-    std::vector<std::uint8_t> m_original;
-};
+// After a crash the player puts another archive in place before the next start.
+Leave Replaced(bool compaction, MpqStep killAt, bool renamedOver) {
+    return [=](const fs::path& archive, const Buffer&) {
+        KillChildAt(archive, killAt, compaction);
+        const fs::path other = archive.parent_path() / "other.mpq";
+        testkit::BuildArchive(other, {{u"other.txt", Bytes("another archive")}}, 1);
+        if (!renamedOver)
+            testkit::WriteFile(archive, testkit::ReadBytes(other)); // same inode, new bytes
+        renamedOver ? fs::rename(other, archive) : void(fs::remove(other));
+        return archive_guard::JournalPath(archive);
+    };
+}
 
-enum class Outcome { Replayed, Removed, MovedAside, Untouched };
+Leave Foreign(fs::path (*name)(const fs::path&), Buffer content) {
+    return [=](const fs::path& archive, const Buffer&) {
+        testkit::WriteFile(name(archive), content);
+        return name(archive);
+    };
+}
 
-struct JournalCase {
+// ForeignJournal: saves fail; ForeignCompactionFile: compactions fail, saves work.
+enum class Outcome { Replayed, Dropped, MovedAside, ForeignJournal, ForeignCompactionFile };
+
+struct LeftoverCase {
     const char* name;
-    MpqStep killAt; // OpenArchive: the journal is complete and the archive not yet touched
-    std::function<void(std::vector<std::uint8_t>& journal)> damage;
+    Leave leave;
     Outcome outcome;
 };
 
-void PrintTo(const JournalCase& journalCase, std::ostream* out) {
-    *out << journalCase.name;
+void PrintTo(const LeftoverCase& leftoverCase, std::ostream* out) {
+    *out << leftoverCase.name;
 }
 
-class JournalLeftover : public ::testing::TestWithParam<JournalCase>, public ArchiveInDirectory {};
+class Leftover : public ::testing::TestWithParam<LeftoverCase> {
+protected:
+    void SetUp() override {
+        testkit::BuildArchive(m_archive, testkit::SampleArchiveFiles(), 1);
+        clsMpqControl control;
+        control.SetMpqFileName(TextFromPath(m_archive));
+        ASSERT_TRUE(control.SaveFileToMpq(u"Fonts\\dfst-m3u.ttf", Bytes("short")));
+        m_original = testkit::ReadBytes(m_archive);
+    }
 
-TEST_P(JournalLeftover, OnlyACompleteMatchingJournalOfOursIsReplayed) {
-    const JournalCase& journalCase = GetParam();
-    const fs::path journal = archive_guard::JournalPath(m_archive);
-    KillChildAt(m_archive, journalCase.killAt, SaveLarge);
-    ASSERT_TRUE(fs::exists(journal));
-    std::vector<std::uint8_t> bytes = testkit::ReadBytes(journal);
-    journalCase.damage(bytes);
-    testkit::WriteFile(journal, bytes);
+    testkit::TempDir m_dir;
+    fs::path m_archive = m_dir / "War3Patch.mpq";
+    Buffer m_original;
+};
+
+std::optional<Buffer> BytesIfThere(const fs::path& path) {
+    return fs::exists(path) ? std::optional(testkit::ReadBytes(path)) : std::nullopt;
+}
+
+TEST_P(Leftover, IsReplayedDroppedOrMovedAsideOnlyWhenOursAndNeverAppliedToAnotherArchive) {
+    const Outcome outcome = GetParam().outcome;
+    const fs::path left = GetParam().leave(m_archive, m_original);
+    ASSERT_FALSE(HasFatalFailure());
+    const std::optional<Buffer> leftBytes = BytesIfThere(left);
+    const Buffer expected = outcome == Outcome::Replayed ? m_original : testkit::ReadBytes(m_archive);
+    const bool foreign = outcome == Outcome::ForeignJournal || outcome == Outcome::ForeignCompactionFile;
+    const fs::path aside = archive_guard::AsideJournalPath(m_archive, 1);
 
     clsMpqControl control;
     control.SetMpqFileName(TextFromPath(m_archive));
-    std::vector<std::uint8_t> read;
-    EXPECT_TRUE(control.ReadFileFromMpq(u"UI\\war3skins.txt", read)) << "reads must work";
-    EXPECT_EQ(testkit::ReadBytes(m_archive), m_original) << "the archive is not its old self";
-    const fs::path aside = archive_guard::AsideJournalPath(m_archive, 1);
-    switch (journalCase.outcome) {
-    case Outcome::Replayed:
-    case Outcome::Removed:
-        EXPECT_FALSE(fs::exists(journal));
-        EXPECT_FALSE(fs::exists(aside));
-        break;
-    case Outcome::MovedAside:
-        EXPECT_FALSE(fs::exists(journal));
-        EXPECT_EQ(testkit::ReadBytes(aside), bytes);
-        break;
-    case Outcome::Untouched: {
-        EXPECT_EQ(testkit::ReadBytes(journal), bytes);
+    EXPECT_TRUE(control.ArchiveOpens()) << "reads must work";
+    EXPECT_EQ(testkit::ReadBytes(m_archive), expected) << "a leftover was applied, or a journal of ours was not";
+    if (foreign) {
         MpqFailure why = MpqFailure::None;
-        EXPECT_FALSE(control.SaveFileToMpq(u"UI\\later.txt", Bytes("later"), &why));
+        EXPECT_FALSE(outcome == Outcome::ForeignJournal ? control.SaveFileToMpq(u"UI\\later.txt", Bytes("x"), &why)
+                                                        : control.CompressMpq(&why));
         EXPECT_EQ(why, MpqFailure::ForeignFile);
-        EXPECT_EQ(testkit::ReadBytes(journal), bytes);
-        EXPECT_EQ(testkit::ReadBytes(m_archive), m_original);
-        return;
+        EXPECT_EQ(testkit::ReadBytes(m_archive), expected);
+    } else {
+        EXPECT_FALSE(fs::exists(left));
+        EXPECT_FALSE(fs::exists(archive_guard::CompactPath(m_archive)));
+        EXPECT_FALSE(fs::exists(archive_guard::CompactMarkerPath(m_archive)));
+        EXPECT_EQ(BytesIfThere(aside), outcome == Outcome::MovedAside ? leftBytes : std::nullopt);
     }
+    if (outcome != Outcome::ForeignJournal) {
+        MpqFailure why = MpqFailure::None;
+        EXPECT_TRUE(control.SaveFileToMpq(u"UI\\later.txt", Bytes("later"), &why)) << MpqFailureText(why);
+        Buffer read;
+        EXPECT_TRUE(control.ReadFileFromMpq(u"UI\\later.txt", read));
+        EXPECT_EQ(read, Bytes("later"));
     }
-    ExpectEditsWork();
-    if (journalCase.outcome == Outcome::MovedAside) {
-        EXPECT_EQ(testkit::ReadBytes(aside), bytes) << "a journal put aside is never touched again";
-    }
+    // Nothing set aside or not ours is touched again.
+    if (foreign)
+        EXPECT_EQ(BytesIfThere(left), leftBytes);
+    if (outcome == Outcome::MovedAside)
+        EXPECT_EQ(BytesIfThere(aside), leftBytes);
 }
 
-void FlipAt(std::vector<std::uint8_t>& bytes, std::size_t at) {
+void FlipAt(Buffer& bytes, std::size_t at) {
     bytes.at(at) ^= 0x20;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Leftovers, JournalLeftover,
+    Leftovers, Leftover,
     ::testing::Values(
-        JournalCase{"CompleteAfterStormLibWrote", MpqStep::FlushArchive, [](auto&) {}, Outcome::Replayed},
-        JournalCase{"CompleteBeforeStormLibBegan", MpqStep::OpenArchive, [](auto&) {}, Outcome::Replayed},
-        JournalCase{"EmptyAfterPowerCut", MpqStep::OpenArchive, [](auto& j) { j.clear(); }, Outcome::Removed},
-        JournalCase{"HeaderPrefix", MpqStep::OpenArchive, [](auto& j) { j.resize(37); }, Outcome::Removed},
-        JournalCase{"CutInTheBody", MpqStep::OpenArchive, [](auto& j) { j.resize(j.size() - 100); }, Outcome::Removed},
-        JournalCase{"FlippedByteInTheBody", MpqStep::OpenArchive, [](auto& j) { FlipAt(j, j.size() / 2); },
-                    Outcome::MovedAside},
-        JournalCase{"ZeroedBodyRightShape", MpqStep::OpenArchive,
-                    [](auto& j) { std::fill(j.begin() + 100, j.end() - 8, 0); }, Outcome::MovedAside},
-        JournalCase{"FlippedByteInTheHeader", MpqStep::OpenArchive, [](auto& j) { FlipAt(j, 20); },
-                    Outcome::MovedAside},
-        JournalCase{"OldFormat", MpqStep::OpenArchive, [](auto& j) { j.at(7) = '1'; }, Outcome::MovedAside},
-        JournalCase{"PlayersTextFile", MpqStep::OpenArchive, [](auto& j) { j = Bytes("notes about War3Patch.mpq"); },
-                    Outcome::Untouched},
-        JournalCase{"PlayersBinaryFile", MpqStep::OpenArchive,
-                    [](auto& j) { j = testkit::PatternBytes(70000, 3, false); }, Outcome::Untouched}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// After a crash the player puts another archive in place before the next start. Whatever the crash
-// left belongs to the old archive and must not be applied to the new one.
-enum class Replacement { RenamedOver, CopiedOver };
-
-struct StaleCase {
-    const char* name;
-    bool compaction; // killed in a compaction rather than in a save
-    MpqStep killAt;
-    Replacement replacement;
-};
-
-void PrintTo(const StaleCase& staleCase, std::ostream* out) {
-    *out << staleCase.name;
-}
-
-class StaleLeftover : public ::testing::TestWithParam<StaleCase>, public ArchiveInDirectory {};
-
-TEST_P(StaleLeftover, NewArchiveStaysByteIdenticalAndEditsWork) {
-    const StaleCase& staleCase = GetParam();
-    KillChildAt(m_archive, staleCase.killAt, [&](clsMpqControl& control) {
-        return staleCase.compaction ? control.CompressMpq() : SaveLarge(control);
-    });
-    const fs::path journal = archive_guard::JournalPath(m_archive);
-    const std::vector<std::uint8_t> staleJournal =
-        staleCase.compaction ? std::vector<std::uint8_t>{} : testkit::ReadBytes(journal);
-    if (!staleCase.compaction) {
-        ASSERT_FALSE(staleJournal.empty());
-    }
-
-    const fs::path other = m_dir / "other.mpq";
-    testkit::BuildArchive(other, {{u"other.txt", Bytes("another archive")}}, 1);
-    const std::vector<std::uint8_t> replacement = testkit::ReadBytes(other);
-    if (staleCase.replacement == Replacement::RenamedOver) {
-        fs::rename(other, m_archive);
-    } else {
-        testkit::WriteFile(m_archive, replacement); // same inode, new bytes
-        fs::remove(other);
-    }
-
-    clsMpqControl control;
-    control.SetMpqFileName(TextFromPath(m_archive));
-    EXPECT_TRUE(control.FileExistsInMpq(u"other.txt"));
-    EXPECT_EQ(testkit::ReadBytes(m_archive), replacement) << "a leftover of the old archive was applied";
-    EXPECT_FALSE(fs::exists(journal));
-    EXPECT_FALSE(fs::exists(archive_guard::CompactPath(m_archive)));
-    EXPECT_FALSE(fs::exists(archive_guard::CompactMarkerPath(m_archive)));
-    if (!staleCase.compaction) {
-        EXPECT_EQ(testkit::ReadBytes(archive_guard::AsideJournalPath(m_archive, 1)), staleJournal);
-    }
-    ExpectEditsWork();
-    EXPECT_FALSE(control.FileExistsInMpq(u"UI\\war3skins.txt")) << "the old archive's files appeared";
-    if (testkit::HaveSmpq()) {
-        const auto names = testkit::SmpqList(m_archive);
-        ASSERT_TRUE(names.has_value());
-        EXPECT_EQ(std::count(names->begin(), names->end(), "other.txt"), 1);
-        EXPECT_EQ(std::count(names->begin(), names->end(), "UI/war3skins.txt"), 0);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Replacements, StaleLeftover,
-    ::testing::Values(StaleCase{"JournalThenRenamedOver", false, MpqStep::FlushArchive, Replacement::RenamedOver},
-                      StaleCase{"JournalThenCopiedOver", false, MpqStep::FlushArchive, Replacement::CopiedOver},
-                      StaleCase{"CompactionThenRenamedOver", true, MpqStep::CloseArchive, Replacement::RenamedOver},
-                      StaleCase{"CompactionBeforeStormLibThenCopiedOver", true, MpqStep::CompactArchive,
-                                Replacement::CopiedOver}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// Files of the compaction's names that are not ours: never touched, compaction refuses, the rest works.
-struct ForeignCase {
-    const char* name;
-    std::function<fs::path(const fs::path&)> path;
-    std::vector<std::uint8_t> content;
-    bool compactionRefused; // false: a torn marker of ours, dropped
-};
-
-void PrintTo(const ForeignCase& foreignCase, std::ostream* out) {
-    *out << foreignCase.name;
-}
-
-class ForeignCompactionName : public ::testing::TestWithParam<ForeignCase>, public ArchiveInDirectory {};
-
-TEST_P(ForeignCompactionName, IsNeverTouched) {
-    const ForeignCase& foreignCase = GetParam();
-    const fs::path path = foreignCase.path(m_archive);
-    testkit::WriteFile(path, foreignCase.content);
-    clsMpqControl control;
-    control.SetMpqFileName(TextFromPath(m_archive));
-    EXPECT_TRUE(control.FileExistsInMpq(u"UI\\war3skins.txt"));
-    MpqFailure why = MpqFailure::None;
-    const bool compacted = control.CompressMpq(&why);
-    if (foreignCase.compactionRefused) {
-        EXPECT_FALSE(compacted);
-        EXPECT_EQ(why, MpqFailure::ForeignFile);
-        EXPECT_EQ(testkit::ReadBytes(path), foreignCase.content);
-        EXPECT_EQ(testkit::ReadBytes(m_archive), m_original);
-    } else {
-        EXPECT_TRUE(compacted) << MpqFailureText(why);
-        EXPECT_FALSE(fs::exists(path));
-    }
-    ExpectEditsWork();
-    if (foreignCase.compactionRefused) {
-        EXPECT_EQ(testkit::ReadBytes(path), foreignCase.content);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, ForeignCompactionName,
-    ::testing::Values(ForeignCase{"CompactName", archive_guard::CompactPath, Bytes("a player's copy"), true},
-                      ForeignCase{"StormLibsTemporary", archive_guard::CompactionTempPath, Bytes("x"), true},
-                      ForeignCase{"MarkerName", archive_guard::CompactMarkerPath, Bytes("ok"), true},
-                      ForeignCase{"MarkerOfOursCutShort", archive_guard::CompactMarkerPath, Bytes("OSTCMP"), false}),
+        LeftoverCase{"CompleteAfterStormLibWrote", Journal(MpqStep::FlushArchive, Keep), Outcome::Replayed},
+        LeftoverCase{"CompleteBeforeStormLibBegan", Journal(MpqStep::OpenArchive, Keep), Outcome::Replayed},
+        LeftoverCase{"EmptyAfterPowerCut", Journal(MpqStep::OpenArchive, [](auto& j, auto&) { j.clear(); }),
+                     Outcome::Dropped},
+        LeftoverCase{"CutInTheBody", Journal(MpqStep::OpenArchive, [](auto& j, auto&) { j.resize(j.size() - 100); }),
+                     Outcome::Dropped},
+        LeftoverCase{"FlippedByteInTheBody",
+                     Journal(MpqStep::OpenArchive, [](auto& j, auto&) { FlipAt(j, j.size() / 2); }),
+                     Outcome::MovedAside},
+        LeftoverCase{"ZeroedBodyRightShape",
+                     Journal(MpqStep::OpenArchive, [](auto& j, auto&) { std::fill(j.begin() + 100, j.end() - 8, 0); }),
+                     Outcome::MovedAside},
+        LeftoverCase{"FlippedByteInTheHeader", Journal(MpqStep::OpenArchive, [](auto& j, auto&) { FlipAt(j, 20); }),
+                     Outcome::MovedAside},
+        LeftoverCase{"OldFormat", Journal(MpqStep::OpenArchive, [](auto& j, auto&) { j.at(7) = '1'; }),
+                     Outcome::MovedAside},
+        LeftoverCase{"ZeroedHeaderCopy", Journal(MpqStep::OpenArchive, DamageCopy(false, true)), Outcome::MovedAside},
+        LeftoverCase{"FlippedHeaderCopy", Journal(MpqStep::OpenArchive, DamageCopy(false, false)), Outcome::MovedAside},
+        LeftoverCase{"ZeroedTailCopy", Journal(MpqStep::OpenArchive, DamageCopy(true, true)), Outcome::MovedAside},
+        LeftoverCase{"FlippedTailCopy", Journal(MpqStep::OpenArchive, DamageCopy(true, false)), Outcome::MovedAside},
+        LeftoverCase{"JournalThenRenamedOver", Replaced(false, MpqStep::FlushArchive, true), Outcome::MovedAside},
+        LeftoverCase{"JournalThenCopiedOver", Replaced(false, MpqStep::FlushArchive, false), Outcome::MovedAside},
+        LeftoverCase{"CompactionThenRenamedOver", Replaced(true, MpqStep::CloseArchive, true), Outcome::Dropped},
+        LeftoverCase{"CompactionBeforeStormLibThenCopiedOver", Replaced(true, MpqStep::CompactArchive, false),
+                     Outcome::Dropped},
+        LeftoverCase{"PlayersTextFile", Foreign(archive_guard::JournalPath, Bytes("notes about War3Patch.mpq")),
+                     Outcome::ForeignJournal},
+        LeftoverCase{"PlayersBinaryFile", Foreign(archive_guard::JournalPath, testkit::PatternBytes(70000, 3, false)),
+                     Outcome::ForeignJournal},
+        LeftoverCase{"CompactName", Foreign(archive_guard::CompactPath, Bytes("a player's copy")),
+                     Outcome::ForeignCompactionFile},
+        LeftoverCase{"MarkerName", Foreign(archive_guard::CompactMarkerPath, Bytes("ok")),
+                     Outcome::ForeignCompactionFile},
+        LeftoverCase{"MarkerOfOursCutShort", Foreign(archive_guard::CompactMarkerPath, Bytes("OSTCMP")),
+                     Outcome::Dropped}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
