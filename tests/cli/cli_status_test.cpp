@@ -1,12 +1,11 @@
-// status: what each game will read and from which archive, found without waiting for a lock and
-// without putting an interrupted write right; and the game directory found through a Wine prefix.
+// status: the four archives side by side and what each game reads from which, found without waiting for
+// a lock or putting an interrupted write right.
 #include "cli_fixture.h"
 
 #include "testkit/mpq_fixtures.h"
 
 #include <chrono>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -15,182 +14,91 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// An archive of the game directory: built from content, or bytes that are no archive.
-struct ArchiveSetup {
-    const char* name;
-    std::optional<ArchiveContent> content; // nothing: garbage bytes
-};
-
-struct Effective {
-    bool known;
-    std::optional<std::string> value;
-    std::optional<std::string> source;
-};
-
 struct EffectiveCase {
     const char* name;
-    std::vector<ArchiveSetup> archives; // replaces the standard War3Patch.mpq
-    Effective tftName;
-    Effective rocName;
-    Effective tftCursor;
-    std::string tftHumanLine;
+    std::vector<std::pair<const char*, std::optional<ArchiveContent>>> archives; // nothing: not an archive
+    std::string tftLanName; // effective/0/lanName as "known value source"
+    std::string lines;      // the end of the human output, a line per game
 };
 
-class CliEffectiveTest : public CliTest, public testing::WithParamInterface<EffectiveCase> {
-protected:
-    void SetUp() override {
-        fs::remove(Patch());
-        for (const ArchiveSetup& archive : GetParam().archives) {
-            if (archive.content)
-                BuildGameArchive(GameDir() / archive.name, *archive.content);
-            else
-                testkit::WriteFile(GameDir() / archive.name, testkit::PatternBytes(4096, 5, false));
-        }
-    }
-
-    static void ExpectEffective(const JsonValue& document, const std::string& path, const Effective& expected) {
-        SCOPED_TRACE(path);
-        const JsonValue* known = document.At(path + "/known");
-        ASSERT_NE(known, nullptr);
-        EXPECT_EQ(known->boolean, expected.known);
-        const JsonValue* value = document.At(path + "/value");
-        const JsonValue* source = document.At(path + "/source");
-        ASSERT_NE(value, nullptr);
-        ASSERT_NE(source, nullptr);
-        EXPECT_EQ(value->IsNull() ? std::nullopt : std::optional<std::string>(value->string), expected.value);
-        EXPECT_EQ(source->IsNull() ? std::nullopt : std::optional<std::string>(source->string), expected.source);
-    }
-};
+class CliEffectiveTest : public CliTest, public testing::WithParamInterface<EffectiveCase> {};
 
 TEST_P(CliEffectiveTest, TheFirstArchiveHoldingTheFileDecides) {
-    const CliResult json = Run({"status"}, true);
-    ASSERT_EQ(json.exitCode, 0) << json.err;
-    const JsonValue document = Document(json);
-    EXPECT_EQ(StringAt(document, "effective/0/game"), "The Frozen Throne");
-    EXPECT_EQ(StringAt(document, "effective/1/game"), "Reign of Chaos");
-    ExpectEffective(document, "effective/0/lanName", GetParam().tftName);
-    ExpectEffective(document, "effective/1/lanName", GetParam().rocName);
-    ExpectEffective(document, "effective/0/cursor", GetParam().tftCursor);
-
+    fs::remove(Patch());
+    for (const auto& [name, content] : GetParam().archives)
+        content ? BuildGameArchive(GameDir() / name, *content) : testkit::WriteFile(GameDir() / name, "no archive");
     const CliResult human = Run({"status"});
-    EXPECT_EQ(human.exitCode, 0) << human.err;
-    EXPECT_NE(human.out.find(GetParam().tftHumanLine), std::string::npos) << human.out;
+    EXPECT_TRUE(human.exitCode == 0 && human.out.ends_with(GetParam().lines)) << human.out << human.err;
+    const JsonDocument json = Document(Run({"status"}, true));
+    const std::string lanName = "effective/0/lanName/";
+    EXPECT_EQ(At(json, lanName + "known") + " " + At(json, lanName + "value") + " " + At(json, lanName + "source"),
+              GetParam().tftLanName);
 }
 
-const std::vector<std::pair<std::u16string, std::vector<std::uint8_t>>> kStringsWithoutEntry = {
-    {u"UI\\FrameDef\\GlobalStrings.fdf", testkit::Bytes("StringList {\r\n}\r\n")}};
-
+// clang-format off
 const EffectiveCase kEffectiveCases[] = {
-    {"PatchWinsForBoth",
-     {{"War3Patch.mpq", ArchiveContent{"P", "Orc", {}}}, {"War3.mpq", ArchiveContent{"R", "Human", {}}}},
-     {true, "P", "War3Patch.mpq"},
-     {true, "P", "War3Patch.mpq"},
-     {true, "orc", "War3Patch.mpq"},
-     "The Frozen Throne: LAN name \"P\" from War3Patch.mpq; cursor \"orc\" from War3Patch.mpq"},
-    {"FileWithoutKeyStillDecides",
-     {{"War3Patch.mpq", ArchiveContent{std::nullopt, std::nullopt, {}}},
-      {"War3x.mpq", ArchiveContent{std::nullopt, std::nullopt, kStringsWithoutEntry}},
-      {"War3.mpq", ArchiveContent{"R", "Undead", {}}}},
-     {true, std::nullopt, "War3x.mpq"},
-     {true, "R", "War3.mpq"},
-     {true, "undead", "War3.mpq"},
-     "The Frozen Throne: LAN name none from War3x.mpq; cursor \"undead\" from War3.mpq"},
-    {"LocalBeforeExpansion",
-     {{"War3xLocal.mpq", ArchiveContent{"L", std::nullopt, {}}},
-      {"War3x.mpq", ArchiveContent{"X", "NightElf", {}}},
-      {"War3.mpq", ArchiveContent{"R", "Human", {}}}},
-     {true, "L", "War3xLocal.mpq"},
-     {true, "R", "War3.mpq"},
-     {true, "nightelf", "War3x.mpq"},
-     "The Frozen Throne: LAN name \"L\" from War3xLocal.mpq"},
-    {"UnreadableArchiveMakesItUnknown",
-     {{"War3xLocal.mpq", std::nullopt}, {"War3.mpq", ArchiveContent{"R", "Human", {}}}},
-     {false, std::nullopt, "War3xLocal.mpq"},
-     {true, "R", "War3.mpq"},
-     {false, std::nullopt, "War3xLocal.mpq"},
-     "The Frozen Throne: LAN name unknown from War3xLocal.mpq"},
-    {"NoArchiveHoldsTheFile",
-     {{"War3.mpq", ArchiveContent{std::nullopt, std::nullopt, {}}}},
-     {true, std::nullopt, std::nullopt},
-     {true, std::nullopt, std::nullopt},
-     {true, std::nullopt, std::nullopt},
-     "The Frozen Throne: LAN name none; cursor none"},
+    {"PatchThenLocalThenExpansion", {{"War3Patch.mpq", ArchiveContent{{}, "Orc"}}, {"War3xLocal.mpq", ArchiveContent{"L"}},
+      {"War3x.mpq", ArchiveContent{"X", "NightElf"}}, {"War3.mpq", ArchiveContent{"R", "Human"}}}, R"(true "L" "War3xLocal.mpq")",
+     "The Frozen Throne: LAN name \"L\" from War3xLocal.mpq; cursor \"orc\" from War3Patch.mpq\n"
+     "Reign of Chaos: LAN name \"R\" from War3.mpq; cursor \"orc\" from War3Patch.mpq\n"},
+    {"FileWithoutGameNameStillDecides", {{"War3x.mpq", ArchiveContent{{}, {}, {kNoGameNameEntry}}},
+      {"War3.mpq", ArchiveContent{"R", "Undead"}}}, R"(true null "War3x.mpq")",
+     "The Frozen Throne: LAN name none from War3x.mpq; cursor \"undead\" from War3.mpq\n"
+     "Reign of Chaos: LAN name \"R\" from War3.mpq; cursor \"undead\" from War3.mpq\n"},
+    {"UnreadableArchiveMakesItUnknown", {{"War3xLocal.mpq", std::nullopt}, {"War3.mpq", ArchiveContent{"R", "Human"}}},
+     R"(false null "War3xLocal.mpq")",
+     "The Frozen Throne: LAN name unknown from War3xLocal.mpq; cursor unknown from War3xLocal.mpq\n"
+     "Reign of Chaos: LAN name \"R\" from War3.mpq; cursor \"human\" from War3.mpq\n"},
+    {"NoArchiveHoldsTheFile", {{"War3Patch.mpq", ArchiveContent{}}, {"War3.mpq", ArchiveContent{}}}, "true null null",
+     "The Frozen Throne: LAN name none; cursor none\nReign of Chaos: LAN name none; cursor none\n"},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Rows, CliEffectiveTest, testing::ValuesIn(kEffectiveCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(CliTest, StatusDescribesEachArchive) {
-    BuildGameArchive(GameDir() / "War3.mpq", {"R\xFF", "Human", {}});
-    const CliResult result = Run({"status"}, true);
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    const JsonValue document = Document(result);
-    EXPECT_EQ(StringAt(document, "foundBy"), "option");
-    EXPECT_EQ(StringAt(document, "archives/0/name"), "War3Patch.mpq");
-    EXPECT_TRUE(document.At("archives/0/opens")->boolean);
-    EXPECT_EQ(StringAt(document, "archives/0/gameName"), "Host");
-    EXPECT_EQ(StringAt(document, "archives/0/cursor"), "human");
-    EXPECT_EQ(StringAt(document, "archives/0/resources/0/key"), "menu-music-roc");
-    EXPECT_EQ(document.At("archives/0/resources/0/size")->number, 5000);
-    EXPECT_EQ(document.At("archives/0/resources/1"), nullptr);
-    EXPECT_FALSE(document.At("archives/1/present")->boolean);
-    EXPECT_EQ(StringAt(document, "archives/1/why"), "no archive");
-    EXPECT_EQ(StringAt(document, "archives/3/gameName"), "R\xEF\xBF\xBD");
-    EXPECT_TRUE(document.At("archives/3/gameNameInvalidUtf8")->boolean);
-}
-
-TEST_F(CliTest, StatusLeavesAnInterruptedWriteAlone) {
+TEST_F(CliTest, StatusFoundThroughWineNeitherRecoversNorWaitsForALock) {
+    BuildGameArchive(GameDir() / "War3x.mpq", {"X"});
+    BuildGameArchive(GameDir() / "War3.mpq", {"R\xFF", "Human"});
     // Whatever the journal holds, putting it right is a write; status only reports it.
-    const fs::path journal = GameDir() / "War3Patch.mpq-journal";
-    testkit::WriteFile(journal, testkit::PatternBytes(700, 9, false));
-    const FileState archive = StateOf(Patch());
-    const CliResult result = Run({"status"}, true);
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    const JsonValue document = Document(result);
-    EXPECT_FALSE(document.At("archives/0/opens")->boolean);
-    EXPECT_EQ(StringAt(document, "archives/0/why"), "pending recovery");
-    EXPECT_EQ(testkit::ReadFile(journal), testkit::PatternBytes(700, 9, false));
-    EXPECT_TRUE(StateOf(Patch()) == archive);
-}
+    testkit::WriteFile(GameDir() / "War3x.mpq-journal", testkit::PatternBytes(700, 9, false));
+    const auto states = [&] {
+        return std::vector{StateOf(Patch()), StateOf(GameDir() / "War3x.mpq"),
+                           StateOf(GameDir() / "War3x.mpq-journal")};
+    };
+    const auto before = states();
+    // A Wine prefix whose registry names C:\Warcraft III, drive C being our directory.
+    const fs::path prefix = m_root / "prefix";
+    fs::create_directories(prefix / "dosdevices");
+    fs::create_directory_symlink(m_root.path(), prefix / "dosdevices" / "c:");
+    testkit::WriteFile(prefix / "user.reg",
+                       "WINE REGISTRY Version 2\n\n[Software\\\\Blizzard Entertainment\\\\Warcraft "
+                       "III] 1\n\"InstallPath\"=\"C:\\\\Warcraft III\"\n");
+    const testkit::ScopedEnv wine("WINEPREFIX", prefix.string());
 
-TEST_F(CliTest, StatusDoesNotWaitForALockWhileAWriteWaitsAndFails) {
-    // Another process's operation holds the archive: a flock on its lock file.
+    const JsonDocument document = Document(Run({"status"}, true, false));
+    std::string described;
+    for (const char* path : {"foundBy", "gameDir", "archives/0/name", "archives/0/opens", "archives/0/gameName",
+                             "archives/0/cursor", "archives/0/resources/0/key", "archives/0/resources/0/size",
+                             "archives/0/resources/1", "archives/1/present", "archives/1/why", "archives/2/opens",
+                             "archives/2/why", "archives/3/gameName", "archives/3/gameNameInvalidUtf8"})
+        described += At(document, path) + " ";
+    EXPECT_EQ(described,
+              "\"registry\" \"" + (prefix / "dosdevices/c:/Warcraft III/").string() +
+                  "\" \"War3Patch.mpq\" true \"Host\" \"human\" \"menu-music-roc\" 5000 <no "
+                  "archives/0/resources/1> false \"no archive\" false \"pending recovery\" \"R\uFFFD\" true ");
+
+    // Another process's operation holds War3Patch.mpq: a flock on its lock file.
     const int fd = ::open((GameDir() / "War3Patch.mpq-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0);
     ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    const FileState archive = StateOf(Patch());
-
     const auto start = std::chrono::steady_clock::now();
-    const CliResult status = Run({"status"}, true);
-    const auto statusTime = std::chrono::steady_clock::now() - start;
-    ASSERT_EQ(status.exitCode, 0) << status.err;
-    EXPECT_EQ(StringAt(Document(status), "archives/0/why"), "locked");
-    EXPECT_LT(statusTime, std::chrono::seconds(3));
-
+    EXPECT_EQ(At(Document(Run({"status"}, true)), "archives/0/why"), R"("locked")");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     const CliResult write = Run({"lan-name", "set", "Blocked"});
     EXPECT_EQ(write.exitCode, 1);
     EXPECT_EQ(write.err, "ostrawen-cli: War3Patch.mpq: cannot read UI\\FrameDef\\GlobalStrings.fdf: locked\n");
     ::close(fd);
-    EXPECT_TRUE(StateOf(Patch()) == archive);
-}
-
-TEST_F(CliTest, GameDirFoundThroughTheWinePrefix) {
-    const fs::path prefix = m_root / "prefix";
-    const fs::path game = prefix / "drive_c" / "Games" / "Warcraft III";
-    BuildGameDir(game);
-    fs::create_directories(prefix / "dosdevices");
-    fs::create_directory_symlink("../drive_c", prefix / "dosdevices" / "c:");
-    testkit::WriteFile(prefix / "user.reg",
-                       "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n"
-                       "#arch=win32\n\n[Software\\\\Blizzard Entertainment\\\\Warcraft III] 1700000000\n"
-                       "#time=1da0000000000000\n\"InstallPath\"=\"C:\\\\Games\\\\Warcraft III\"\n");
-    const CliResult result = RunCli({"status", "--json"}, m_root.path(),
-                                    {{"WINEPREFIX", prefix.string()}, {"HOME", m_root.path().string()}});
-    ASSERT_EQ(result.exitCode, 0) << result.err;
-    const JsonValue document = Document(result);
-    EXPECT_EQ(StringAt(document, "foundBy"), "registry");
-    EXPECT_EQ(fs::canonical(StringAt(document, "gameDir")), fs::canonical(game));
-    EXPECT_EQ(StringAt(document, "archives/0/gameName"), "Host");
+    EXPECT_EQ(states(), before);
 }
 
 } // namespace

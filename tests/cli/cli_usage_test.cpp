@@ -1,157 +1,146 @@
-// Exit codes 1, 2 and 3: what a script sees when it typed something wrong, when there is no game,
-// and when the archive cannot do what was asked; and the help texts.
+// What a script sees for each exit code in both output modes: the value (or nothing, JSON null) of a get;
+// on failure one stderr line, an "error" member and the archive as it was; and on hostile archives.
 #include "cli_fixture.h"
 
+#include "testkit/hostile_archives.h"
 #include "testkit/mpq_fixtures.h"
-
-#include <filesystem>
 
 namespace clitest {
 namespace {
 
-namespace fs = std::filesystem;
-
-struct FailureCase {
+struct RunCase {
     const char* name;
     std::vector<std::string> arguments;
     int exitCode;
-    const char* reason;      // the JSON error's reason
-    const char* stderrPart;  // within the one stderr line
-    const char* damage = ""; // "garbage", "truncate", "nothing-held" or "" for the standard game directory
-    bool withGameDir = true;
+    std::string text;   // on success all of stdout, on failure a part of the stderr line
+    std::string reason; // of the JSON error
+    std::vector<std::pair<std::string, std::string>> json = {}; // members of the document, as written
+    std::optional<ArchiveContent> archive = std::nullopt;       // replaces War3Patch.mpq
+    bool garbage = false;                                       // War3Patch.mpq is no archive
+    bool gameDir = true;
 };
 
-class CliFailureTest : public CliTest, public testing::WithParamInterface<std::tuple<FailureCase, bool>> {};
+class CliRunTest : public CliTest, public testing::WithParamInterface<std::tuple<RunCase, bool>> {};
 
-TEST_P(CliFailureTest, FailsWithItsCodeAndOneLineAndLeavesTheArchive) {
+TEST_P(CliRunTest, ExitCodeOutputAndArchive) {
     const auto& [row, json] = GetParam();
-    const std::string damage = row.damage;
-    if (damage == "garbage")
+    if (row.archive)
+        BuildGameArchive(Patch(), *row.archive);
+    if (row.garbage)
         testkit::WriteFile(Patch(), testkit::PatternBytes(70000, 3, false));
-    if (damage == "truncate")
-        fs::resize_file(Patch(), fs::file_size(Patch()) / 2);
-    if (damage == "nothing-held")
-        BuildGameArchive(Patch(), {});
-    const FileState before = StateOf(Patch());
-
-    std::vector<std::string> arguments = Expand(row.arguments);
-    if (row.withGameDir)
-        arguments.insert(arguments.begin(), {"--game-dir", GameDir().string()});
-    if (json)
-        arguments.insert(arguments.begin(), "--json");
-    // No game beside the program, in a Wine prefix or a settings file: the search finds nothing.
-    const CliResult result =
-        RunCli(arguments, m_root.path(),
-               {{"WINEPREFIX", (m_root / "empty-prefix").string()}, {"HOME", m_root.path().string()}});
-
+    const auto before = StateOf(Patch());
+    const CliResult result = Run(row.arguments, json, row.gameDir);
     EXPECT_EQ(result.exitCode, row.exitCode) << result.err;
-    // One line on stderr, naming the reason.
-    EXPECT_EQ(result.err.rfind("ostrawen-cli: ", 0), 0u) << result.err;
-    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
-    EXPECT_NE(result.err.find(row.stderrPart), std::string::npos) << result.err;
-    if (json) {
-        const JsonValue document = Document(result);
-        EXPECT_EQ(StringAt(document, "error/reason"), row.reason);
-        const JsonValue* code = document.At("error/exitCode");
-        ASSERT_NE(code, nullptr);
-        EXPECT_EQ(code->number, row.exitCode);
-        EXPECT_NE(StringAt(document, "error/message").find(row.stderrPart), std::string::npos);
-    } else {
-        EXPECT_EQ(result.out, "");
+    const bool failed = row.exitCode != 0;
+    EXPECT_EQ(result.err.empty(), !failed);
+    if (failed) {
+        EXPECT_TRUE(result.err.starts_with("ostrawen-cli: ") && result.err.find('\n') + 1 == result.err.size() &&
+                    result.err.find(row.text) != std::string::npos)
+            << result.err;
+        EXPECT_EQ(StateOf(Patch()), before) << "a failed run changed the archive";
     }
-    EXPECT_TRUE(StateOf(Patch()) == before) << "the archive changed";
+    if (!json) {
+        EXPECT_EQ(result.out, failed ? "" : row.text);
+        return;
+    }
+    const JsonDocument document = Document(result);
+    for (const auto& [path, value] : row.json)
+        EXPECT_EQ(At(document, path), value);
+    EXPECT_EQ(At(document, "error/reason") + At(document, "error/exitCode"),
+              failed ? '"' + row.reason + '"' + std::to_string(row.exitCode) : "<no error/reason><no error/exitCode>");
+    EXPECT_TRUE(!failed ||
+                (At(document, "error/message").find(row.text) != std::string::npos && document.count("error/archive")));
 }
 
-const FailureCase kFailureCases[] = {
-    {"NoCommand", {}, 2, "usage", "no command"},
-    {"UnknownCommand", {"frobnicate"}, 2, "usage", "unknown command frobnicate"},
-    {"UnknownOption", {"status", "--verbose"}, 2, "usage", "unknown option --verbose"},
-    {"OptionWithoutValue", {"status", "--archive"}, 2, "usage", "--archive needs a value"},
-    {"UnknownArchive", {"--archive", "War4.mpq", "lan-name", "get"}, 2, "usage", "unknown archive War4.mpq"},
-    {"UnknownRace", {"cursor", "set", "dwarf"}, 2, "usage", "unknown race dwarf"},
-    {"NameWithQuote", {"lan-name", "set", "a\"b"}, 2, "usage", "may not hold"},
-    {"NameWithLineFeed", {"lan-name", "set", "a\nb"}, 2, "usage", "may not hold"},
-    {"NameWithCarriageReturn", {"lan-name", "set", "a\rb"}, 2, "usage", "may not hold"},
-    {"UnknownResource", {"resource", "delete", "music"}, 2, "usage", "unknown resource item music"},
-    {"ExtraWord", {"lan-name", "get", "extra"}, 2, "usage", "wrong arguments for lan-name"},
-    {"MissingWord", {"resource", "extract", "font-en"}, 2, "usage", "wrong arguments for resource"},
-    {"GameDirIsAFile",
-     {"--game-dir", "{dir}/war3.exe", "status"},
-     3,
-     "no game directory",
-     "not a directory",
-     "",
-     false},
-    {"NoGameDirFound", {"lan-name", "get"}, 3, "no game directory", "no game directory found", "", false},
-    {"MissingArchive",
-     {"--archive", "war3x.mpq", "lan-name", "get"},
-     1,
-     "no archive",
-     "War3x.mpq: cannot read UI\\FrameDef\\GlobalStrings.fdf: no archive"},
-    {"GarbageArchive",
-     {"cursor", "set", "orc"},
-     1,
-     "malformed",
-     "War3Patch.mpq: cannot read UI\\war3skins.txt: malformed",
-     "garbage"},
-    {"TruncatedArchive", {"lan-name", "set", "New"}, 1, "malformed", "War3Patch.mpq: cannot read", "truncate"},
-    {"SetWithoutTheFile", {"lan-name", "set", "New"}, 1, "not found", "GlobalStrings.fdf: not found", "nothing-held"},
-    {"CursorWithoutTheFile", {"cursor", "set", "orc"}, 1, "not found", "war3skins.txt: not found", "nothing-held"},
-    {"ExtractAbsentItem",
-     {"resource", "extract", "font-zhcn", "{scratch}/font.ttf"},
-     1,
-     "not found",
-     "cannot read Fonts\\dfst-m3u.ttf: not found"},
-    {"ReplaceFromMissingFile",
-     {"resource", "replace", "font-en", "{scratch}/none.ttf"},
-     1,
-     "cannot read file",
-     "cannot read"},
-    {"CompactGarbage", {"compact"}, 1, "malformed", "War3Patch.mpq: cannot compact: malformed", "garbage"},
+// clang-format off
+const RunCase kRunCases[] = {
+    {"LanName", {"lan-name", "get"}, 0, "Host\n", "", {{"value", R"("Host")"}, {"invalidUtf8", "false"}}},
+    {"LanNameInvalidUtf8", {"lan-name", "get"}, 0, "A\uFFFDB\n", "", {{"value", "\"A\uFFFDB\""}, {"invalidUtf8", "true"}},
+     ArchiveContent{"A\xFF" "B"}},
+    {"LanNameRealReplacementChar", {"lan-name", "get"}, 0, "A\uFFFD\n", "", {{"invalidUtf8", "false"}}, ArchiveContent{"A\uFFFD"}},
+    {"NoStringsFile", {"lan-name", "get"}, 0, "", "", {{"value", "null"}}, ArchiveContent{}},
+    {"NoGameNameEntry", {"lan-name", "get"}, 0, "", "", {{"value", "null"}}, ArchiveContent{{}, {}, {kNoGameNameEntry}}},
+    {"Cursor", {"cursor", "get"}, 0, "human\n", "", {{"value", R"("human")"}}},
+    {"NoSkinsFile", {"cursor", "get"}, 0, "", "", {{"value", "null"}}, ArchiveContent{"Host"}},
+    {"UnknownRaceWord", {"cursor", "get"}, 0, "", "", {{"value", "null"}}, ArchiveContent{"Host", "Dwarf"}},
+    {"QuietChanged", {"--quiet", "lan-name", "set", "Q"}, 0, "", "", {{"changed", "true"}}},
+    {"QuietUnchanged", {"cursor", "set", "human", "-q"}, 0, "", "", {{"changed", "false"}}},
+    {"QuietValueStillPrinted", {"-q", "lan-name", "get"}, 0, "Host\n", "", {{"value", R"("Host")"}}},
+    {"NoCommand", {}, 2, "no command", "usage", {{"error/archive", "null"}}},
+    {"UnknownCommand", {"frobnicate"}, 2, "unknown command frobnicate", "usage"},
+    {"UnknownOption", {"status", "--verbose"}, 2, "unknown option --verbose", "usage"},
+    {"OptionWithoutValue", {"status", "--archive"}, 2, "--archive needs a value", "usage"},
+    {"UnknownArchive", {"--archive", "War4.mpq", "lan-name", "get"}, 2, "unknown archive War4.mpq", "usage"},
+    {"UnknownRace", {"cursor", "set", "dwarf"}, 2, "unknown race dwarf", "usage"},
+    {"NameWithQuote", {"lan-name", "set", "a\"b"}, 2, "may not hold", "usage"},
+    {"NameWithLineFeed", {"lan-name", "set", "a\nb"}, 2, "may not hold", "usage"},
+    {"NameWithCarriageReturn", {"lan-name", "set", "a\rb"}, 2, "may not hold", "usage"},
+    {"UnknownResource", {"resource", "delete", "music"}, 2, "unknown resource item music", "usage"},
+    {"ExtraWord", {"lan-name", "get", "extra"}, 2, "wrong arguments for lan-name", "usage"},
+    {"MissingWord", {"resource", "extract", "font-en"}, 2, "wrong arguments for resource", "usage"},
+    {"GameDirIsAFile", {"--game-dir", "{scratch}/Warcraft III/war3.exe", "status"}, 3, "not a directory",
+     "no game directory", {}, std::nullopt, false, false},
+    {"NoGameDirFound", {"lan-name", "get"}, 3, "no game directory found", "no game directory", {}, std::nullopt, false, false},
+    {"MissingArchive", {"--archive", "war3x.mpq", "lan-name", "get"}, 1,
+     "GlobalStrings.fdf: no archive", "no archive", {{"error/archive", R"("War3x.mpq")"}}},
+    {"GarbageArchive", {"cursor", "set", "orc"}, 1, "war3skins.txt: malformed", "malformed",
+     {{"error/archive", R"("War3Patch.mpq")"}}, std::nullopt, true},
+    {"CompactGarbage", {"compact"}, 1, "War3Patch.mpq: cannot compact: malformed", "malformed", {}, std::nullopt, true},
+    {"SetWithoutTheFile", {"lan-name", "set", "New"}, 1, "GlobalStrings.fdf: not found", "not found", {}, ArchiveContent{}},
+    {"CursorWithoutTheFile", {"cursor", "set", "orc"}, 1, "war3skins.txt: not found", "not found", {}, ArchiveContent{}},
+    {"ExtractAbsentItem", {"resource", "extract", "font-zhcn", "{scratch}/f"}, 1, "dfst-m3u.ttf: not found", "not found"},
+    {"ReplaceFromMissingFile", {"resource", "replace", "font-en", "{scratch}/none"}, 1, "cannot read", "cannot read file"},
 };
+// clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Rows, CliFailureTest, testing::Combine(testing::ValuesIn(kFailureCases), testing::Bool()),
+INSTANTIATE_TEST_SUITE_P(Rows, CliRunTest, testing::Combine(testing::ValuesIn(kRunCases), testing::Bool()),
                          [](const auto& info) {
                              return std::string(std::get<0>(info.param).name) +
                                     (std::get<1>(info.param) ? "Json" : "Human");
                          });
 
-struct HelpCase {
-    const char* name;
-    std::vector<std::string> arguments;
-    std::vector<std::string> textParts;
-};
-
-class CliHelpTest : public CliTest, public testing::WithParamInterface<std::tuple<HelpCase, bool>> {};
-
-TEST_P(CliHelpTest, PrintsTheTextAndSucceeds) {
-    const auto& [row, json] = GetParam();
-    const CliResult result = Run(row.arguments, json);
-    EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.err, "");
-    const std::string text = json ? StringAt(Document(result), "help") : result.out;
-    for (const std::string& part : row.textParts)
-        EXPECT_NE(text.find(part), std::string::npos) << part << " not in:\n" << text;
+TEST_F(CliTest, HelpSucceedsWithTheText) {
+    for (const auto& [arguments, part] :
+         std::vector<std::pair<std::vector<std::string>, std::string>>{{{"--help"}, "Exit codes: 0 success"},
+                                                                       {{"lan-name", "--help"}, "CR or LF"},
+                                                                       {{"-h", "resource"}, "界面背景 (冰封王座)"}}) {
+        for (const bool json : {false, true}) {
+            const CliResult result = Run(arguments, json);
+            EXPECT_TRUE(result.exitCode == 0 && result.err.empty()) << result.err;
+            EXPECT_NE((json ? At(Document(result), "help") : result.out).find(part), std::string::npos) << result.out;
+        }
+    }
 }
 
-const HelpCase kHelpCases[] = {
-    {"Program", {"--help"}, {"Usage: ostrawen-cli [OPTIONS] COMMAND", "Exit codes", "lan-name get|set"}},
-    {"SubcommandAfter", {"lan-name", "--help"}, {"Usage: ostrawen-cli lan-name get", "'\"', CR or LF"}},
-    {"OptionBefore", {"-h", "cursor"}, {"ostrawen-cli cursor set human|orc|nightelf|undead"}},
-    {"ResourceKeysAndEntries",
-     {"resource", "--help"},
-     {"menu-model-tft",
-      "\xE7\x95\x8C\xE9\x9D\xA2\xE8\x83\x8C\xE6\x99\xAF (\xE5\x86\xB0\xE5\xB0\x81\xE7\x8E\x8B\xE5\xBA\xA7)",
-      "font-zhcn"}},
-    {"Status", {"status", "--help"}, {"Never waits for a lock", "effective"}},
-    {"Compact", {"compact", "--help"}, {"Usage: ostrawen-cli compact"}},
-};
+class CliHostileTest : public CliTest, public testing::WithParamInterface<testkit::HostileShape> {};
 
-INSTANTIATE_TEST_SUITE_P(Rows, CliHelpTest, testing::Combine(testing::ValuesIn(kHelpCases), testing::Bool()),
-                         [](const auto& info) {
-                             return std::string(std::get<0>(info.param).name) +
-                                    (std::get<1>(info.param) ? "Json" : "Human");
-                         });
+// Each command ends normally on each hostile archive; only a successful write changes the archive.
+TEST_P(CliHostileTest, EndsNormallyAndLeavesTheArchive) {
+    for (const auto& [arguments, writes] :
+         std::vector<std::pair<std::vector<std::string>, bool>>{{{"status"}, false},
+                                                                {{"lan-name", "get"}, false},
+                                                                {{"cursor", "get"}, false},
+                                                                {{"resource", "list"}, false},
+                                                                {{"lan-name", "set", "Hostile"}, true},
+                                                                {{"resource", "delete", "menu-model-tft"}, true}}) {
+        SCOPED_TRACE(arguments[0] + " " + arguments.back());
+        testkit::MakeHostileArchive(GetParam(), Patch());
+        const auto before = testkit::FileFingerprint(Patch());
+        const CliResult result = Run(arguments, true);
+        ASSERT_TRUE(result.exitCode == 0 || result.exitCode == 1) << "exit " << result.exitCode << ": " << result.err;
+        const JsonDocument document = Document(result);
+        EXPECT_TRUE(result.exitCode == 0 ||
+                    (result.err.starts_with("ostrawen-cli: War3Patch.mpq: ") &&
+                     At(document, "error/archive") == R"("War3Patch.mpq")" && document.count("error/reason")))
+            << result.out << result.err;
+        if (result.exitCode == 1 || !writes) {
+            EXPECT_EQ(testkit::FileFingerprint(Patch()), before);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CliHostileTest, testing::ValuesIn(testkit::AllHostileShapes()),
+                         [](const auto& info) { return std::string(testkit::HostileShapeName(info.param)); });
 
 } // namespace
 } // namespace clitest
