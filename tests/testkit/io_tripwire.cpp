@@ -213,105 +213,63 @@ std::string Describe(const Event& event) {
 
 using testkit::tripwire::Event;
 using namespace testkit::tripwire;
-namespace cut = testkit::power_cut;
 namespace cutd = testkit::power_cut::detail;
+using Kind = testkit::power_cut::Call::Kind;
 
 namespace {
 
-using OpenFn = int (*)(const char*, int, ...);
-using OpenAtFn = int (*)(int, const char*, int, ...);
-using RenameAtFn = int (*)(int, const char*, int, const char*);
-using RenameAt2Fn = int (*)(int, const char*, int, const char*, unsigned);
-using LinkAtFn = int (*)(int, const char*, int, const char*, int);
-using UnlinkAtFn = int (*)(int, const char*, int);
-using CopyRangeFn = ssize_t (*)(int, off64_t*, int, off64_t*, size_t, unsigned);
-using SendFileFn = ssize_t (*)(int, int, off_t*, size_t);
-
-// Power-cut hooks around each kind of call: count it (the cut may fall here), make it, and record
-// what it changed once it succeeded.
-template <typename Call> ssize_t CutWrite(int fd, const void* buffer, off_t offset, bool positioned, Call call) {
-    cutd::Target target;
-    if (!cutd::EnterFd(fd, target) || target.directory)
+// Power-cut hooks: count the call (the cut may fall there), make it, and record what it changed
+// once it succeeded. bytesOf(result) gives a write's bytes.
+template <typename Call, typename BytesOf> auto CutFd(Kind kind, int fd, off64_t at, Call call, BytesOf bytesOf) {
+    std::string name;
+    std::uint64_t inode = 0;
+    if (!cutd::EnterFd(fd, name, inode) || (name.empty() && kind != Kind::Sync))
         return call();
-    const off_t at = positioned ? offset : ::lseek(fd, 0, SEEK_CUR);
-    const ssize_t result = call();
-    if (result > 0)
-        cutd::Record(cut::Call::Kind::Write, target, static_cast<std::uint64_t>(at), buffer,
-                     static_cast<std::size_t>(result));
+    at = at < 0 ? ::lseek(fd, 0, SEEK_CUR) : at;
+    const auto result = call();
+    if (kind == Kind::Write ? result > 0 : result == 0)
+        cutd::Record({name.empty() ? Kind::DirSync : kind,
+                      name,
+                      {},
+                      inode,
+                      static_cast<std::uint64_t>(at),
+                      kind == Kind::Write ? bytesOf(result) : std::vector<std::uint8_t>()});
     return result;
 }
 
-template <typename Call> int CutTruncate(int fd, off_t size, Call call) {
-    cutd::Target target;
-    if (!cutd::EnterFd(fd, target) || target.directory)
-        return call();
-    const int result = call();
-    if (result == 0)
-        cutd::Record(cut::Call::Kind::Truncate, target, static_cast<std::uint64_t>(size), nullptr, 0);
-    return result;
+auto BytesAt(const void* buffer) {
+    return [buffer](ssize_t count) {
+        const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+        return std::vector<std::uint8_t>(bytes, bytes + count);
+    };
 }
 
-template <typename Call> int CutSync(int fd, Call call) {
-    cutd::Target target;
-    if (!cutd::EnterFd(fd, target))
-        return call();
-    const int result = call();
-    if (result == 0)
-        cutd::Record(target.directory ? cut::Call::Kind::DirSync : cut::Call::Kind::Sync, target, 0, nullptr, 0);
-    return result;
+// A kernel copy into a watched file is a write of the bytes read back from the source.
+auto BytesCopied(int in, const off64_t* offset) {
+    const off64_t from = offset != nullptr ? *offset : ::lseek(in, 0, SEEK_CUR);
+    return [in, from](ssize_t count) {
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(count));
+        return ::pread(in, bytes.data(), bytes.size(), from) == count ? bytes : std::vector<std::uint8_t>();
+    };
 }
 
-std::vector<std::uint8_t> ReadAllOf(int dirfd, const char* path) {
-    std::vector<std::uint8_t> bytes;
-    const int fd = ::openat(dirfd, path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return bytes;
-    std::uint8_t buffer[65536];
-    for (ssize_t count; (count = ::read(fd, buffer, sizeof(buffer))) > 0;)
-        bytes.insert(bytes.end(), buffer, buffer + count);
-    ::close(fd);
-    return bytes;
-}
-
-template <typename Call>
-int CutTwoPaths(cut::Call::Kind kind, int fromDir, const char* from, int toDir, const char* to, Call call) {
+// rename and link (within, into or out of the watched directory), unlink and remove (to null).
+template <typename Call> int CutPaths(Kind kind, int fromDir, const char* from, int toDir, const char* to, Call call) {
     std::string fromName;
     std::string toName;
     const bool fromWatched = cutd::WatchedName(fromDir, from, fromName);
     const bool toWatched = cutd::WatchedName(toDir, to, toName);
-    if (!fromWatched && !toWatched)
-        return call();
     struct stat info {};
-    const bool found = ::fstatat(fromDir, from, &info, AT_SYMLINK_NOFOLLOW) == 0;
+    if ((!fromWatched && !toWatched) || ::fstatat(fromDir, from, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return call();
     cutd::Tick();
     const int result = call();
-    if (result != 0 || !found)
-        return result;
-    if (fromWatched && toWatched) {
-        cutd::RecordNames(kind, fromName, toName, info.st_ino);
-    } else if (toWatched) {
-        // Brought in from elsewhere: a new name whose content was made outside our view.
-        cutd::RecordNames(cut::Call::Kind::Create, toName, {}, info.st_ino);
-        const std::vector<std::uint8_t> bytes = ReadAllOf(toDir, to);
-        cutd::Target target{info.st_ino, toName, false};
-        cutd::Record(cut::Call::Kind::Write, target, 0, bytes.data(), bytes.size());
-        cutd::Record(cut::Call::Kind::Sync, target, 0, nullptr, 0);
-    } else if (kind == cut::Call::Kind::Rename) {
-        cutd::RecordNames(cut::Call::Kind::Remove, fromName, {}, info.st_ino);
-    }
-    return result;
-}
-
-template <typename Call> int CutRemove(int dirfd, const char* path, Call call) {
-    std::string name;
-    if (!cutd::WatchedName(dirfd, path, name))
-        return call();
-    struct stat info {};
-    const bool found = ::fstatat(dirfd, path, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
-    cutd::Tick();
-    const int result = call();
-    if (result == 0 && found)
-        cutd::RecordNames(cut::Call::Kind::Remove, name, {}, info.st_ino);
+    if (result == 0 && fromWatched && toWatched)
+        cutd::Record({kind, fromName, toName, info.st_ino, 0, {}});
+    else if (result == 0 && toWatched)
+        cutd::RecordBroughtIn(toName, info.st_ino);
+    else if (result == 0 && kind != Kind::Link && S_ISREG(info.st_mode))
+        cutd::Record({Kind::Remove, fromName, {}, info.st_ino, 0, {}});
     return result;
 }
 
@@ -326,73 +284,68 @@ template <typename Call> int CutOpen(int dirfd, const char* path, int flags, Cal
         return call();
     cutd::Tick();
     const int fd = call();
-    if (fd < 0)
-        return fd;
-    cutd::Target target{cutd::InodeOf(fd), name, false};
-    if (existed)
-        cutd::Record(cut::Call::Kind::Truncate, target, 0, nullptr, 0);
-    else
-        cutd::RecordNames(cut::Call::Kind::Create, name, {}, target.inode);
+    if (fd >= 0 && ::fstat(fd, &info) == 0)
+        cutd::Record({existed ? Kind::Truncate : Kind::Create, name, {}, info.st_ino, 0, {}});
     return fd;
 }
 
-// A kernel copy into a watched file: recorded as the write of the bytes read back from the source.
-template <typename Call> ssize_t CutCopy(int in, off64_t* inOffset, int out, off64_t* outOffset, Call call) {
-    cutd::Target target;
-    if (!cutd::EnterFd(out, target) || target.directory)
-        return call();
-    const off64_t from = inOffset != nullptr ? *inOffset : ::lseek(in, 0, SEEK_CUR);
-    const off64_t at = outOffset != nullptr ? *outOffset : ::lseek(out, 0, SEEK_CUR);
-    const ssize_t result = call();
-    if (result > 0) {
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(result));
-        if (::pread(in, bytes.data(), bytes.size(), from) == result)
-            cutd::Record(cut::Call::Kind::Write, target, static_cast<std::uint64_t>(at), bytes.data(), bytes.size());
-    }
-    return result;
-}
-
-mode_t ModeArgument(int flags, va_list arguments) {
-    return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(arguments, unsigned)) : 0;
-}
+const auto kNoBytes = [](auto) { return std::vector<std::uint8_t>(); };
 
 } // namespace
+
+// open's mode argument is there only with O_CREAT or O_TMPFILE.
+#define OSTRAWEN_MODE_ARGUMENT(flags)                                                                                  \
+    va_list arguments;                                                                                                 \
+    va_start(arguments, flags);                                                                                        \
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(arguments, unsigned) : 0;                        \
+    va_end(arguments)
 
 extern "C" {
 
 ssize_t write(int fd, const void* buffer, size_t count) {
-    return CutWrite(fd, buffer, 0, false, [&] { return WatchedWrite("write", fd, buffer, count, 0, false); });
+    return CutFd(
+        Kind::Write, fd, -1, [&] { return WatchedWrite("write", fd, buffer, count, 0, false); }, BytesAt(buffer));
 }
 ssize_t pwrite(int fd, const void* buffer, size_t count, off_t offset) {
-    return CutWrite(fd, buffer, offset, true, [&] { return WatchedWrite("pwrite", fd, buffer, count, offset, true); });
+    return CutFd(
+        Kind::Write, fd, offset, [&] { return WatchedWrite("pwrite", fd, buffer, count, offset, true); },
+        BytesAt(buffer));
 }
 ssize_t pwrite64(int fd, const void* buffer, size_t count, off_t offset) {
-    return CutWrite(fd, buffer, offset, true,
-                    [&] { return WatchedWrite("pwrite64", fd, buffer, count, offset, true); });
+    return CutFd(
+        Kind::Write, fd, offset, [&] { return WatchedWrite("pwrite64", fd, buffer, count, offset, true); },
+        BytesAt(buffer));
 }
 int ftruncate(int fd, off_t size) {
-    return CutTruncate(fd, size, [&] { return WatchedTruncate("ftruncate", fd, size); });
+    return CutFd(
+        Kind::Truncate, fd, size, [&] { return WatchedTruncate("ftruncate", fd, size); }, kNoBytes);
 }
 int ftruncate64(int fd, off_t size) {
-    return CutTruncate(fd, size, [&] { return WatchedTruncate("ftruncate64", fd, size); });
+    return CutFd(
+        Kind::Truncate, fd, size, [&] { return WatchedTruncate("ftruncate64", fd, size); }, kNoBytes);
 }
 int fsync(int fd) {
-    return CutSync(fd, [&] { return WatchedSync("fsync", fd); });
+    return CutFd(
+        Kind::Sync, fd, 0, [&] { return WatchedSync("fsync", fd); }, kNoBytes);
 }
 int fdatasync(int fd) {
-    return CutSync(fd, [&] { return WatchedSync("fdatasync", fd); });
+    return CutFd(
+        Kind::Sync, fd, 0, [&] { return WatchedSync("fdatasync", fd); }, kNoBytes);
 }
 int rename(const char* from, const char* to) {
-    return CutTwoPaths(cut::Call::Kind::Rename, AT_FDCWD, from, AT_FDCWD, to,
-                       [&] { return WatchedTwoPaths("rename", Event::Kind::Rename, from, to); });
+    return CutPaths(Kind::Rename, AT_FDCWD, from, AT_FDCWD, to,
+                    [&] { return WatchedTwoPaths("rename", Event::Kind::Rename, from, to); });
 }
 int renameat(int fromDir, const char* from, int toDir, const char* to) {
-    return CutTwoPaths(cut::Call::Kind::Rename, fromDir, from, toDir, to,
-                       [&] { return Real<RenameAtFn>("renameat")(fromDir, from, toDir, to); });
+    return CutPaths(Kind::Rename, fromDir, from, toDir, to, [&] {
+        return Real<int (*)(int, const char*, int, const char*)>("renameat")(fromDir, from, toDir, to);
+    });
 }
 int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
-    return CutTwoPaths(cut::Call::Kind::Rename, fromDir, from, toDir, to,
-                       [&] { return Real<RenameAt2Fn>("renameat2")(fromDir, from, toDir, to, flags); });
+    return CutPaths(Kind::Rename, fromDir, from, toDir, to, [&] {
+        return Real<int (*)(int, const char*, int, const char*, unsigned)>("renameat2")(fromDir, from, toDir, to,
+                                                                                        flags);
+    });
 }
 int link(const char* from, const char* to) {
     // A file system without hard links (FAT) answers EPERM.
@@ -400,59 +353,62 @@ int link(const char* from, const char* to) {
         errno = EPERM;
         return -1;
     }
-    return CutTwoPaths(cut::Call::Kind::Link, AT_FDCWD, from, AT_FDCWD, to,
-                       [&] { return WatchedTwoPaths("link", Event::Kind::Link, from, to); });
+    return CutPaths(Kind::Link, AT_FDCWD, from, AT_FDCWD, to,
+                    [&] { return WatchedTwoPaths("link", Event::Kind::Link, from, to); });
 }
 int linkat(int fromDir, const char* from, int toDir, const char* to, int flags) {
-    return CutTwoPaths(cut::Call::Kind::Link, fromDir, from, toDir, to,
-                       [&] { return Real<LinkAtFn>("linkat")(fromDir, from, toDir, to, flags); });
+    return CutPaths(Kind::Link, fromDir, from, toDir, to, [&] {
+        return Real<int (*)(int, const char*, int, const char*, int)>("linkat")(fromDir, from, toDir, to, flags);
+    });
 }
 int unlink(const char* path) {
-    return CutRemove(AT_FDCWD, path, [&] { return WatchedRemove("unlink", path); });
+    return CutPaths(Kind::Remove, AT_FDCWD, path, AT_FDCWD, nullptr, [&] { return WatchedRemove("unlink", path); });
 }
 int unlinkat(int dirfd, const char* path, int flags) {
-    return CutRemove(dirfd, path, [&] { return Real<UnlinkAtFn>("unlinkat")(dirfd, path, flags); });
+    return CutPaths(Kind::Remove, dirfd, path, AT_FDCWD, nullptr,
+                    [&] { return Real<int (*)(int, const char*, int)>("unlinkat")(dirfd, path, flags); });
 }
 int remove(const char* path) {
-    return CutRemove(AT_FDCWD, path, [&] { return WatchedRemove("remove", path); });
+    return CutPaths(Kind::Remove, AT_FDCWD, path, AT_FDCWD, nullptr, [&] { return WatchedRemove("remove", path); });
 }
 int open(const char* path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = ModeArgument(flags, arguments);
-    va_end(arguments);
-    return CutOpen(AT_FDCWD, path, flags, [&] { return Real<OpenFn>("open")(path, flags, mode); });
+    OSTRAWEN_MODE_ARGUMENT(flags);
+    return CutOpen(AT_FDCWD, path, flags,
+                   [&] { return Real<int (*)(const char*, int, ...)>("open")(path, flags, mode); });
 }
 int open64(const char* path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = ModeArgument(flags, arguments);
-    va_end(arguments);
-    return CutOpen(AT_FDCWD, path, flags, [&] { return Real<OpenFn>("open64")(path, flags, mode); });
+    OSTRAWEN_MODE_ARGUMENT(flags);
+    return CutOpen(AT_FDCWD, path, flags,
+                   [&] { return Real<int (*)(const char*, int, ...)>("open64")(path, flags, mode); });
 }
 int openat(int dirfd, const char* path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = ModeArgument(flags, arguments);
-    va_end(arguments);
-    return CutOpen(dirfd, path, flags, [&] { return Real<OpenAtFn>("openat")(dirfd, path, flags, mode); });
+    OSTRAWEN_MODE_ARGUMENT(flags);
+    return CutOpen(dirfd, path, flags,
+                   [&] { return Real<int (*)(int, const char*, int, ...)>("openat")(dirfd, path, flags, mode); });
 }
 int openat64(int dirfd, const char* path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = ModeArgument(flags, arguments);
-    va_end(arguments);
-    return CutOpen(dirfd, path, flags, [&] { return Real<OpenAtFn>("openat64")(dirfd, path, flags, mode); });
+    OSTRAWEN_MODE_ARGUMENT(flags);
+    return CutOpen(dirfd, path, flags,
+                   [&] { return Real<int (*)(int, const char*, int, ...)>("openat64")(dirfd, path, flags, mode); });
 }
 ssize_t copy_file_range(int in, off64_t* inOffset, int out, off64_t* outOffset, size_t length, unsigned flags) {
-    return CutCopy(in, inOffset, out, outOffset,
-                   [&] { return Real<CopyRangeFn>("copy_file_range")(in, inOffset, out, outOffset, length, flags); });
+    using CopyRangeFn = ssize_t (*)(int, off64_t*, int, off64_t*, size_t, unsigned);
+    return CutFd(
+        Kind::Write, out, outOffset != nullptr ? *outOffset : -1,
+        [&] { return Real<CopyRangeFn>("copy_file_range")(in, inOffset, out, outOffset, length, flags); },
+        BytesCopied(in, inOffset));
 }
 ssize_t sendfile(int out, int in, off_t* offset, size_t count) {
-    return CutCopy(in, offset, out, nullptr, [&] { return Real<SendFileFn>("sendfile")(out, in, offset, count); });
+    return CutFd(
+        Kind::Write, out, -1,
+        [&] { return Real<ssize_t (*)(int, int, off_t*, size_t)>("sendfile")(out, in, offset, count); },
+        BytesCopied(in, offset));
 }
 ssize_t sendfile64(int out, int in, off64_t* offset, size_t count) {
-    return CutCopy(in, offset, out, nullptr, [&] { return Real<SendFileFn>("sendfile64")(out, in, offset, count); });
+    return CutFd(
+        Kind::Write, out, -1,
+        [&] { return Real<ssize_t (*)(int, int, off64_t*, size_t)>("sendfile64")(out, in, offset, count); },
+        BytesCopied(in, offset));
 }
 
 } // extern "C"

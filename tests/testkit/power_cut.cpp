@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
-#include <limits>
 #include <map>
 #include <random>
 #include <sys/mman.h>
@@ -22,32 +21,29 @@ namespace testkit::power_cut {
 
 namespace {
 
-constexpr const char* kDirectoryVariable = "OSTRAWEN_POWER_CUT_DIR";
-constexpr const char* kRecordVariable = "OSTRAWEN_POWER_CUT_RECORD";
-constexpr const char* kCounterVariable = "OSTRAWEN_POWER_CUT_COUNTER";
-constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
+// Where a worker started from the same executable finds the setting.
+constexpr const char* kVariables[] = {"OSTRAWEN_POWER_CUT_DIR", "OSTRAWEN_POWER_CUT_RECORD",
+                                      "OSTRAWEN_POWER_CUT_COUNTER"};
 
-// Shared by every process of one cut through a MAP_SHARED mapping.
-struct Shared {
+struct Counter { // shared by every process of one cut
     std::uint64_t calls;
     std::uint64_t killPoint;
-    std::int64_t group;
+};
+
+struct StartFile {
+    std::uint64_t inode;
+    std::vector<std::uint8_t> bytes;
 };
 
 struct State {
     bool recording = false; // in a cut child or its workers
     bool inside = false;    // our own bookkeeping is never recorded
-    std::string directory;
-    dev_t directoryDevice = 0;
-    ino_t directoryInode = 0;
-    std::string recordPath;
-    std::string counterPath;
+    std::string paths[3];   // the directory, the record, the counter
+    struct stat directory {};
     int recordFd = -1;
-    Shared* shared = nullptr;
-    // The test process only: the directory as it was at Arm().
-    std::map<std::string, std::uint64_t> startNames;
-    std::map<std::uint64_t, std::vector<std::uint8_t>> startContent;
-    std::uint64_t lastPoint = 0; // of the call being made
+    Counter* counter = nullptr;
+    std::uint64_t point = 0;                // of the call being made
+    std::map<std::string, StartFile> start; // the test process only: the directory at Arm()
 };
 
 State& GetState() {
@@ -67,92 +63,61 @@ private:
 };
 
 bool Open(State& state) {
-    struct stat info {};
-    if (::stat(state.directory.c_str(), &info) != 0)
-        return false;
-    state.directoryDevice = info.st_dev;
-    state.directoryInode = info.st_ino;
-    state.recordFd = ::open(state.recordPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    const int counter = ::open(state.counterPath.c_str(), O_RDWR | O_CLOEXEC);
-    if (state.recordFd < 0 || counter < 0)
-        return false;
-    void* mapped = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, counter, 0);
-    ::close(counter);
-    if (mapped == MAP_FAILED)
-        return false;
-    state.shared = static_cast<Shared*>(mapped);
-    return true;
+    state.recordFd = ::open(state.paths[1].c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int counter = ::open(state.paths[2].c_str(), O_RDWR | O_CLOEXEC);
+    void* mapped =
+        counter < 0 ? MAP_FAILED : ::mmap(nullptr, sizeof(Counter), PROT_READ | PROT_WRITE, MAP_SHARED, counter, 0);
+    if (counter >= 0)
+        ::close(counter);
+    state.counter = mapped == MAP_FAILED ? nullptr : static_cast<Counter*>(mapped);
+    return ::stat(state.paths[0].c_str(), &state.directory) == 0 && state.recordFd >= 0 && state.counter != nullptr;
 }
 
-// A worker started from the same executable learns the setting from its environment.
-void InitFromEnvironment() {
-    static bool tried = false;
-    if (tried)
-        return;
-    tried = true;
-    const char* directory = std::getenv(kDirectoryVariable);
-    const char* record = std::getenv(kRecordVariable);
-    const char* counter = std::getenv(kCounterVariable);
-    if (directory == nullptr || record == nullptr || counter == nullptr)
-        return;
+bool Armed() {
+    static bool fromEnvironment = false;
     State& state = GetState();
-    Inside inside;
-    state.directory = directory;
-    state.recordPath = record;
-    state.counterPath = counter;
-    state.recording = Open(state);
+    if (!fromEnvironment && !state.inside) {
+        fromEnvironment = true;
+        Inside inside;
+        if (const char* dir = std::getenv(kVariables[0]); dir != nullptr && std::getenv(kVariables[2]) != nullptr) {
+            for (int i = 0; i < 3; ++i)
+                state.paths[i] = std::getenv(kVariables[i]);
+            state.recording = Open(state);
+        }
+    }
+    return state.recording && !state.inside;
 }
 
-[[noreturn]] void Kill() {
-    const Shared* shared = GetState().shared;
-    if (shared != nullptr && shared->group > 0)
-        ::kill(static_cast<pid_t>(-shared->group), SIGKILL);
-    ::kill(::getpid(), SIGKILL);
-    for (;;)
-        ::pause();
-}
-
-void PutLe(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-std::uint64_t GetLe(const std::uint8_t* bytes, int count) {
-    std::uint64_t value = 0;
-    for (int i = count - 1; i >= 0; --i)
-        value = (value << 8) | bytes[i];
-    return value;
-}
-
-// Entry: length of the rest (u32), kind (u32), inode (u64), offset (u64), cut point (u64), name
-// length (u32), target length (u32), then the name, the target and the bytes.
-constexpr std::size_t kEntryHead = 4 + 4 + 8 + 8 + 8 + 4 + 4;
+// Entry: the head, then the name, the target and the bytes. The raw system call, since the
+// interposed write() would record this write as well; one call, so a kill leaves at most a torn
+// last entry.
+struct Head {
+    std::uint32_t length; // of all that follows
+    Call::Kind kind;
+    std::uint64_t inode, offset, point;
+    std::uint32_t nameLength, targetLength;
+};
 
 void Append(const Call& call) {
     State& state = GetState();
-    if (state.recordFd < 0)
-        return;
-    std::vector<std::uint8_t> entry;
-    entry.reserve(kEntryHead + call.name.size() + call.target.size() + call.bytes.size());
-    PutLe(entry, kEntryHead - 4 + call.name.size() + call.target.size() + call.bytes.size(), 4);
-    PutLe(entry, static_cast<std::uint64_t>(call.kind), 4);
-    PutLe(entry, call.inode, 8);
-    PutLe(entry, call.offset, 8);
-    PutLe(entry, call.kind == Call::Kind::Done ? kNever : state.lastPoint, 8);
-    PutLe(entry, call.name.size(), 4);
-    PutLe(entry, call.target.size(), 4);
+    std::vector<char> entry(sizeof(Head));
+    const Head head{
+        static_cast<std::uint32_t>(sizeof(Head) - 4 + call.name.size() + call.target.size() + call.bytes.size()),
+        call.kind,
+        call.inode,
+        call.offset,
+        state.point,
+        static_cast<std::uint32_t>(call.name.size()),
+        static_cast<std::uint32_t>(call.target.size())};
+    std::memcpy(entry.data(), &head, sizeof(head));
     entry.insert(entry.end(), call.name.begin(), call.name.end());
     entry.insert(entry.end(), call.target.begin(), call.target.end());
     entry.insert(entry.end(), call.bytes.begin(), call.bytes.end());
-    // The raw system call: the interposed write() would record this write as well.
-    std::size_t done = 0;
-    while (done < entry.size()) {
+    for (std::size_t done = 0; done < entry.size();) {
         const long count = ::syscall(SYS_write, state.recordFd, entry.data() + done, entry.size() - done);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
+        if (count <= 0 && errno != EINTR)
             return;
-        done += static_cast<std::size_t>(count);
+        done += count > 0 ? static_cast<std::size_t>(count) : 0;
     }
 }
 
@@ -162,67 +127,42 @@ std::vector<std::uint8_t> ReadAll(const fs::path& path) {
 }
 
 void WriteAll(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-void Place(std::vector<std::uint8_t>& file, std::uint64_t offset, const std::uint8_t* bytes, std::size_t size) {
-    if (offset + size > file.size())
-        file.resize(static_cast<std::size_t>(offset + size), 0);
-    std::copy(bytes, bytes + size, file.begin() + static_cast<std::ptrdiff_t>(offset));
+// The name of path when it lies directly in the watched directory.
+bool InDirectory(const fs::path& path, std::string& name) {
+    if (path.parent_path().string() != GetState().paths[0])
+        return false;
+    name = path.filename().string();
+    return true;
 }
 
-bool ChangesDirectory(Call::Kind kind) {
-    return kind == Call::Kind::Create || kind == Call::Kind::Rename || kind == Call::Kind::Link ||
-           kind == Call::Kind::Remove;
+fs::path PathOfFd(int fd) {
+    std::error_code error;
+    return fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
 }
 
 } // namespace
-
-std::string Describe(const Call& call) {
-    switch (call.kind) {
-    case Call::Kind::Create:
-        return "create " + call.name;
-    case Call::Kind::Write:
-        return "write " + call.name + " @" + std::to_string(call.offset) + "+" + std::to_string(call.bytes.size());
-    case Call::Kind::Truncate:
-        return "truncate " + call.name + " to " + std::to_string(call.offset);
-    case Call::Kind::Sync:
-        return "fsync " + call.name;
-    case Call::Kind::DirSync:
-        return "fsync the directory";
-    case Call::Kind::Rename:
-        return "rename " + call.name + " -> " + call.target;
-    case Call::Kind::Link:
-        return "link " + call.name + " -> " + call.target;
-    case Call::Kind::Remove:
-        return "remove " + call.name;
-    case Call::Kind::Done:
-        return "operation returned true";
-    }
-    return call.name;
-}
 
 void Arm(const fs::path& directory, const fs::path& scratch) {
     Disarm();
     State& state = GetState();
     Inside inside;
-    state.directory = fs::absolute(directory).lexically_normal().string();
-    if (state.directory.size() > 1 && state.directory.back() == '/')
-        state.directory.pop_back();
+    state.paths[0] = fs::absolute(directory).lexically_normal().string();
+    if (state.paths[0].size() > 1 && state.paths[0].back() == '/')
+        state.paths[0].pop_back();
     fs::create_directories(scratch);
-    state.recordPath = (fs::absolute(scratch) / "power-cut.record").string();
-    state.counterPath = (fs::absolute(scratch) / "power-cut.counter").string();
-    WriteAll(state.recordPath, {});
-    WriteAll(state.counterPath, std::vector<std::uint8_t>(sizeof(Shared), 0));
-    state.startNames.clear();
-    state.startContent.clear();
-    for (const fs::directory_entry& entry : fs::directory_iterator(state.directory)) {
+    state.paths[1] = (fs::absolute(scratch) / "power-cut.record").string();
+    state.paths[2] = (fs::absolute(scratch) / "power-cut.counter").string();
+    WriteAll(state.paths[1], {});
+    WriteAll(state.paths[2], std::vector<std::uint8_t>(sizeof(Counter), 0));
+    state.start.clear();
+    for (const fs::directory_entry& entry : fs::directory_iterator(state.paths[0])) {
         struct stat info {};
-        if (!entry.is_regular_file() || ::stat(entry.path().c_str(), &info) != 0)
-            continue;
-        state.startNames[entry.path().filename().string()] = info.st_ino;
-        state.startContent[info.st_ino] = ReadAll(entry.path());
+        if (entry.is_regular_file() && ::stat(entry.path().c_str(), &info) == 0)
+            state.start[entry.path().filename().string()] = {info.st_ino, ReadAll(entry.path())};
     }
     if (!Open(state))
         throw std::runtime_error("power cut: cannot open the record under " + scratch.string());
@@ -232,82 +172,60 @@ void Disarm() {
     State& state = GetState();
     if (state.recordFd >= 0)
         ::close(state.recordFd);
-    if (state.shared != nullptr)
-        ::munmap(state.shared, sizeof(Shared));
+    if (state.counter != nullptr)
+        ::munmap(state.counter, sizeof(Counter));
     state.recordFd = -1;
-    state.shared = nullptr;
+    state.counter = nullptr;
     state.recording = false;
-    ::unsetenv(kDirectoryVariable);
-    ::unsetenv(kRecordVariable);
-    ::unsetenv(kCounterVariable);
+    for (const char* variable : kVariables)
+        ::unsetenv(variable);
 }
 
 CutOutcome RunUntilCut(std::size_t point, const std::function<bool()>& operation) {
     State& state = GetState();
-    if (state.shared == nullptr)
+    if (state.counter == nullptr || ::ftruncate(state.recordFd, 0) != 0)
         throw std::runtime_error("power cut: RunUntilCut before Arm");
-    if (::ftruncate(state.recordFd, 0) != 0)
-        throw std::runtime_error("power cut: cannot clear the record");
-    state.shared->calls = 0;
-    state.shared->killPoint = point;
-    state.shared->group = 0;
+    *state.counter = {0, point};
     const pid_t child = ::fork();
-    if (child < 0)
-        throw std::runtime_error("power cut: fork failed");
     if (child == 0) {
         // Its own process group, so the cut takes the child's workers and never the test runner.
         ::setpgid(0, 0);
-        state.shared->group = ::getpid();
-        ::setenv(kDirectoryVariable, state.directory.c_str(), 1);
-        ::setenv(kRecordVariable, state.recordPath.c_str(), 1);
-        ::setenv(kCounterVariable, state.counterPath.c_str(), 1);
+        for (int i = 0; i < 3; ++i)
+            ::setenv(kVariables[i], state.paths[i].c_str(), 1);
         state.recording = true;
         const bool done = operation();
-        if (done) {
-            Call finished{Call::Kind::Done, {}, {}, 0, 0, {}};
-            Append(finished);
-        }
+        if (done)
+            Append(Call{Call::Kind::Done, {}, {}, 0, 0, {}});
         ::_exit(done ? 0 : 1);
     }
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    CutOutcome outcome;
-    outcome.killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    outcome.calls = static_cast<std::size_t>(std::min<std::uint64_t>(state.shared->calls, point));
-    for (const Call& call : RecordedCalls()) {
-        if (call.kind == Call::Kind::Done)
-            outcome.finished = true;
-    }
-    return outcome;
+    const std::vector<Call> calls = RecordedCalls();
+    return {child > 0 && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL,
+            std::any_of(calls.begin(), calls.end(), [](const Call& call) { return call.kind == Call::Kind::Done; }),
+            static_cast<std::size_t>(std::min<std::uint64_t>(state.counter->calls, point))};
 }
 
 std::vector<Call> RecordedCalls() {
-    const std::vector<std::uint8_t> record = ReadAll(GetState().recordPath);
+    const std::vector<std::uint8_t> record = ReadAll(GetState().paths[1]);
     std::vector<Call> calls;
-    std::size_t position = 0;
+    Head head{};
     // A torn last entry (killed inside the append) is not a call.
-    while (position + kEntryHead <= record.size()) {
-        const std::uint8_t* head = record.data() + position;
-        const std::size_t length = static_cast<std::size_t>(GetLe(head, 4));
-        if (length < kEntryHead - 4 || position + 4 + length > record.size())
+    for (std::size_t at = 0; at + sizeof(Head) <= record.size(); at += 4 + head.length) {
+        std::memcpy(&head, record.data() + at, sizeof(Head));
+        const std::size_t rest = head.length + 4 - sizeof(Head);
+        if (head.length + 4 < sizeof(Head) || at + 4 + head.length > record.size() ||
+            std::size_t{head.nameLength} + head.targetLength > rest)
             break;
-        Call call;
-        call.kind = static_cast<Call::Kind>(GetLe(head + 4, 4));
-        call.inode = GetLe(head + 8, 8);
-        call.offset = GetLe(head + 16, 8);
-        call.point = GetLe(head + 24, 8);
-        const std::size_t nameLength = static_cast<std::size_t>(GetLe(head + 32, 4));
-        const std::size_t targetLength = static_cast<std::size_t>(GetLe(head + 36, 4));
-        const std::size_t rest = length - (kEntryHead - 4);
-        if (nameLength + targetLength > rest)
-            break;
-        const char* text = reinterpret_cast<const char*>(head + kEntryHead);
-        call.name.assign(text, nameLength);
-        call.target.assign(text + nameLength, targetLength);
-        call.bytes.assign(head + kEntryHead + nameLength + targetLength, head + 4 + length);
-        calls.push_back(std::move(call));
-        position += 4 + length;
+        const char* text = reinterpret_cast<const char*>(record.data() + at + sizeof(Head));
+        calls.push_back(
+            {head.kind, std::string(text, head.nameLength), std::string(text + head.nameLength, head.targetLength),
+             head.inode, head.offset,
+             std::vector<std::uint8_t>(
+                 record.begin() + static_cast<std::ptrdiff_t>(at + sizeof(Head) + head.nameLength + head.targetLength),
+                 record.begin() + static_cast<std::ptrdiff_t>(at + 4 + head.length)),
+             head.point});
     }
     return calls;
 }
@@ -316,37 +234,43 @@ void SimulatePowerCut(std::uint32_t seed) {
     State& state = GetState();
     Inside inside;
     const std::vector<Call> calls = RecordedCalls();
-    constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
 
-    // Inode numbers are reused after a removal, so each creation starts a file of its own.
+    // Files by creation, since inode numbers are reused after a removal; the first are those found
+    // at Arm(), under their names then.
     std::vector<std::vector<std::uint8_t>> contents;
+    std::vector<std::uint64_t> inodes;
+    std::vector<std::size_t> syncedBefore; // per file: its calls before this index are on disk
     std::map<std::uint64_t, std::size_t> fileOfInode;
-    for (const auto& [inode, bytes] : state.startContent) {
+    std::map<std::string, std::size_t> names;
+    const auto newFile = [&](std::uint64_t inode, std::vector<std::uint8_t> bytes) {
         fileOfInode[inode] = contents.size();
-        contents.push_back(bytes);
+        contents.push_back(std::move(bytes));
+        inodes.push_back(inode);
+        syncedBefore.push_back(0);
+    };
+    for (const auto& [name, file] : state.start) {
+        if (fileOfInode.count(file.inode) == 0)
+            newFile(file.inode, file.bytes);
+        names[name] = fileOfInode[file.inode];
     }
-    std::vector<std::size_t> fileOfCall(calls.size(), kNone);
-    std::vector<std::size_t> syncedBefore; // per file: the calls before this index are on disk
-    std::size_t lastDirectorySync = 0; // calls before this index are durable names
+    std::vector<std::size_t> fileOfCall(calls.size(), 0);
+    std::vector<std::size_t> changes;      // the calls that change the directory
+    std::size_t directorySyncedBefore = 0; // directory changes before this index are durable
     for (std::size_t i = 0; i < calls.size(); ++i) {
-        const Call& call = calls[i];
-        if (call.kind == Call::Kind::Done)
+        const Call::Kind kind = calls[i].kind;
+        if (kind == Call::Kind::DirSync)
+            directorySyncedBefore = i;
+        if (kind == Call::Kind::DirSync || kind == Call::Kind::Done)
             continue;
-        if (call.kind == Call::Kind::DirSync) {
-            lastDirectorySync = i;
-            continue;
-        }
-        auto known = fileOfInode.find(call.inode);
-        if (call.kind == Call::Kind::Create || known == fileOfInode.end()) {
-            fileOfInode[call.inode] = contents.size();
-            contents.emplace_back();
-        }
-        fileOfCall[i] = fileOfInode[call.inode];
-        syncedBefore.resize(contents.size(), 0);
-        if (call.kind == Call::Kind::Sync)
+        if (kind == Call::Kind::Create || fileOfInode.count(calls[i].inode) == 0)
+            newFile(calls[i].inode, {});
+        fileOfCall[i] = fileOfInode[calls[i].inode];
+        if (kind == Call::Kind::Sync)
             syncedBefore[fileOfCall[i]] = i;
+        if (kind == Call::Kind::Create || kind == Call::Kind::Rename || kind == Call::Kind::Link ||
+            kind == Call::Kind::Remove)
+            changes.push_back(i);
     }
-    syncedBefore.resize(contents.size(), 0);
 
     std::mt19937 random(seed);
     for (std::size_t i = 0; i < calls.size(); ++i) {
@@ -363,60 +287,28 @@ void SimulatePowerCut(std::uint32_t seed) {
             if (choice == 2 && call.kind == Call::Kind::Write)
                 kept = call.bytes.empty() ? 0 : random() % call.bytes.size();
         }
-        if (call.kind == Call::Kind::Truncate)
-            file.resize(static_cast<std::size_t>(call.offset), 0);
-        else
-            Place(file, call.offset, call.bytes.data(), kept);
+        const std::size_t end = call.offset + (call.kind == Call::Kind::Write ? kept : 0);
+        if (call.kind == Call::Kind::Truncate || end > file.size())
+            file.resize(end, 0);
+        std::copy_n(call.bytes.begin(), kept, file.begin() + static_cast<std::ptrdiff_t>(call.offset));
     }
 
-    std::vector<std::size_t> changes;
-    for (std::size_t i = 0; i < calls.size(); ++i) {
-        if (ChangesDirectory(calls[i].kind))
-            changes.push_back(i);
-    }
-    std::size_t durable = 0;
-    while (durable < changes.size() && changes[durable] < lastDirectorySync)
-        ++durable;
-    const std::size_t unflushed = changes.size() - durable;
-    const std::size_t persisted = durable + (seed == 0 ? 0 : random() % (unflushed + 1));
-
-    // The names start as at Arm(); the first files in `contents` are the ones found then.
-    std::map<std::string, std::size_t> names;
-    {
-        std::map<std::uint64_t, std::size_t> startFiles;
-        std::size_t index = 0;
-        for (const auto& [inode, bytes] : state.startContent)
-            startFiles[inode] = index++;
-        for (const auto& [name, inode] : state.startNames)
-            names[name] = startFiles[inode];
-    }
+    const auto durable = static_cast<std::size_t>(
+        std::lower_bound(changes.begin(), changes.end(), directorySyncedBefore) - changes.begin());
+    const std::size_t persisted = durable + (seed == 0 ? 0 : random() % (changes.size() - durable + 1));
     for (std::size_t c = 0; c < persisted; ++c) {
         const Call& call = calls[changes[c]];
-        const std::size_t file = fileOfCall[changes[c]];
-        switch (call.kind) {
-        case Call::Kind::Create:
-            names[call.name] = file;
-            break;
-        case Call::Kind::Rename:
+        if (call.kind == Call::Kind::Remove || call.kind == Call::Kind::Rename)
             names.erase(call.name);
-            names[call.target] = file;
-            break;
-        case Call::Kind::Link:
-            names[call.target] = file;
-            break;
-        case Call::Kind::Remove:
-            names.erase(call.name);
-            break;
-        default:
-            break;
-        }
+        if (call.kind != Call::Kind::Remove)
+            names[call.kind == Call::Kind::Create ? call.name : call.target] = fileOfCall[changes[c]];
     }
 
     // Files keep their inodes across a power cut, and the archive's journal knows its archive by
     // inode: every file still on disk is set aside under a holding name and comes back rewritten.
     std::map<std::uint64_t, fs::path> held;
     std::vector<fs::path> present;
-    for (const fs::directory_entry& entry : fs::directory_iterator(state.directory))
+    for (const fs::directory_entry& entry : fs::directory_iterator(state.paths[0]))
         present.push_back(entry.path());
     for (const fs::path& path : present) {
         struct stat info {};
@@ -424,25 +316,20 @@ void SimulatePowerCut(std::uint32_t seed) {
             fs::remove_all(path);
             continue;
         }
-        const fs::path hold = fs::path(state.directory) / (".power-cut-held-" + std::to_string(info.st_ino));
-        fs::rename(path, hold);
-        held[info.st_ino] = hold;
+        held[info.st_ino] = fs::path(state.paths[0]) / (".power-cut-held-" + std::to_string(info.st_ino));
+        fs::rename(path, held[info.st_ino]);
     }
-    std::map<std::size_t, std::uint64_t> inodeOfFile;
-    for (const auto& [inode, file] : fileOfInode)
-        inodeOfFile[file] = inode;
     std::map<std::size_t, fs::path> written;
     for (const auto& [name, file] : names) {
-        const fs::path path = fs::path(state.directory) / name;
-        auto first = written.find(file);
-        if (first != written.end()) {
-            fs::create_hard_link(first->second, path);
+        const fs::path path = fs::path(state.paths[0]) / name;
+        if (written.count(file) != 0) {
+            fs::create_hard_link(written[file], path);
             continue;
         }
-        auto inode = inodeOfFile.find(file);
-        if (inode != inodeOfFile.end() && held.count(inode->second) != 0) {
-            fs::rename(held[inode->second], path);
-            held.erase(inode->second);
+        const auto hold = held.find(inodes[file]);
+        if (hold != held.end() && fileOfInode[inodes[file]] == file) {
+            fs::rename(hold->second, path);
+            held.erase(hold);
         }
         WriteAll(path, contents[file]); // in place when the file was held
         written[file] = path;
@@ -453,59 +340,37 @@ void SimulatePowerCut(std::uint32_t seed) {
 
 namespace detail {
 
-bool Armed() {
-    InitFromEnvironment();
-    const State& state = GetState();
-    return state.recording && !state.inside;
-}
-
 void Tick() {
-    Shared* shared = GetState().shared;
-    if (shared == nullptr)
-        return;
-    const std::uint64_t call = __atomic_fetch_add(&shared->calls, 1, __ATOMIC_SEQ_CST);
-    GetState().lastPoint = call;
-    if (call == shared->killPoint)
-        Kill();
+    State& state = GetState();
+    state.point = __atomic_fetch_add(&state.counter->calls, 1, __ATOMIC_SEQ_CST);
+    if (state.point == state.counter->killPoint) {
+        ::kill(0, SIGKILL); // the cut child's process group: the child and its workers
+        for (;;)
+            ::pause();
+    }
 }
 
-std::uint64_t InodeOf(int fd) {
-    struct stat info {};
-    return ::fstat(fd, &info) == 0 ? info.st_ino : 0;
-}
-
-bool EnterFd(int fd, Target& target) {
+bool EnterFd(int fd, std::string& name, std::uint64_t& inode) {
     if (!Armed())
         return false;
-    State& state = GetState();
+    const State& state = GetState();
     Inside inside;
     struct stat info {};
     if (::fstat(fd, &info) != 0)
         return false;
-    if (S_ISDIR(info.st_mode)) {
-        if (info.st_dev != state.directoryDevice || info.st_ino != state.directoryInode)
-            return false;
-        target.directory = true;
-    } else {
-        if (!S_ISREG(info.st_mode))
-            return false;
-        char link[64];
-        std::snprintf(link, sizeof(link), "/proc/self/fd/%d", fd);
-        char resolved[4096];
-        const ssize_t length = ::readlink(link, resolved, sizeof(resolved) - 1);
-        if (length <= 0)
-            return false;
-        std::string path(resolved, static_cast<std::size_t>(length));
+    name.clear();
+    if (S_ISDIR(info.st_mode) && (info.st_dev != state.directory.st_dev || info.st_ino != state.directory.st_ino))
+        return false;
+    if (!S_ISDIR(info.st_mode)) {
+        std::string path = PathOfFd(fd).string();
         // A removed file is still the watched directory's if its name is lost in the cut.
         const std::string deleted = " (deleted)";
         if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
             path.resize(path.size() - deleted.size());
-        const fs::path file(path);
-        if (file.parent_path().string() != state.directory)
+        if (!S_ISREG(info.st_mode) || !InDirectory(path, name))
             return false;
-        target.name = file.filename().string();
     }
-    target.inode = info.st_ino;
+    inode = info.st_ino;
     Tick();
     return true;
 }
@@ -514,38 +379,21 @@ bool WatchedName(int dirfd, const char* path, std::string& name) {
     if (path == nullptr || !Armed())
         return false;
     Inside inside;
-    fs::path full(path);
-    if (full.is_relative()) {
-        fs::path base;
-        if (dirfd == AT_FDCWD) {
-            std::error_code error;
-            base = fs::current_path(error);
-        } else {
-            char link[64];
-            std::snprintf(link, sizeof(link), "/proc/self/fd/%d", dirfd);
-            std::error_code error;
-            base = fs::read_symlink(link, error);
-        }
-        full = base / full;
-    }
-    full = full.lexically_normal();
-    if (full.parent_path().string() != GetState().directory)
-        return false;
-    name = full.filename().string();
-    return true;
+    std::error_code error;
+    const fs::path base = dirfd == AT_FDCWD ? fs::current_path(error) : PathOfFd(dirfd);
+    return InDirectory((base / path).lexically_normal(), name);
 }
 
-void Record(Call::Kind kind, const Target& target, std::uint64_t offset, const void* bytes, std::size_t size) {
+void Record(const Call& call) {
     Inside inside;
-    Call call{kind, target.name, {}, target.inode, offset, {}};
-    if (bytes != nullptr)
-        call.bytes.assign(static_cast<const std::uint8_t*>(bytes), static_cast<const std::uint8_t*>(bytes) + size);
     Append(call);
 }
 
-void RecordNames(Call::Kind kind, const std::string& name, const std::string& target, std::uint64_t inode) {
+void RecordBroughtIn(const std::string& name, std::uint64_t inode) {
     Inside inside;
-    Append(Call{kind, name, target, inode, 0, {}});
+    Append({Call::Kind::Create, name, {}, inode, 0, {}});
+    Append({Call::Kind::Write, name, {}, inode, 0, ReadAll(fs::path(GetState().paths[0]) / name)});
+    Append({Call::Kind::Sync, name, {}, inode, 0, {}});
 }
 
 } // namespace detail
