@@ -6,7 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,51 +33,36 @@ std::vector<std::uint8_t> FileFingerprint(const std::filesystem::path& path);
 // The files every shape starts from: GlobalStrings.fdf and war3skins.txt several sectors long and
 // compressible (so their sectors carry compression masks), and two more.
 std::vector<MpqBuilderFile> HostileBaseFiles();
-// An archive's bytes with its header at offset 0 and its hash and block tables decrypted, to be
-// rewritten and put back with Bytes(). Throws std::runtime_error on what it cannot parse.
-class ArchiveEditor {
-public:
+
+// An archive as our builder writes it (header at offset 0, no file encrypted) with its hash and
+// block tables decrypted for editing; Bytes() puts them back. Throws std::runtime_error on what it
+// cannot parse.
+struct ArchiveEditor {
     struct Block {
-        std::uint32_t offset = 0; // relative to the header
-        std::uint32_t compressedSize = 0;
-        std::uint32_t fileSize = 0;
-        std::uint32_t flags = 0;
+        std::uint32_t offset, compressedSize, fileSize, flags; // offset from the header
     };
     struct Hash {
-        std::uint32_t name1 = 0;
-        std::uint32_t name2 = 0;
-        std::uint32_t locale = 0;
-        std::uint32_t blockIndex = 0;
+        std::uint32_t name1, name2, locale, blockIndex;
     };
 
-    explicit ArchiveEditor(std::vector<std::uint8_t> bytes);
-
-    std::uint32_t HeaderWord(std::size_t offset) const;
-    void SetHeaderWord(std::size_t offset, std::uint32_t value);
-    std::vector<Block>& blocks() { return m_blocks; }
-    std::vector<Hash>& hashes() { return m_hashes; }
-    std::uint32_t SectorSize() const;
-
-    // The block of the first hash entry carrying name; throws when there is none.
-    std::size_t BlockOf(const std::string& name) const;
-    // A sectored file's offset table (decrypted with the key from name when the file is encrypted),
-    // with the entry that ends the sector checksums when the file has them.
-    std::vector<std::uint32_t> SectorOffsets(const std::string& name) const;
-    void SetSectorOffsets(const std::string& name, std::vector<std::uint32_t> offsets);
-    // Raw bytes of the archive at an offset relative to the header.
-    void Overwrite(std::uint32_t offset, const std::vector<std::uint8_t>& bytes);
-
-    // The archive with the tables encrypted back in their places.
+    explicit ArchiveEditor(std::vector<std::uint8_t> archive);
+    std::uint32_t Word(std::size_t offset) const;
+    void SetWord(std::size_t offset, std::uint32_t value);
+    std::uint32_t SectorSize() const { return 0x200u << (Word(12) >> 16); }
+    // The first hash entry carrying name, and its block; throw when there is none.
+    Hash& HashOf(const std::string& name);
+    Block& BlockOf(const std::string& name) { return blocks.at(HashOf(name).blockIndex); }
+    // A sectored file's offset table, with the entry that ends the sector checksums when it has them.
+    std::vector<std::uint32_t> SectorOffsets(const std::string& name);
+    void SetSectorOffsets(const std::string& name, const std::vector<std::uint32_t>& offsets);
     std::vector<std::uint8_t> Bytes() const;
 
-private:
-    std::uint32_t FileKey(const std::string& name, const Block& block) const;
-
-    std::vector<std::uint8_t> m_bytes;
-    std::uint32_t m_hashTablePos = 0;
-    std::uint32_t m_blockTablePos = 0;
-    std::vector<Block> m_blocks;
-    std::vector<Hash> m_hashes;
+    std::vector<std::uint8_t> bytes;
+    std::vector<Block> blocks;
+    std::vector<Hash> hashes;
 };
+
+// HostileBaseFiles() built in the given format and passed through edit.
+std::vector<std::uint8_t> EditedBaseArchive(int formatVersion, const std::function<void(ArchiveEditor&)>& edit);
 
 } // namespace testkit
