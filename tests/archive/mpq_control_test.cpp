@@ -358,88 +358,57 @@ TEST(MpqControlPaths, NonAsciiArchivePathWorks) {
     EXPECT_EQ(read, Bytes("y"));
 }
 
-// Each false comes with the reason a caller can act on.
-struct ReasonCase {
-    const char* name;
-    std::function<void(const fs::path& archive)> prepare;
-    std::function<bool(clsMpqControl&, MpqFailure*)> run;
-    MpqFailure expected;
-};
-
-void PrintTo(const ReasonCase& reasonCase, std::ostream* out) {
-    *out << reasonCase.name;
-}
-
-class FailureReasons : public ::testing::TestWithParam<ReasonCase> {};
-
-TEST_P(FailureReasons, FalseComesWithItsReason) {
-    testkit::TempDir dir;
-    const fs::path archive = dir / "War3Patch.mpq";
-    testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
-    GetParam().prepare(archive);
-    clsMpqControl control;
-    control.SetMpqFileName(TextFromPath(archive));
-    MpqFailure why = MpqFailure::None;
-    EXPECT_FALSE(GetParam().run(control, &why));
-    EXPECT_EQ(why, GetParam().expected) << MpqFailureText(why);
-}
-
-std::vector<ReasonCase> ReasonCases() {
-    const auto nothing = [](const fs::path&) {};
-    const auto read = [](const char16_t* address) {
+// Each false comes with the reason a caller can act on, and leaves the archive as it was.
+TEST(FailureReasons, FalseComesWithItsReason) {
+    using Run = std::function<bool(clsMpqControl&, MpqFailure*)>;
+    const auto read = [](const char16_t* address) -> Run {
         return [address](clsMpqControl& c, MpqFailure* why) {
             std::vector<std::uint8_t> bytes;
             return c.ReadFileFromMpq(address, bytes, why);
         };
     };
-    return {
+    const Run compact = [](clsMpqControl& c, MpqFailure* why) { return c.CompressMpq(why); };
+    const auto nothing = [](const fs::path&) {};
+    const struct {
+        const char* name;
+        std::function<void(const fs::path&)> prepare;
+        Run run;
+        MpqFailure expected;
+    } cases[] = {
+        // clang-format off
         {"MissingArchive", [](const fs::path& a) { fs::remove(a); }, read(u"UI\\war3skins.txt"), MpqFailure::NoArchive},
-        {"ArchiveIsADirectory",
-         [](const fs::path& a) {
-             fs::remove(a);
-             fs::create_directory(a);
-         },
-         [](clsMpqControl& c, MpqFailure* why) { return c.CompressMpq(why); }, MpqFailure::NoArchive},
+        {"ArchiveIsADirectory", [](const fs::path& a) { fs::remove(a), fs::create_directory(a); }, compact, MpqFailure::NoArchive},
         {"NotAnArchive", [](const fs::path& a) { testkit::WriteFile(a, std::string(4096, 'x')); },
          [](clsMpqControl& c, MpqFailure* why) { return c.ArchiveOpens(why); }, MpqFailure::Malformed},
         {"ReadOfAbsentFile", nothing, read(u"UI\\nothing.txt"), MpqFailure::NotFound},
-        {"ExistsOfAbsentFile", nothing,
-         [](clsMpqControl& c, MpqFailure* why) { return c.FileExistsInMpq(u"UI\\nothing.txt", why); },
-         MpqFailure::NotFound},
-        {"DeleteOfAbsentFile", nothing,
-         [](clsMpqControl& c, MpqFailure* why) { return c.DeleteFileFromMpq(u"UI\\nothing.txt", why); },
-         MpqFailure::NotFound},
-        {"NonAsciiAddress", nothing,
-         [](clsMpqControl& c, MpqFailure* why) { return c.SaveFileToMpq(u"UI\\\u6e38.txt", Bytes("x"), why); },
-         MpqFailure::BadArgument},
+        {"ExistsOfAbsentFile", nothing, [](clsMpqControl& c, MpqFailure* why) { return c.FileExistsInMpq(u"UI\\nothing.txt", why); }, MpqFailure::NotFound},
+        {"DeleteOfAbsentFile", nothing, [](clsMpqControl& c, MpqFailure* why) { return c.DeleteFileFromMpq(u"UI\\nothing.txt", why); }, MpqFailure::NotFound},
+        {"NonAsciiAddress", nothing, [](clsMpqControl& c, MpqFailure* why) { return c.SaveFileToMpq(u"UI\\\u6e38.txt", Bytes("x"), why); }, MpqFailure::BadArgument},
         {"EmptyStoredFile", nothing, read(u"empty.txt"), MpqFailure::Malformed},
-        {"ForeignJournal",
-         [](const fs::path& a) { testkit::WriteFile(archive_guard::JournalPath(a), "the player's notes"); },
-         [](clsMpqControl& c, MpqFailure* why) { return c.SaveFileToMpq(u"a.txt", Bytes("x"), why); },
-         MpqFailure::ForeignFile},
-        {"HardLinkedCompaction", [](const fs::path& a) { fs::create_hard_link(a, a.string() + ".copy"); },
-         [](clsMpqControl& c, MpqFailure* why) { return c.CompressMpq(why); }, MpqFailure::Linked},
+        // Hard links: compaction would leave the other names with the old file.
+        {"HardLinkedCompaction", [](const fs::path& a) { fs::create_hard_link(a, a.string() + ".copy"); }, compact, MpqFailure::Linked},
+        // clang-format on
     };
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.name);
+        testkit::TempDir dir;
+        const fs::path archive = dir / "War3Patch.mpq";
+        testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
+        row.prepare(archive);
+        const bool isFile = fs::is_regular_file(archive);
+        const std::vector<std::uint8_t> before = isFile ? testkit::ReadBytes(archive) : std::vector<std::uint8_t>{};
+        clsMpqControl control;
+        control.SetMpqFileName(TextFromPath(archive));
+        MpqFailure why = MpqFailure::None;
+        EXPECT_FALSE(row.run(control, &why));
+        EXPECT_EQ(why, row.expected) << MpqFailureText(why);
+        EXPECT_EQ(isFile ? testkit::ReadBytes(archive) : before, before);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FailureReasons, ::testing::ValuesIn(ReasonCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// An archive reached through a symbolic link is changed at its target; the link stays a link and
-// the lock and recovery files sit beside the target.
-struct LinkCase {
-    const char* name;
-    std::function<bool(clsMpqControl&)> run;
-    std::function<void(const fs::path& target, std::uintmax_t sizeBefore)> check;
-};
-
-void PrintTo(const LinkCase& linkCase, std::ostream* out) {
-    *out << linkCase.name;
-}
-
-class SymbolicLinkTest : public ::testing::TestWithParam<LinkCase> {};
-
-TEST_P(SymbolicLinkTest, ChangesTheTargetAndKeepsTheLink) {
+// An archive reached through a symbolic link is changed and compacted at its target: the link
+// stays a link, and the lock file sits beside the target, nothing of ours beside the link.
+TEST(SymbolicLink, WritesChangeTheTargetAndKeepTheLink) {
     testkit::TempDir dir;
     fs::create_directory(dir / "real");
     fs::create_directory(dir / "game");
@@ -447,63 +416,22 @@ TEST_P(SymbolicLinkTest, ChangesTheTargetAndKeepsTheLink) {
     const fs::path link = dir / "game" / "War3Patch.mpq";
     testkit::BuildArchive(target, testkit::SampleArchiveFiles(), 1);
     fs::create_symlink(fs::path("..") / "real" / "War3Patch.mpq", link);
-    const auto before = testkit::ReadBytes(target);
-
+    const std::uintmax_t sizeBefore = fs::file_size(target);
     clsMpqControl control;
     control.SetMpqFileName(TextFromPath(link));
-    ASSERT_TRUE(GetParam().run(control));
-    EXPECT_TRUE(fs::is_symlink(link));
+    ASSERT_TRUE(control.SaveFileToMpq(u"UI\\war3skins.txt", Bytes("linked")));
     EXPECT_EQ(fs::read_symlink(link), fs::path("..") / "real" / "War3Patch.mpq");
-    EXPECT_NE(testkit::ReadBytes(target), before);
-    GetParam().check(target, before.size());
-    // Nothing of ours beside the link; the lock file beside the target.
-    std::vector<std::string> gameEntries;
-    for (const auto& entry : fs::directory_iterator(dir / "game"))
-        gameEntries.push_back(entry.path().filename().string());
-    EXPECT_EQ(gameEntries, std::vector<std::string>{"War3Patch.mpq"});
+    ASSERT_TRUE(control.SaveFileToMpq(u"Fonts\\dfst-m3u.ttf", Bytes("short")) && control.CompressMpq());
+    EXPECT_EQ(fs::read_symlink(link), fs::path("..") / "real" / "War3Patch.mpq");
+    // Compacted: the old font's 20000 bytes are gone, not only hidden.
+    EXPECT_LT(fs::file_size(target), sizeBefore);
+    clsMpqControl direct;
+    direct.SetMpqFileName(TextFromPath(target));
+    std::vector<std::uint8_t> read;
+    EXPECT_TRUE(direct.ReadFileFromMpq(u"UI\\war3skins.txt", read));
+    EXPECT_EQ(read, Bytes("linked"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "game"), fs::directory_iterator()), 1);
     EXPECT_TRUE(fs::exists(archive_lock::LockPath(target)));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Writes, SymbolicLinkTest,
-    ::testing::Values(LinkCase{"Save",
-                               [](clsMpqControl& c) { return c.SaveFileToMpq(u"UI\\war3skins.txt", Bytes("linked")); },
-                               [](const fs::path& target, std::uintmax_t) {
-                                   clsMpqControl direct;
-                                   direct.SetMpqFileName(TextFromPath(target));
-                                   std::vector<std::uint8_t> read;
-                                   EXPECT_TRUE(direct.ReadFileFromMpq(u"UI\\war3skins.txt", read));
-                                   EXPECT_EQ(read, Bytes("linked"));
-                               }},
-                      LinkCase{"Compact",
-                               [](clsMpqControl& c) {
-                                   return c.SaveFileToMpq(u"Fonts\\dfst-m3u.ttf", Bytes("short")) && c.CompressMpq();
-                               },
-                               [](const fs::path& target, std::uintmax_t sizeBefore) {
-                                   EXPECT_TRUE(ReadMpqLayout(target).has_value());
-                                   // Compacted: the old font's 20000 bytes are gone, not only hidden.
-                                   EXPECT_LT(fs::file_size(target), sizeBefore);
-                               }}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// Hard links: an in-place edit reaches every name, but compaction would leave the other names with
-// the old file, so it is refused and neither name changes.
-TEST(HardLinkedArchive, CompactionIsRefusedAndBothNamesStay) {
-    testkit::TempDir dir;
-    const fs::path archive = dir / "War3Patch.mpq";
-    const fs::path other = dir / "Copy.mpq";
-    testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
-    fs::create_hard_link(archive, other);
-    clsMpqControl control;
-    control.SetMpqFileName(TextFromPath(archive));
-    ASSERT_TRUE(control.SaveFileToMpq(u"Fonts\\dfst-m3u.ttf", Bytes("short")));
-    const auto before = testkit::ReadBytes(archive);
-    MpqFailure why = MpqFailure::None;
-    EXPECT_FALSE(control.CompressMpq(&why));
-    EXPECT_EQ(why, MpqFailure::Linked);
-    EXPECT_EQ(testkit::ReadBytes(archive), before);
-    EXPECT_EQ(testkit::ReadBytes(other), before);
-    EXPECT_EQ(fs::hard_link_count(archive), 2u);
 }
 
 // Root compacting a player's archive: the new file keeps the player's owner, group and mode, and
@@ -517,18 +445,17 @@ TEST(OwnerAndMode, KeptByCompactionAndGivenToOurFiles) {
     ASSERT_EQ(::chown(archive.c_str(), 4321, 4322), 0);
     ASSERT_EQ(::chmod(archive.c_str(), 0640), 0);
     auto engine = std::make_shared<testkit::FaultyMpqEngine>();
-    struct stat journalInfo {};
-    bool journalSeen = false;
+    struct stat journal {};
     engine->SetHook([&](testkit::MpqStep step, int) {
-        if (step == testkit::MpqStep::WriteFile && !journalSeen)
-            journalSeen = ::stat(archive_guard::JournalPath(archive).c_str(), &journalInfo) == 0;
+        if (step == testkit::MpqStep::WriteFile && journal.st_ino == 0) // the journal exists only meanwhile
+            ::stat(archive_guard::JournalPath(archive).c_str(), &journal);
     });
     clsMpqControl control(engine);
     control.SetMpqFileName(TextFromPath(archive));
     ASSERT_TRUE(control.SaveFileToMpq(u"Fonts\\dfst-m3u.ttf", Bytes("short")));
-    ASSERT_TRUE(journalSeen);
-    EXPECT_EQ(journalInfo.st_uid, 4321u);
-    EXPECT_EQ(journalInfo.st_gid, 4322u);
+    ASSERT_NE(journal.st_ino, 0u) << "no journal seen";
+    EXPECT_EQ(journal.st_uid, 4321u);
+    EXPECT_EQ(journal.st_gid, 4322u);
     const auto grown = fs::file_size(archive);
     ASSERT_TRUE(control.CompressMpq());
     EXPECT_LT(fs::file_size(archive), grown);
@@ -541,68 +468,46 @@ TEST(OwnerAndMode, KeptByCompactionAndGivenToOurFiles) {
     }
 }
 
-// A directory the process may not write: reads work without a lock file (or with an existing one
-// opened read-only), every write fails as NotWritable and nothing changes. As root the check runs
+// A directory the process may not write: reads work without a lock file or with one made before
+// (opened read-only), every write fails as NotWritable and nothing changes. As root the check runs
 // in a child that has given up root.
-struct ReadOnlyDirCase {
-    const char* name;
-    bool lockFileExists;
-};
-
-void PrintTo(const ReadOnlyDirCase& dirCase, std::ostream* out) {
-    *out << dirCase.name;
-}
-
-class ReadOnlyDirectory : public ::testing::TestWithParam<ReadOnlyDirCase> {};
-
-TEST_P(ReadOnlyDirectory, ReadsWorkAndWritesFailNotWritable) {
-    testkit::TempDir dir;
-    const fs::path games = dir / "games";
-    fs::create_directory(games);
-    const fs::path archive = games / "War3Patch.mpq";
-    testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
-    if (GetParam().lockFileExists) {
-        clsMpqControl control;
-        control.SetMpqFileName(TextFromPath(archive));
-        ASSERT_TRUE(control.ArchiveOpens());
-        ASSERT_TRUE(fs::exists(archive_lock::LockPath(archive)));
+TEST(ReadOnlyDirectory, ReadsWorkAndWritesFailNotWritable) {
+    for (const bool lockFileMadeBefore : {false, true}) {
+        SCOPED_TRACE(lockFileMadeBefore ? "lock file made before" : "no lock file");
+        testkit::TempDir dir;
+        const fs::path archive = dir / "War3Patch.mpq";
+        testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
+        if (lockFileMadeBefore) {
+            clsMpqControl control;
+            control.SetMpqFileName(TextFromPath(archive));
+            ASSERT_TRUE(control.ArchiveOpens());
+        }
+        fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+        const auto before = testkit::ReadBytes(archive);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                _exit(90);
+            clsMpqControl control;
+            control.SetMpqFileName(TextFromPath(archive));
+            std::vector<std::uint8_t> read;
+            if (!control.ReadFileFromMpq(u"UI\\war3skins.txt", read) || !control.FileExistsInMpq(u"empty.txt"))
+                _exit(91);
+            MpqFailure why[3] = {};
+            if (control.SaveFileToMpq(u"a.txt", Bytes("x"), &why[0]) ||
+                control.DeleteFileFromMpq(u"empty.txt", &why[1]) || control.CompressMpq(&why[2]))
+                _exit(92);
+            _exit(std::ranges::count(why, MpqFailure::NotWritable) == 3 ? 0 : 93);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        fs::permissions(dir.path(), fs::perms::owner_all);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "90 cannot drop root, 91 a read failed, 92 a write succeeded, 93 a write failed for another reason";
+        EXPECT_EQ(testkit::ReadBytes(archive), before);
     }
-    fs::permissions(dir.path(), fs::perms::all);
-    fs::permissions(games, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                               fs::perms::others_read | fs::perms::others_exec);
-    const auto before = testkit::ReadBytes(archive);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-            _exit(90);
-        clsMpqControl control;
-        control.SetMpqFileName(TextFromPath(archive));
-        std::vector<std::uint8_t> read;
-        if (!control.ReadFileFromMpq(u"UI\\war3skins.txt", read) || !control.FileExistsInMpq(u"empty.txt"))
-            _exit(91);
-        MpqFailure save = MpqFailure::None;
-        MpqFailure remove = MpqFailure::None;
-        MpqFailure compact = MpqFailure::None;
-        if (control.SaveFileToMpq(u"a.txt", Bytes("x"), &save) || control.DeleteFileFromMpq(u"empty.txt", &remove) ||
-            control.CompressMpq(&compact))
-            _exit(92);
-        if (save != MpqFailure::NotWritable || remove != MpqFailure::NotWritable || compact != MpqFailure::NotWritable)
-            _exit(93);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    fs::permissions(games, fs::perms::owner_all);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "90 cannot drop root, 91 a read failed, 92 a write succeeded, "
-                                         "93 a write failed for another reason";
-    EXPECT_EQ(testkit::ReadBytes(archive), before);
 }
-
-INSTANTIATE_TEST_SUITE_P(Directories, ReadOnlyDirectory,
-                         ::testing::Values(ReadOnlyDirCase{"NoLockFile", false},
-                                           ReadOnlyDirCase{"LockFileMadeBefore", true}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
