@@ -33,7 +33,7 @@ std::optional<Bytes> ReplaceGameName(const Bytes& file, const std::u16string& na
 
 struct PreservationCase {
     const char* name;
-    Bytes before; // bytes on the lines ahead of the entry's
+    Bytes before; // bytes ahead of the entry
     Bytes after;  // bytes behind the closing pair
 };
 

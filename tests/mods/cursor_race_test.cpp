@@ -36,18 +36,8 @@ const RecognitionCase kRecognitionCases[] = {
      std::nullopt},
     {"WordBeyondTheEightCharacterWindow", u"Cursor=UI\\Cursor\\XXXXHumanCursor.mdl", std::nullopt},
     {"WordAtTheWindowsEnd", u"Cursor=UI\\Cursor\\XXXHumanCursor.mdl", Race::Human},
-    {"EmptyWord", u"Cursor=UI\\Cursor\\Cursor.mdl", std::nullopt},
     {"PrefixAtTextEnd", u"Cursor=UI\\Cursor\\", std::nullopt},
     {"HumanTestedBeforeOrc", u"Cursor=UI\\Cursor\\OrcHumanCursor.mdl", Race::Human},
-    {"NoSuffix", u"Cursor=UI\\Cursor\\Undead.blp", std::nullopt},
-    {"ShortWordAtTextEnd", u"Cursor=UI\\Cursor\\Orc", std::nullopt},
-    {"SuffixOnLaterLine", u"Cursor=UI\\Cursor\\Undead\r\nPortrait=UI\\UndeadCursor.mdl", std::nullopt},
-    {"PrefixOnlyInsideLongerKey", u"PlacementCursor=UI\\Cursor\\NightElfCursor.mdl", std::nullopt},
-    {"LongerKeyBeforeEntryIsSkipped",
-     u"PlacementCursor=UI\\Cursor\\NightElfCursor.mdl\r\nCursor=UI\\Cursor\\OrcCursor.mdl", Race::Orc},
-    {"CommentedEntryIsSkipped", u"// Cursor=UI\\Cursor\\HumanCursor.mdl\nCursor=UI\\Cursor\\UndeadCursor.mdl",
-     Race::Undead},
-    {"IndentedEntry", u"[Orc]\n \tCursor=UI\\Cursor\\OrcCursor.mdl", Race::Orc},
     {"FirstEntryWithoutSuffixDecides", u"Cursor=UI\\Cursor\\Human.blp\nCursor=UI\\Cursor\\OrcCursor.mdl", std::nullopt},
 };
 

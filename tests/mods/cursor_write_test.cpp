@@ -102,11 +102,6 @@ const FailureCase kFailureCases[] = {
     {"NoPrefix", testkit::Bytes("[Human]\r\nPortrait=UI\\Cursor\\HumanCursor.mdl\r\n"), Race::Orc},
     {"PrefixInOtherCase", testkit::Bytes("cursor=ui\\cursor\\HumanCursor.mdl\r\n"), Race::Orc},
     {"NoSuffixAfterPrefix", testkit::Bytes("HumanCursor.mdl\r\nCursor=UI\\Cursor\\Human.blp\r\n"), Race::Orc},
-    // Taking the suffix on the later line would delete the Portrait entry.
-    {"SuffixOnALaterLine", testkit::Bytes("[Human]\r\nCursor=UI\\Cursor\\Human\r\nPortrait=UI\\HumanCursor.mdl\r\n"),
-     Race::Orc},
-    {"PrefixOnlyInsideALongerKey", testkit::Bytes("[Human]\r\nPlacementCursor=UI\\Cursor\\HumanCursor.mdl\r\n"),
-     Race::Orc},
     {"EmptyStoredFile", {}, Race::Orc},
 };
 

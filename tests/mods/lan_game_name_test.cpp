@@ -109,11 +109,6 @@ const FailureCase kFailureCases[] = {
     {"NoGameNameKey", testkit::Bytes("\xEF\xBB\xBFStringList {\r\n    CHAT \"x\",\r\n}\r\n"), u"x"},
     {"NoQuoteAfterKey", testkit::Bytes("\"a\",\r\nGAMENAME\r\n"), u"x"},
     {"NoClosingPair", testkit::Bytes("GAMENAME \"unterminated\r\n}\r\n"), u"x"},
-    // Taking the pair on the later line would delete FOO's whole entry.
-    {"ClosingPairOnALaterLine", testkit::Bytes("StringList {\r\n    GAMENAME \"old\"\r\n    FOO \"bar\",\r\n}\r\n"),
-     u"x"},
-    {"KeyOnlyInAComment", testkit::Bytes("// GAMENAME is below\r\n    ACCEPT \"ok\",\r\n"), u"x"},
-    {"KeyOnlyInsideALongerKey", testkit::Bytes("    MYGAMENAME \"mine\",\r\n"), u"x"},
     {"EmptyStoredFile", {}, u"x"},
 };
 
@@ -195,9 +190,6 @@ const ReadCase kReadCases[] = {
     {"InnerQuote", modstest::GlobalStringsFile("a\"b"), u"a\"b"},
     {"InvalidByteInValue", testkit::Bytes("GAMENAME \"a\xFF\","), u"a\uFFFD"},
     {"NoEntry", testkit::Bytes("NAME \"x\","), std::nullopt},
-    {"ClosingPairOnALaterLine", testkit::Bytes("    GAMENAME \"old\"\r\n    FOO \"bar\",\r\n"), std::nullopt},
-    {"CommentBeforeTheEntry",
-     testkit::Bytes("// GAMENAME is below\r\n    ACCEPT \"ok\",\r\n    GAMENAME \"real\",\r\n"), u"real"},
     {"EmptyFile", {}, std::nullopt},
 };
 

@@ -11,165 +11,90 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <filesystem>
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-// The real file's bytes, or nothing when it is absent.
-std::optional<Bytes> RealFile(const char* name) {
-    const fs::path path = fs::path(REAL_DATA_DIR) / name;
-    std::error_code error;
-    if (!fs::is_regular_file(path, error))
-        return std::nullopt;
-    return testkit::ReadBytes(path);
-}
-
-// Under CI a file missing from the shared real data fails; a checkout with no shared data beside
-// it at all (a clone on its own) skips, as it does elsewhere.
-#define REQUIRE_REAL_FILE(original)                                                                                    \
-    if (!(original)) {                                                                                                 \
-        if (std::getenv("CI") && fs::is_directory(REAL_DATA_DIR))                                                      \
-            FAIL() << "missing real file " << GetParam().file << " in " << REAL_DATA_DIR;                              \
-        GTEST_SKIP() << "real file not present: " << GetParam().file;                                                  \
-    }
-
-std::size_t Find(const Bytes& bytes, std::string_view what, std::size_t from) {
-    const auto it =
-        std::search(bytes.begin() + static_cast<std::ptrdiff_t>(std::min(from, bytes.size())), bytes.end(),
-                    what.begin(), what.end(), [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); });
-    return it == bytes.end() ? std::string::npos : static_cast<std::size_t>(it - bytes.begin());
-}
-
-std::size_t FindIgnoringAsciiCase(const Bytes& bytes, std::string_view what) {
-    const auto it = std::search(bytes.begin(), bytes.end(), what.begin(), what.end(), [](std::uint8_t a, char b) {
-        return std::tolower(a) == std::tolower(static_cast<unsigned char>(b));
-    });
-    return it == bytes.end() ? std::string::npos : static_cast<std::size_t>(it - bytes.begin());
-}
-
-// [begin, end) of the old value, by the plain first-match search; nothing when it finds none.
-std::optional<std::pair<std::size_t, std::size_t>> PlainValueRange(const Bytes& bytes) {
-    const std::size_t key = FindIgnoringAsciiCase(bytes, "GAMENAME");
-    if (key == std::string::npos)
-        return std::nullopt;
-    const std::size_t quote = Find(bytes, "\"", key + 1);
-    if (quote == std::string::npos)
-        return std::nullopt;
-    const std::size_t pair = Find(bytes, "\",", quote + 1);
-    if (pair == std::string::npos)
-        return std::nullopt;
-    return std::make_pair(quote + 1, pair);
-}
-
-std::optional<std::pair<std::size_t, std::size_t>> PlainRaceRange(const Bytes& bytes) {
-    const std::size_t prefix = Find(bytes, "Cursor=UI\\Cursor\\", 0);
-    if (prefix == std::string::npos)
-        return std::nullopt;
-    const std::size_t suffix = Find(bytes, "Cursor.mdl", prefix + 17);
-    if (suffix == std::string::npos)
-        return std::nullopt;
-    return std::make_pair(prefix + 17, suffix);
-}
-
-Bytes Splice(const Bytes& bytes, std::pair<std::size_t, std::size_t> range, const Bytes& middle) {
-    Bytes result(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(range.first));
-    result.insert(result.end(), middle.begin(), middle.end());
-    result.insert(result.end(), bytes.begin() + static_cast<std::ptrdiff_t>(range.second), bytes.end());
-    return result;
-}
-
-class RealFileArchive {
-public:
-    RealFileArchive(const std::u16string& entry, const Bytes& content) {
-        testkit::BuildArchive(m_path, {{entry, content}});
-        m_mpq.SetMpqFileName(TextFromPath(m_path));
-    }
-    clsMpqControl& mpq() { return m_mpq; }
-    const fs::path& path() const { return m_path; }
-    Bytes Stored(const std::u16string& entry) {
-        Bytes bytes;
-        EXPECT_TRUE(m_mpq.ReadFileFromMpq(entry, bytes));
-        return bytes;
-    }
-
-private:
-    testkit::TempDir m_dir;
-    fs::path m_path = m_dir / "War3Patch.mpq";
-    clsMpqControl m_mpq;
-};
-
-struct RealFileCase {
+struct RealFile {
     const char* name;
     const char* file;
+    bool skins; // war3skins.txt (the cursor entry), else GlobalStrings.fdf (GAMENAME)
 };
 
-void PrintTo(const RealFileCase& c, std::ostream* os) {
-    *os << c.name;
+// [begin, end) of the value (or the race word) by the plain first-match search.
+std::optional<std::pair<std::size_t, std::size_t>> PlainRange(const std::string& text, bool skins) {
+    std::string upper = text;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::size_t open = skins ? text.find("Cursor=UI\\Cursor\\") : text.find('"', upper.find("GAMENAME"));
+    const std::size_t begin = open == std::string::npos ? open : open + (skins ? 17 : 1);
+    const std::size_t end = text.find(skins ? "Cursor.mdl" : "\",", begin);
+    if (end == std::string::npos)
+        return std::nullopt;
+    return std::make_pair(begin, end);
 }
 
-class RealGlobalStrings : public testing::TestWithParam<RealFileCase> {};
+class RealGameFiles : public testing::TestWithParam<RealFile> {};
 
-TEST_P(RealGlobalStrings, ReadsAndWritesTheNameAsThePlainSearchDoes) {
-    const auto original = RealFile(GetParam().file);
-    REQUIRE_REAL_FILE(original);
-    const auto range = PlainValueRange(*original);
-    ASSERT_TRUE(range);
-    const Bytes oldValue(original->begin() + static_cast<std::ptrdiff_t>(range->first),
-                         original->begin() + static_cast<std::ptrdiff_t>(range->second));
-
-    RealFileArchive archive(mods::kGlobalStringsPath, *original);
-    EXPECT_EQ(mods::ReadLanGameName(archive.mpq()), modUtf8Convert::Utf8BytesToString(oldValue));
-
-    const std::u16string newName = u"局域网 LAN %s";
-    const mods::Outcome outcome = mods::WriteLanGameName(archive.mpq(), newName);
-    EXPECT_EQ(outcome.text, u"命令成功完成.");
-    EXPECT_EQ(archive.Stored(mods::kGlobalStringsPath),
-              Splice(*original, *range, modUtf8Convert::StringToUtf8Bytes(newName)));
-    EXPECT_EQ(mods::ReadLanGameName(archive.mpq()), newName);
-}
-
-INSTANTIATE_TEST_SUITE_P(Files, RealGlobalStrings,
-                         testing::Values(RealFileCase{"EnglishCrLf", "GlobalStrings.enUS.openwarcraft3.fdf"},
-                                         RealFileCase{"ChineseCrLf", "GlobalStrings.zhCN.v127.hunzsig.fdf"},
-                                         RealFileCase{"KoreanLf", "GlobalStrings.koKR.reforged.TRPG4.fdf"}),
-                         [](const testing::TestParamInfo<RealFileCase>& info) { return info.param.name; });
-
-class RealSkins : public testing::TestWithParam<RealFileCase> {};
-
-TEST_P(RealSkins, ReadsAndWritesTheRaceAsThePlainSearchDoes) {
-    const auto original = RealFile(GetParam().file);
-    REQUIRE_REAL_FILE(original);
-    const auto range = PlainRaceRange(*original);
-
-    RealFileArchive archive(mods::kWar3SkinsPath, *original);
-    const Bytes archiveBefore = modstest::ArchiveBytes(archive.path());
-    const auto race = mods::ReadCursorRace(archive.mpq());
-    const mods::Outcome outcome = mods::WriteCursorRace(archive.mpq(), mods::Race::NightElf);
+TEST_P(RealGameFiles, ReadAndWriteAsThePlainSearchDoes) {
+    const RealFile& c = GetParam();
+    const fs::path path = fs::path(REAL_DATA_DIR) / c.file;
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+        // Under CI a missing file fails; a clone with no shared data beside it at all skips.
+        if (std::getenv("CI") && fs::is_directory(REAL_DATA_DIR, error))
+            FAIL() << "missing real file " << path;
+        GTEST_SKIP() << "real file not present: " << path;
+    }
+    const Bytes original = testkit::ReadBytes(path);
+    const auto range = PlainRange(std::string(original.begin(), original.end()), c.skins);
+    const std::u16string entry = c.skins ? mods::kWar3SkinsPath : mods::kGlobalStringsPath;
+    testkit::TempDir dir;
+    testkit::BuildArchive(dir / "War3Patch.mpq", {{entry, original}});
+    const Bytes archiveBefore = modstest::ArchiveBytes(dir / "War3Patch.mpq");
+    clsMpqControl mpq;
+    mpq.SetMpqFileName(TextFromPath(dir / "War3Patch.mpq"));
+    const auto read = [&]() -> std::optional<std::u16string> {
+        if (!c.skins)
+            return mods::ReadLanGameName(mpq);
+        const auto race = mods::ReadCursorRace(mpq);
+        return race ? std::optional(mods::RaceWord(*race)) : std::nullopt;
+    };
+    const auto shownBefore = read();
+    const std::u16string newValue = c.skins ? u"NightElf" : u"局域网 LAN %s";
+    const mods::Outcome outcome =
+        c.skins ? mods::WriteCursorRace(mpq, mods::Race::NightElf) : mods::WriteLanGameName(mpq, newValue);
     if (!range) {
-        // A fragment without a cursor entry: nothing to show, nothing written.
-        EXPECT_EQ(race, std::nullopt);
-        EXPECT_EQ(outcome.text, u"操作过程中发生错误.");
-        EXPECT_EQ(modstest::ArchiveBytes(archive.path()), archiveBefore);
+        // A fragment without an entry: nothing to show, nothing written.
+        EXPECT_EQ(shownBefore, std::nullopt);
+        EXPECT_EQ(outcome.text, mods::kTextFailed);
+        EXPECT_EQ(modstest::ArchiveBytes(dir / "War3Patch.mpq"), archiveBefore);
         return;
     }
-    const std::string word(original->begin() + static_cast<std::ptrdiff_t>(range->first),
-                           original->begin() + static_cast<std::ptrdiff_t>(range->second));
-    ASSERT_TRUE(race);
-    EXPECT_EQ(mods::RaceWord(*race), std::u16string(word.begin(), word.end()));
-    EXPECT_EQ(outcome.text, u"命令完成.");
-    EXPECT_EQ(archive.Stored(mods::kWar3SkinsPath), Splice(*original, *range, testkit::Bytes("NightElf")));
-    EXPECT_EQ(mods::ReadCursorRace(archive.mpq()), mods::Race::NightElf);
+    const auto at = [&](std::size_t offset) { return original.begin() + static_cast<std::ptrdiff_t>(offset); };
+    EXPECT_EQ(shownBefore, modUtf8Convert::Utf8BytesToString(Bytes(at(range->first), at(range->second))));
+    EXPECT_EQ(outcome.text, c.skins ? mods::kTextCompleted : mods::kTextSucceeded);
+    Bytes expected(original.begin(), at(range->first));
+    const Bytes newBytes = modUtf8Convert::StringToUtf8Bytes(newValue);
+    expected.insert(expected.end(), newBytes.begin(), newBytes.end());
+    expected.insert(expected.end(), at(range->second), original.end());
+    Bytes stored;
+    EXPECT_TRUE(mpq.ReadFileFromMpq(entry, stored));
+    EXPECT_EQ(stored, expected);
+    EXPECT_EQ(read(), newValue);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, RealSkins,
-                         testing::Values(RealFileCase{"KoreanFiveEntries", "war3skins.koKR.reforged.TRPG4.txt"},
-                                         RealFileCase{"FragmentWithoutCursor", "war3skins.fragment.LegionTD.txt"}),
-                         [](const testing::TestParamInfo<RealFileCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Files, RealGameFiles,
+                         testing::Values(RealFile{"EnglishCrLf", "GlobalStrings.enUS.openwarcraft3.fdf", false},
+                                         RealFile{"ChineseCrLf", "GlobalStrings.zhCN.v127.hunzsig.fdf", false},
+                                         RealFile{"KoreanLf", "GlobalStrings.koKR.reforged.TRPG4.fdf", false},
+                                         RealFile{"KoreanSkinsFiveEntries", "war3skins.koKR.reforged.TRPG4.txt", true},
+                                         RealFile{"SkinsFragmentWithoutCursor", "war3skins.fragment.LegionTD.txt",
+                                                  true}),
+                         [](const testing::TestParamInfo<RealFile>& info) { return std::string(info.param.name); });
 
 } // namespace
