@@ -98,16 +98,12 @@ INSTANTIATE_TEST_SUITE_P(
                     RegistryCase{"OtherValueOnly", "\"Program\"=\"D:\\\\X\"", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(GamePathTest, ExpandableRegistryStringIsExpandedInThePrefix) {
-    // A win64 prefix shows the 32-bit game the x86 folder; this system's ProgramFiles means nothing there.
-    testkit::WriteFile(m_root / "prefix" / "system.reg",
-                       "WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n"
-                       "#arch=win64\n");
-    testkit::ScopedEnv programFiles("ProgramFiles", "/usr/lib");
-    SetInstallPath("\"InstallPath\"=str(2):\"%ProgramFiles%\\\\Warcraft III\"");
+TEST_F(GamePathTest, ExpandableRegistryStringIsExpandedFirst) {
+    testkit::ScopedEnv programFiles("ProgramFiles", "/usr/lib"); // this system's means nothing in the prefix
+    SetInstallPath("\"InstallPath\"=str(2):\"%ProgramFiles%\\\\War3\"");
     const GamePathDecision decision = Decide();
     EXPECT_EQ(decision.warning, GamePathWarning::None);
-    EXPECT_EQ(decision.gamePath, TextFromPath(Root() / "prefix") + u"/dosdevices/c:/Program Files (x86)/Warcraft III/");
+    EXPECT_EQ(decision.gamePath, TextFromPath(Root() / "prefix") + u"/dosdevices/c:/Program Files/War3/");
 }
 
 TEST_F(GamePathTest, RegistryWinsOverSettingsFile) {
@@ -207,32 +203,27 @@ TEST(GetAppPath, IsTheTestProgramsDirectory) {
     EXPECT_TRUE(fs::exists(PathFromText(appPath) / "support_tests"));
 }
 
-} // namespace
-
-namespace {
-
 // --- Where the program stands ---
 
-// <root>/opt/ostrawen is the program; <root>/game/ostrawen links to it; <root>/other/ostrawen is
-// another program and <root>/noexec/ostrawen a file that cannot be run.
-class StartPathTest
-    : public testing::TestWithParam<std::tuple<const char*, std::string, std::string, std::string, std::string>> {
+// <root>/opt/ostrawen is the program, <root>/game/ostrawen a link to it, <root>/other/ostrawen another
+// program and <root>/noexec/ostrawen a file that cannot run. "@" in a row stands for <root>.
+using StartRow = std::array<std::string, 5>; // name, argv[0], working directory, PATH, the path found
+
+class StartPathTest : public testing::TestWithParam<StartRow> {
 protected:
     StartPathTest() {
-        for (const char* directory : {"opt", "game", "other", "noexec"})
+        fs::create_directories(m_root / "game");
+        for (const char* directory : {"opt", "other", "noexec"}) {
             fs::create_directories(m_root / directory);
-        testkit::WriteFile(m_root / "opt" / "ostrawen", "ELF");
-        testkit::WriteFile(m_root / "other" / "ostrawen", "ELF");
-        testkit::WriteFile(m_root / "noexec" / "ostrawen", "ELF");
-        fs::permissions(m_root / "opt" / "ostrawen", fs::perms::owner_all);
-        fs::permissions(m_root / "other" / "ostrawen", fs::perms::owner_all);
-        fs::permissions(m_root / "noexec" / "ostrawen", fs::perms::owner_read | fs::perms::owner_write);
+            testkit::WriteFile(m_root / directory / "ostrawen", "ELF");
+            if (directory != std::string("noexec"))
+                fs::permissions(m_root / directory / "ostrawen", fs::perms::owner_exec, fs::perm_options::add);
+        }
         fs::create_symlink(m_root / "opt" / "ostrawen", m_root / "game" / "ostrawen");
     }
 
-    // "@" stands for the root directory.
     std::string Rooted(std::string text) const {
-        for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@', at))
+        for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@'))
             text.replace(at, 1, m_root.path().string());
         return text;
     }
@@ -244,96 +235,70 @@ TEST_P(StartPathTest, FindsThePathTheProgramWasStartedThrough) {
     const auto& [name, argv0, workingDirectory, searchPath, expected] = GetParam();
     const auto started = modPublicVars::StartedThrough(Rooted(argv0), m_root / workingDirectory, Rooted(searchPath),
                                                        m_root / "opt" / "ostrawen");
-    if (expected.empty())
-        EXPECT_EQ(started, std::nullopt);
-    else
-        EXPECT_EQ(started, std::optional<fs::path>(m_root / expected));
+    EXPECT_EQ(started, expected.empty() ? std::nullopt : std::optional<fs::path>(m_root / expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Argv0, StartPathTest,
-    testing::Values(
-        std::make_tuple("AbsoluteLink", "@/game/ostrawen", "", "", "game/ostrawen"),
-        std::make_tuple("RelativeLink", "./ostrawen", "game", "", "game/ostrawen"),
-        std::make_tuple("RelativeWithParent", "../game/ostrawen", "opt", "", "game/ostrawen"),
-        std::make_tuple("ResolvedFileItself", "@/opt/ostrawen", "", "", "opt/ostrawen"),
-        std::make_tuple("BareNameFirstPathEntryWins", "ostrawen", "", "@/missing:@/game:@/opt", "game/ostrawen"),
-        std::make_tuple("BareNameSkipsAFileThatCannotRun", "ostrawen", "", "@/noexec:@/game", "game/ostrawen"),
-        std::make_tuple("EmptyPathEntryIsTheWorkingDirectory", "ostrawen", "game", "/nonexistent::", "game/ostrawen"),
-        std::make_tuple("BareNameFindsAnotherProgramFirst", "ostrawen", "", "@/other:@/game", ""),
-        std::make_tuple("BareNameNotOnPath", "ostrawen", "", "@/missing", ""),
-        std::make_tuple("PathToAnotherProgram", "@/other/ostrawen", "", "", ""),
-        std::make_tuple("PathToNothing", "@/game/none", "", "", ""), std::make_tuple("Empty", "", "", "@/game", "")),
-    [](const auto& info) { return std::string(std::get<0>(info.param)); });
-
-struct PlacesCase {
-    const char* name;
-    bool war3BesideLink;
-    bool war3BesideProgram;
-    const char* settingsBesideLink;    // "", "good" (names the game) or "bad"
-    const char* settingsBesideProgram; // the same
-    const char* decided;               // "link", "program", "game", "M1" or "M2"
+const StartRow kStarts[] = {
+    {"AbsoluteLink", "@/game/ostrawen", "", "", "game/ostrawen"},
+    {"RelativeWithParent", "../game/ostrawen", "opt", "", "game/ostrawen"},
+    {"BareNameFirstPathEntryWins", "ostrawen", "", "@/missing:@/game:@/opt", "game/ostrawen"},
+    {"BareNameSkipsAFileThatCannotRun", "ostrawen", "", "@/noexec:@/game", "game/ostrawen"},
+    {"EmptyPathEntryIsTheWorkingDirectory", "ostrawen", "game", "/nonexistent::", "game/ostrawen"},
+    {"BareNameFindsAnotherProgramFirst", "ostrawen", "", "@/other:@/game", ""},
+    {"BareNameNotOnPath", "ostrawen", "", "@/missing", ""},
+    {"PathToAnotherProgram", "@/other/ostrawen", "", "", ""},
+    {"Empty", "", "", "@/game", ""},
 };
 
-void PrintTo(const PlacesCase& c, std::ostream* os) {
-    *os << c.name;
-}
+INSTANTIATE_TEST_SUITE_P(Argv0, StartPathTest, testing::ValuesIn(kStarts),
+                         [](const auto& info) { return info.param[0]; });
 
-class AppPlacesTest : public GamePathTest, public testing::WithParamInterface<PlacesCase> {};
+// The link's directory, then the program's, each holding war3.exe ("war3"), a settings file naming the
+// game ("good") or nothing that exists ("bad"), or nothing: the first war3.exe wins, then the first
+// settings file decides ("" below: M1).
+using PlacesRow = std::array<std::string, 4>; // name, beside the link, beside the program, the game found
+
+class AppPlacesTest : public GamePathTest, public testing::WithParamInterface<PlacesRow> {};
 
 TEST_P(AppPlacesTest, TheLinksDirectoryCountsFirst) {
-    const PlacesCase& c = GetParam();
-    fs::create_directories(m_root / "link");
-    const auto place = [&](const char* directory, bool war3, const std::string& settings) {
-        if (war3)
+    const auto& [name, atLink, atProgram, decided] = GetParam();
+    for (const auto& [directory, holds] : {std::pair{"link", atLink}, std::pair{"app", atProgram}}) {
+        fs::create_directories(m_root / directory);
+        if (holds == "war3")
             testkit::WriteFile(m_root / directory / "war3.exe", "MZ");
-        if (!settings.empty()) {
-            const fs::path named = settings == "good" ? Root() / "game" : Root() / "nowhere";
-            testkit::WriteFile(m_root / directory / "PD_Set.ini", "[War3Main]\r\nWarPath=" + named.string() + "\r\n");
-        }
-    };
-    place("link", c.war3BesideLink, c.settingsBesideLink);
-    place("app", c.war3BesideProgram, c.settingsBesideProgram);
-
-    const GamePathDecision decision = DecideGamePath({Dir(m_root / "link"), Dir(m_root / "app")});
-    const std::string decided = c.decided;
-    if (decided == "M1" || decided == "M2") {
-        EXPECT_EQ(decision.warning, decided == "M1" ? GamePathWarning::M1 : GamePathWarning::M2);
-        return;
+        else if (!holds.empty())
+            testkit::WriteFile(m_root / directory / "PD_Set.ini",
+                               "[War3Main]\r\nWarPath=" + (Root() / (holds == "good" ? "game" : "nowhere")).string());
     }
-    EXPECT_EQ(decision.warning, GamePathWarning::None);
-    const char* directory = decided == "link" ? "link" : decided == "program" ? "app" : "game";
-    EXPECT_EQ(decision.gamePath, Dir(Root() / directory));
+    const GamePathDecision decision = DecideGamePath({Dir(m_root / "link"), Dir(m_root / "app")});
+    EXPECT_EQ(decision.warning, decided.empty() ? GamePathWarning::M1 : GamePathWarning::None);
+    EXPECT_EQ(decision.gamePath, decided.empty() ? u"" : Dir(Root() / decided));
 }
 
-INSTANTIATE_TEST_SUITE_P(Places, AppPlacesTest,
-                         testing::Values(PlacesCase{"War3BesideBothTakesTheLinks", true, true, "", "", "link"},
-                                         PlacesCase{"War3BesideTheLinkOnly", true, false, "", "", "link"},
-                                         PlacesCase{"War3BesideTheProgramOnly", false, true, "", "", "program"},
-                                         PlacesCase{"War3BeforeAnySettings", false, true, "good", "", "program"},
-                                         PlacesCase{"SettingsBesideTheLink", false, false, "good", "", "game"},
-                                         PlacesCase{"SettingsBesideTheProgram", false, false, "", "good", "game"},
-                                         PlacesCase{"TheLinksSettingsDecideFirst", false, false, "bad", "good", "M1"},
-                                         PlacesCase{"NothingAnywhere", false, false, "", "", "M2"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+const PlacesRow kPlaces[] = {
+    {"War3BesideBothTakesTheLinks", "war3", "war3", "link"}, {"War3BesideTheProgramOnly", "", "war3", "app"},
+    {"War3BeforeAnySettings", "good", "war3", "app"},        {"SettingsBesideTheProgram", "", "good", "game"},
+    {"TheLinksSettingsDecideFirst", "bad", "good", ""},
+};
 
-TEST(GetAppPaths, StartedThroughALinkLooksBesideTheLinkFirst) {
-    TempDir linkDir;
+INSTANTIATE_TEST_SUITE_P(Places, AppPlacesTest, testing::ValuesIn(kPlaces),
+                         [](const auto& info) { return info.param[0]; });
+
+// Started through a link in the game directory, by its path or as a bare name found on the PATH, the
+// program finds the game there; its own directory comes second, and first again once forgotten.
+TEST_F(GamePathTest, StartedThroughALinkInTheGameFindsTheGameThere) {
     const fs::path self = fs::read_symlink("/proc/self/exe");
-    fs::create_symlink(self, linkDir / "ostrawen");
-    const std::vector<std::u16string> expected = {Dir(linkDir.path()), Dir(self.parent_path())};
-
-    modPublicVars::RecordStartPath((linkDir / "ostrawen").c_str());
+    fs::create_symlink(self, m_root / "game" / "ostrawen");
+    modPublicVars::RecordStartPath((m_root / "game" / "ostrawen").c_str());
     const auto byPath = modPublicVars::GetAppPaths();
-    std::vector<std::u16string> byName;
-    {
-        testkit::ScopedEnv path("PATH", (linkDir.path() / "missing").string() + ":" + linkDir.path().string());
-        modPublicVars::RecordStartPath("ostrawen");
-        byName = modPublicVars::GetAppPaths();
-    }
+    const GamePathDecision decision = FindGamePath();
+    testkit::ScopedEnv path("PATH", (m_root / "app").string() + ":" + (m_root / "game").string());
+    modPublicVars::RecordStartPath("ostrawen");
+    const auto byName = modPublicVars::GetAppPaths();
     modPublicVars::RecordStartPath(nullptr);
-    EXPECT_EQ(byPath, expected);
-    EXPECT_EQ(byName, expected);
+    EXPECT_EQ(byPath, (std::vector<std::u16string>{Dir(Root() / "game"), Dir(self.parent_path())}));
+    EXPECT_EQ(byName, byPath);
+    EXPECT_EQ(decision.gamePath, Dir(Root() / "game"));
     EXPECT_EQ(modPublicVars::GetAppPaths().front(), Dir(self.parent_path()));
 }
 
