@@ -14,6 +14,7 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
 
 namespace fs = std::filesystem;
 
@@ -42,7 +43,6 @@ struct State {
     struct stat directory {};
     int recordFd = -1;
     Counter* counter = nullptr;
-    std::uint64_t point = 0;                // of the call being made
     std::map<std::string, StartFile> start; // the test process only: the directory at Arm()
 };
 
@@ -51,15 +51,9 @@ State& GetState() {
     return state;
 }
 
-class Inside {
-public:
-    Inside() : m_was(GetState().inside) { GetState().inside = true; }
-    ~Inside() { GetState().inside = m_was; }
-    Inside(const Inside&) = delete;
-    Inside& operator=(const Inside&) = delete;
-
-private:
-    bool m_was;
+struct Inside {
+    bool was = std::exchange(GetState().inside, true);
+    ~Inside() { GetState().inside = was; }
 };
 
 bool Open(State& state) {
@@ -88,33 +82,21 @@ bool Armed() {
     return state.recording && !state.inside;
 }
 
-// Entry: the head, then the name, the target and the bytes. The raw system call, since the
-// interposed write() would record this write as well; one call, so a kill leaves at most a torn
-// last entry.
+// Entry: the head, then the name, '/', the target and the bytes (names hold no '/'). Written with the
+// raw system call, since the interposed write() would record it too, and in one call, so that a
+// kill leaves at most a torn last entry.
 struct Head {
-    std::uint32_t length; // of all that follows
-    Call::Kind kind;
-    std::uint64_t inode, offset, point;
-    std::uint32_t nameLength, targetLength;
+    std::uint64_t kind, inode, offset, textLength, byteCount;
 };
 
 void Append(const Call& call) {
-    State& state = GetState();
-    std::vector<char> entry(sizeof(Head));
-    const Head head{
-        static_cast<std::uint32_t>(sizeof(Head) - 4 + call.name.size() + call.target.size() + call.bytes.size()),
-        call.kind,
-        call.inode,
-        call.offset,
-        state.point,
-        static_cast<std::uint32_t>(call.name.size()),
-        static_cast<std::uint32_t>(call.target.size())};
-    std::memcpy(entry.data(), &head, sizeof(head));
-    entry.insert(entry.end(), call.name.begin(), call.name.end());
-    entry.insert(entry.end(), call.target.begin(), call.target.end());
+    const std::string text = call.name + '/' + call.target;
+    const Head head{static_cast<std::uint64_t>(call.kind), call.inode, call.offset, text.size(), call.bytes.size()};
+    std::vector<char> entry(reinterpret_cast<const char*>(&head), reinterpret_cast<const char*>(&head + 1));
+    entry.insert(entry.end(), text.begin(), text.end());
     entry.insert(entry.end(), call.bytes.begin(), call.bytes.end());
     for (std::size_t done = 0; done < entry.size();) {
-        const long count = ::syscall(SYS_write, state.recordFd, entry.data() + done, entry.size() - done);
+        const long count = ::syscall(SYS_write, GetState().recordFd, entry.data() + done, entry.size() - done);
         if (count <= 0 && errno != EINTR)
             return;
         done += count > 0 ? static_cast<std::size_t>(count) : 0;
@@ -211,21 +193,18 @@ std::vector<Call> RecordedCalls() {
     const std::vector<std::uint8_t> record = ReadAll(GetState().paths[1]);
     std::vector<Call> calls;
     Head head{};
-    // A torn last entry (killed inside the append) is not a call.
-    for (std::size_t at = 0; at + sizeof(Head) <= record.size(); at += 4 + head.length) {
+    for (std::size_t at = 0; at + sizeof(Head) <= record.size();
+         at += sizeof(Head) + head.textLength + head.byteCount) {
         std::memcpy(&head, record.data() + at, sizeof(Head));
-        const std::size_t rest = head.length + 4 - sizeof(Head);
-        if (head.length + 4 < sizeof(Head) || at + 4 + head.length > record.size() ||
-            std::size_t{head.nameLength} + head.targetLength > rest)
-            break;
-        const char* text = reinterpret_cast<const char*>(record.data() + at + sizeof(Head));
-        calls.push_back(
-            {head.kind, std::string(text, head.nameLength), std::string(text + head.nameLength, head.targetLength),
-             head.inode, head.offset,
-             std::vector<std::uint8_t>(
-                 record.begin() + static_cast<std::ptrdiff_t>(at + sizeof(Head) + head.nameLength + head.targetLength),
-                 record.begin() + static_cast<std::ptrdiff_t>(at + 4 + head.length)),
-             head.point});
+        if (head.textLength > record.size() || head.byteCount > record.size() ||
+            at + sizeof(Head) + head.textLength + head.byteCount > record.size())
+            break; // torn by the kill
+        const auto text = record.begin() + static_cast<std::ptrdiff_t>(at + sizeof(Head));
+        const auto bytes = text + static_cast<std::ptrdiff_t>(head.textLength);
+        const auto slash = std::find(text, bytes, '/');
+        calls.push_back({static_cast<Call::Kind>(head.kind), std::string(text, slash),
+                         std::string(slash + (slash != bytes ? 1 : 0), bytes), head.inode, head.offset,
+                         std::vector<std::uint8_t>(bytes, bytes + static_cast<std::ptrdiff_t>(head.byteCount))});
     }
     return calls;
 }
@@ -342,8 +321,7 @@ namespace detail {
 
 void Tick() {
     State& state = GetState();
-    state.point = __atomic_fetch_add(&state.counter->calls, 1, __ATOMIC_SEQ_CST);
-    if (state.point == state.counter->killPoint) {
+    if (__atomic_fetch_add(&state.counter->calls, 1, __ATOMIC_SEQ_CST) == state.counter->killPoint) {
         ::kill(0, SIGKILL); // the cut child's process group: the child and its workers
         for (;;)
             ::pause();

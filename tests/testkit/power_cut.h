@@ -31,7 +31,6 @@ struct Call {
     std::uint64_t inode = 0;
     std::uint64_t offset = 0; // write: where; truncate: the new size
     std::vector<std::uint8_t> bytes;
-    std::uint64_t point = 0; // the cut point that falls just before this call
 };
 
 // Records the calls on files directly inside `directory` into files under `scratch` (outside it),
