@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -32,67 +31,33 @@ int WaitFor(pid_t child) {
     return waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// One step of a process's share of the hammering: its own three files, the shared one, and
-// compactions between. What each file then holds follows from the steps alone, so the test knows
-// every file's last write without asking the processes.
-struct Step {
-    enum class Kind { Write, Read, Delete, Compact } kind;
-    std::string name;
-    std::string content;
-};
-
-Step StepOf(int process, int step) {
-    const std::string own = "p" + std::to_string(process) + "\\f" + std::to_string(step % 3) + ".txt";
-    const std::string content = "process " + std::to_string(process) + " step " + std::to_string(step);
-    switch ((step + process) % 6) {
-    case 1:
-        return {Step::Kind::Write, "shared.txt", content};
-    case 2:
-        return {Step::Kind::Read, own, {}};
-    case 4:
-        return {Step::Kind::Delete, own, {}};
-    case 5:
-        return {Step::Kind::Compact, {}, {}};
-    default:
-        return {Step::Kind::Write, own, content};
-    }
-}
-
 using Files = std::map<std::string, std::optional<std::string>>; // nullopt: deleted
 
-// Runs the steps; returns how many failed or read other than this process's own last write.
-int Hammer(const fs::path& archive, int process, int operations, bool compactions, Files& last) {
-    clsMpqControl control;
-    control.SetMpqFileName(TextFromPath(archive));
-    control.SetLockWait(std::chrono::seconds(30));
+// One process's share of the hammering: steps over its own three files and the shared one, with
+// compactions between; returns how many failed or read other than this process's own last write
+// (nobody else writes its files). Without a control it only works out each file's last write.
+int Hammer(clsMpqControl* control, int process, int operations, bool compactions, Files& last) {
     int failures = 0;
-    for (int index = 0; index < operations; ++index) {
-        const Step step = StepOf(process, index);
-        const std::u16string address(step.name.begin(), step.name.end());
-        const bool present = last.count(step.name) != 0 && last[step.name].has_value();
+    for (int step = 0; step < operations; ++step) {
+        const int kind = (step + process) % 6;
+        const std::string name =
+            kind == 1 ? "shared.txt" : "p" + std::to_string(process) + "\\f" + std::to_string(step % 3) + ".txt";
+        const std::string content = "process " + std::to_string(process) + " step " + std::to_string(step);
+        const std::u16string address(name.begin(), name.end());
+        const std::optional<std::string> known = last.count(name) != 0 ? last[name] : std::nullopt;
         std::vector<std::uint8_t> read;
         MpqFailure why = MpqFailure::None;
-        switch (step.kind) {
-        case Step::Kind::Write:
-            failures += control.SaveFileToMpq(address, Bytes(step.content)) ? 0 : 1;
-            last[step.name] = step.content;
-            break;
-        case Step::Kind::Read:
-            // Only this process writes its own files, so a read must give its last write exactly.
-            if (control.ReadFileFromMpq(address, read, &why))
-                failures += present && read == Bytes(*last[step.name]) ? 0 : 1;
-            else
-                failures += !present && why == MpqFailure::NotFound ? 0 : 1;
-            break;
-        case Step::Kind::Delete:
-            if (present) {
-                failures += control.DeleteFileFromMpq(address) ? 0 : 1;
-                last[step.name] = std::nullopt;
-            }
-            break;
-        case Step::Kind::Compact:
-            failures += compactions && !control.CompressMpq() ? 1 : 0;
-            break;
+        if (kind == 0 || kind == 1 || kind == 3) {
+            failures += control != nullptr && !control->SaveFileToMpq(address, Bytes(content)) ? 1 : 0;
+            last[name] = content;
+        } else if (kind == 4 && known) {
+            failures += control != nullptr && !control->DeleteFileFromMpq(address) ? 1 : 0;
+            last[name] = std::nullopt;
+        } else if (kind == 2 && control != nullptr) {
+            const bool found = control->ReadFileFromMpq(address, read, &why);
+            failures += (found ? known && read == Bytes(*known) : !known && why == MpqFailure::NotFound) ? 0 : 1;
+        } else if (kind == 5 && compactions && control != nullptr) {
+            failures += control->CompressMpq() ? 0 : 1;
         }
     }
     return failures;
@@ -113,38 +78,32 @@ TEST_P(TwoProcesses, EverySuccessfulWriteStaysAndSmpqAgrees) {
     const fs::path archive = dir / "War3Patch.mpq";
     testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
     std::vector<pid_t> children;
-    Files last[2];
     for (int process = 0; process < 2; ++process) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
-        if (child == 0)
-            _exit(
-                std::min(Hammer(archive, process, GetParam().operations, GetParam().compactions, last[process]), 100));
+        if (child == 0) {
+            clsMpqControl control;
+            control.SetMpqFileName(TextFromPath(archive));
+            control.SetLockWait(std::chrono::seconds(30));
+            Files last;
+            _exit(std::min(Hammer(&control, process, GetParam().operations, GetParam().compactions, last), 100));
+        }
         children.push_back(child);
     }
     for (pid_t child : children)
         ASSERT_EQ(WaitFor(child), 0) << "operations failed or read wrong bytes in process " << child;
 
-    // Every operation succeeded, so the same steps without an archive give each file's last write.
-    for (int process = 0; process < 2; ++process) {
-        for (int index = 0; index < GetParam().operations; ++index) {
-            const Step step = StepOf(process, index);
-            if (step.kind == Step::Kind::Write || (step.kind == Step::Kind::Delete && last[process].count(step.name)))
-                last[process][step.name] = step.kind == Step::Kind::Write ? std::optional(step.content) : std::nullopt;
-        }
-    }
-    const auto listed = testkit::SmpqList(archive);
-    ASSERT_TRUE(listed.has_value()) << "smpq cannot read the archive";
+    // Every step succeeded, so the archive holds each file's last write.
+    Files last[2];
+    for (int process = 0; process < 2; ++process)
+        Hammer(nullptr, process, GetParam().operations, GetParam().compactions, last[process]);
+    ASSERT_TRUE(testkit::SmpqList(archive).has_value()) << "smpq cannot read the archive";
     for (const Files& files : last) {
         for (const auto& [name, content] : files) {
-            std::string listedName = name;
-            std::replace(listedName.begin(), listedName.end(), '\\', '/');
-            if (name == "shared.txt")
-                continue;
-            if (content)
-                EXPECT_EQ(testkit::SmpqExtract(archive, name), Bytes(*content)) << name;
-            else
-                EXPECT_EQ(std::count(listed->begin(), listed->end(), listedName), 0) << name << " was deleted last";
+            if (name != "shared.txt") {
+                EXPECT_EQ(testkit::SmpqExtract(archive, name), content ? std::optional(Bytes(*content)) : std::nullopt)
+                    << name;
+            }
         }
     }
     const auto shared = testkit::SmpqExtract(archive, "shared.txt");
@@ -164,9 +123,10 @@ INSTANTIATE_TEST_SUITE_P(Mixes, TwoProcesses,
                          [](const auto& info) { return std::string(info.param.name); });
 
 // One operation is held in the middle (inside the engine, its journal or compaction files on
-// disk); a second process, forked there, runs another operation meanwhile. It must either wait for
-// the first to finish (which also shows the lock is released while that fork still shares its open
-// file) or, with a short wait, fail as Locked, and never take the first one's files for a crash's.
+// disk); a second process, forked there, runs another operation meanwhile. With a long lock wait it
+// must run after the first (which also shows the lock is released while that fork still shares its
+// open file); with a short one it fails as Locked after that wait (a zero one tries once), calling
+// back every 50 ms so that a waiting window repaints. Nothing of the first is taken for a crash's.
 enum class Op { SaveLarge, Compact, Read };
 
 const std::vector<std::uint8_t>& LargeContent() {
@@ -174,19 +134,17 @@ const std::vector<std::uint8_t>& LargeContent() {
     return bytes;
 }
 
-bool RunOp(const fs::path& archive, Op op, milliseconds lockWait, MpqFailure* why,
-           std::shared_ptr<MpqEngine> engine = nullptr) {
-    auto control = engine ? std::make_unique<clsMpqControl>(engine) : std::make_unique<clsMpqControl>();
-    control->SetMpqFileName(TextFromPath(archive));
-    control->SetLockWait(lockWait);
+bool RunOp(clsMpqControl& control, const fs::path& archive, Op op, milliseconds lockWait, MpqFailure* why) {
+    control.SetMpqFileName(TextFromPath(archive));
+    control.SetLockWait(lockWait);
     std::vector<std::uint8_t> read;
     switch (op) {
     case Op::SaveLarge:
-        return control->SaveFileToMpq(u"Fonts\\big.ttf", LargeContent(), why);
+        return control.SaveFileToMpq(u"Fonts\\big.ttf", LargeContent(), why);
     case Op::Compact:
-        return control->CompressMpq(why);
+        return control.CompressMpq(why);
     case Op::Read:
-        return control->ReadFileFromMpq(u"UI\\war3skins.txt", read, why);
+        return control.ReadFileFromMpq(u"UI\\war3skins.txt", read, why);
     }
     return false;
 }
@@ -196,13 +154,14 @@ struct HeldCase {
     Op holder;
     MpqStep holdAt;
     Op intruder;
-    bool intruderWaits; // a long lock wait: it must run after the holder and succeed
+    int intruderWaitMs; // 30000: it must run after the holder and succeed
 };
 
 class HeldOperation : public ::testing::TestWithParam<HeldCase> {};
 
 TEST_P(HeldOperation, AnotherProcessWaitsOrFailsLockedAndUndoesNothing) {
     const HeldCase& heldCase = GetParam();
+    const bool waits = heldCase.intruderWaitMs >= 30000;
     testkit::TempDir dir;
     const fs::path archive = dir / "War3Patch.mpq";
     testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
@@ -224,24 +183,34 @@ TEST_P(HeldOperation, AnotherProcessWaitsOrFailsLockedAndUndoesNothing) {
         journalWhileHeld = fs::exists(archive_guard::JournalPath(archive));
         intruder = fork();
         if (intruder == 0) {
+            clsMpqControl control;
+            int calls = 0;
+            control.SetProgress([&](std::uint64_t, std::uint64_t) { ++calls; });
             MpqFailure why = MpqFailure::None;
-            const bool done =
-                RunOp(archive, heldCase.intruder, milliseconds(heldCase.intruderWaits ? 30000 : 300), &why);
-            _exit(heldCase.intruderWaits ? (done ? 0 : 10 + static_cast<int>(why))
-                                         : (!done && why == MpqFailure::Locked ? 0 : 1));
+            const milliseconds wait(heldCase.intruderWaitMs);
+            const auto start = std::chrono::steady_clock::now();
+            const bool done = RunOp(control, archive, heldCase.intruder, wait, &why);
+            const auto elapsed = std::chrono::steady_clock::now() - start;
+            if (waits)
+                _exit(done ? 0 : 10 + static_cast<int>(why));
+            _exit(!done && why == MpqFailure::Locked && elapsed >= wait &&
+                          elapsed < wait + milliseconds(wait.count() == 0 ? 100 : 1700) && calls >= wait.count() / 60
+                      ? 0
+                      : 1);
         }
         // Long enough for a waiting intruder to be waiting for the lock when the holder goes on.
-        if (heldCase.intruderWaits)
+        if (waits)
             std::this_thread::sleep_for(milliseconds(400));
         else
             intruderResult = WaitFor(intruder);
     });
+    clsMpqControl holder(engine);
     MpqFailure why = MpqFailure::None;
-    EXPECT_TRUE(RunOp(archive, heldCase.holder, milliseconds(10000), &why, engine)) << MpqFailureText(why);
+    EXPECT_TRUE(RunOp(holder, archive, heldCase.holder, milliseconds(10000), &why)) << MpqFailureText(why);
     ASSERT_NE(intruder, -1) << "the hook never ran";
-    if (heldCase.intruderWaits)
+    if (waits)
         intruderResult = WaitFor(intruder);
-    EXPECT_EQ(intruderResult, 0) << "the intruder ran inside the held operation or failed after it";
+    EXPECT_EQ(intruderResult, 0) << "the intruder ran inside the held operation, failed after it, or waited wrong";
 
     if (heldCase.holder == Op::SaveLarge) {
         EXPECT_TRUE(journalWhileHeld) << "the save was not held inside its journal";
@@ -261,63 +230,24 @@ TEST_P(HeldOperation, AnotherProcessWaitsOrFailsLockedAndUndoesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Pairs, HeldOperation,
-    ::testing::Values(HeldCase{"ReadDuringSaveFailsLocked", Op::SaveLarge, MpqStep::FlushArchive, Op::Read, false},
-                      HeldCase{"ReadDuringSaveWaits", Op::SaveLarge, MpqStep::FlushArchive, Op::Read, true},
-                      HeldCase{"CompactionDuringSaveFailsLocked", Op::SaveLarge, MpqStep::WriteFile, Op::Compact,
-                               false},
-                      HeldCase{"CompactionDuringSaveWaits", Op::SaveLarge, MpqStep::WriteFile, Op::Compact, true},
-                      HeldCase{"ReadDuringCompactionFailsLocked", Op::Compact, MpqStep::CloseArchive, Op::Read, false},
-                      HeldCase{"ReadDuringCompactionWaits", Op::Compact, MpqStep::CloseArchive, Op::Read, true},
-                      HeldCase{"SaveDuringCompactionWaits", Op::Compact, MpqStep::CompactArchive, Op::SaveLarge, true}),
+    ::testing::Values(
+        HeldCase{"ReadDuringSaveFailsLocked", Op::SaveLarge, MpqStep::FlushArchive, Op::Read, 300},
+        HeldCase{"ReadDuringSaveWaits", Op::SaveLarge, MpqStep::FlushArchive, Op::Read, 30000},
+        HeldCase{"CompactionDuringSaveFailsLockedAtOnce", Op::SaveLarge, MpqStep::WriteFile, Op::Compact, 0},
+        HeldCase{"CompactionDuringSaveWaits", Op::SaveLarge, MpqStep::WriteFile, Op::Compact, 30000},
+        HeldCase{"ReadDuringCompactionFailsLocked", Op::Compact, MpqStep::CloseArchive, Op::Read, 300},
+        HeldCase{"ReadDuringCompactionWaits", Op::Compact, MpqStep::CloseArchive, Op::Read, 30000},
+        HeldCase{"SaveDuringCompactionWaits", Op::Compact, MpqStep::CompactArchive, Op::SaveLarge, 30000}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// The lock itself: a bounded wait that keeps calling back (a waiting window repaints), and never
-// inherited by programs the holder starts (the worker).
-using archive_lock::ArchiveLock;
-using archive_lock::LockStatus;
-
-TEST(ArchiveLockTest, WaitIsBoundedAndCallsBack) {
-    testkit::TempDir dir;
-    const fs::path archive = dir / "War3Patch.mpq";
-    testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
-    const auto owner = archive_io::IdentityOf(archive);
-    ASSERT_TRUE(owner.has_value());
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t holder = fork();
-    if (holder == 0) {
-        LockStatus status = LockStatus::Failed;
-        auto lock = ArchiveLock::Acquire(archive, *owner, milliseconds(0), status);
-        (void)!write(ready[1], status == LockStatus::Held ? "y" : "n", 1);
-        for (;;)
-            pause();
-    }
-    char byte = 0;
-    ASSERT_TRUE(read(ready[0], &byte, 1) == 1 && byte == 'y');
-    for (const int waitMs : {300, 0}) {
-        int calls = 0;
-        LockStatus status = LockStatus::Failed;
-        const auto start = std::chrono::steady_clock::now();
-        ArchiveLock::Acquire(archive, *owner, milliseconds(waitMs), status, [&] { ++calls; });
-        const auto elapsed = std::chrono::steady_clock::now() - start;
-        EXPECT_EQ(status, LockStatus::Busy);
-        EXPECT_GE(elapsed, milliseconds(waitMs));
-        EXPECT_LT(elapsed, milliseconds(waitMs == 0 ? 100 : 2000)) << "a zero wait tries once";
-        EXPECT_GE(calls, waitMs / 60) << "the wait did not call back every 50 ms";
-    }
-    kill(holder, SIGKILL);
-    waitpid(holder, nullptr, 0);
-    close(ready[0]);
-    close(ready[1]);
-}
-
+// The lock is never inherited by programs its holder starts (the worker).
 TEST(ArchiveLockTest, NotInheritedByPrograms) {
     testkit::TempDir dir;
     const fs::path archive = dir / "War3Patch.mpq";
     testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
-    LockStatus status = LockStatus::Failed;
-    auto lock = ArchiveLock::Acquire(archive, *archive_io::IdentityOf(archive), milliseconds(0), status);
-    ASSERT_EQ(status, LockStatus::Held);
+    archive_lock::LockStatus status = archive_lock::LockStatus::Failed;
+    auto lock = archive_lock::ArchiveLock::Acquire(archive, *archive_io::IdentityOf(archive), milliseconds(0), status);
+    ASSERT_EQ(status, archive_lock::LockStatus::Held);
     FILE* pipe = popen("ls -l /proc/self/fd/", "r");
     ASSERT_NE(pipe, nullptr);
     std::string listing;
