@@ -1,7 +1,6 @@
-// WriteWholeFile under power loss: a child writes, its process is killed before any of its
-// file-system calls (or not at all), and the directory is rebuilt as a power cut leaves it
-// (testkit/power_cut.h). The file holds its old or its new bytes, and the new ones once the call
-// had returned true: the rename must reach the disk before WriteWholeFile reports success.
+// WriteWholeFile under power loss (testkit/power_cut.h): cut before each of its file-system calls
+// or not at all, the file holds its old or its new bytes, and the new ones once the call had
+// returned true: the rename must reach the disk before WriteWholeFile reports success.
 #include "support/file_streams.h"
 #include "support/text_path.h"
 #include "testkit/power_cut.h"
@@ -23,54 +22,44 @@ struct WholeFileCase {
     std::string replacement;
 };
 
-void PrintTo(const WholeFileCase& wholeFileCase, std::ostream* out) {
-    *out << wholeFileCase.name;
-}
-
 class WriteWholeFilePowerCut : public ::testing::TestWithParam<WholeFileCase> {
 protected:
     void TearDown() override { power_cut::Disarm(); }
-
-    void ResetAndArm() {
-        fs::remove_all(m_dir / "game");
-        fs::create_directory(m_dir / "game");
-        if (GetParam().old)
-            testkit::WriteFile(m_target, *GetParam().old);
-        power_cut::Arm(m_dir / "game", m_dir / "scratch");
-    }
-
-    testkit::TempDir m_dir;
-    fs::path m_target = m_dir / "game" / "war3skins.txt";
 };
 
 TEST_P(WriteWholeFilePowerCut, KeepsOldOrNewAndNewOnceReturned) {
+    testkit::TempDir dir;
+    const fs::path target = dir / "game" / "war3skins.txt";
+    const std::optional<std::string> old = GetParam().old;
     const std::vector<std::uint8_t> replacement(GetParam().replacement.begin(), GetParam().replacement.end());
-    const auto operation = [&] { return modFileStreams::WriteWholeFile(TextFromPath(m_target), replacement); };
-    ResetAndArm();
-    const power_cut::CutOutcome full = power_cut::RunUntilCut(std::numeric_limits<std::size_t>::max(), operation);
+    const auto run = [&](std::size_t point) {
+        fs::remove_all(dir / "game");
+        fs::create_directory(dir / "game");
+        if (old)
+            testkit::WriteFile(target, *old);
+        power_cut::Arm(dir / "game", dir / "scratch");
+        return power_cut::RunUntilCut(
+            point, [&] { return modFileStreams::WriteWholeFile(TextFromPath(target), replacement); });
+    };
+    const power_cut::CutOutcome full = run(std::numeric_limits<std::size_t>::max());
+    const std::size_t calls = full.calls;
     ASSERT_TRUE(full.finished);
-    ASSERT_GE(full.calls, 4u); // create, write, flush, rename at least
+    ASSERT_GE(calls, 4u); // create, write, flush, rename at least
 
     int endedNew = 0;
-    for (std::size_t point = 0; point <= full.calls; ++point) {
-        ResetAndArm();
-        const power_cut::CutOutcome outcome = power_cut::RunUntilCut(point, operation);
-        ASSERT_EQ(outcome.killed, point < full.calls);
+    for (std::size_t point = 0; point <= calls; ++point) {
+        const power_cut::CutOutcome outcome = run(point);
+        ASSERT_EQ(outcome.killed, point < calls);
         for (std::uint32_t seed = 0; seed < 8; ++seed) {
             power_cut::SimulatePowerCut(seed);
             const std::string at = "cut before call " + std::to_string(point) + ", seed " + std::to_string(seed);
-            std::error_code error;
-            if (fs::exists(m_target, error)) {
-                const std::vector<std::uint8_t> now = testkit::ReadFile(m_target);
-                if (now == replacement) {
-                    ++endedNew;
-                    continue;
-                }
-                ASSERT_TRUE(GetParam().old.has_value()) << at << ": a file that was not there holds other bytes";
-                EXPECT_EQ(std::string(now.begin(), now.end()), *GetParam().old) << at;
-            } else {
-                EXPECT_FALSE(GetParam().old.has_value()) << at << ": the old file is gone";
+            const std::optional<std::vector<std::uint8_t>> now =
+                fs::exists(target) ? std::optional(testkit::ReadFile(target)) : std::nullopt;
+            if (now == replacement) {
+                ++endedNew;
+                continue;
             }
+            EXPECT_EQ(now ? std::optional(std::string(now->begin(), now->end())) : std::nullopt, old) << at;
             EXPECT_FALSE(outcome.finished) << at << ": WriteWholeFile had returned true, the new bytes are lost";
         }
     }
