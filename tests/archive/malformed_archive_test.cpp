@@ -1,21 +1,28 @@
 // Files that are not well-formed game archives: every operation returns false, nothing crashes or
 // hangs, and the file stays byte for byte as it was.
 #include "archive/mpq_control.h"
+#include "archive/mpq_engine.h"
 #include "archive/mpq_layout.h"
 #include "support/text_path.h"
 #include "testkit/hostile_archives.h"
 #include "testkit/mpq_fixtures.h"
+#include "testkit/sanitizer.h"
 #include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
+#include <chrono>
 #include <functional>
+#include <iostream>
 #include <random>
 #include <set>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 using testkit::Bytes;
 
 namespace {
@@ -308,6 +315,74 @@ INSTANTIATE_TEST_SUITE_P(Findings, FuzzRegressionTest,
                                                        {u"Fonts\\dfst-m3u.ttf"},
                                                        {u"UI\\FrameDef\\GlobalStrings.fdf", u"UI\\war3skins.txt"}}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The hostile shapes with StormLib in this very process, each in a child under a memory cap: our
+// check must stop every shape before StormLib sees it, quickly and without growing, so that every
+// operation is refused without harm, except on the archive whose only fault is one damaged file.
+std::string HostileShapeFailures(testkit::HostileShape shape) {
+    testkit::TempDir dir;
+    const fs::path path = dir / "War3Patch.mpq";
+    testkit::MakeHostileArchive(shape, path);
+    std::string failures;
+    // Growth is measured, not capped: a check whose allocation failed under a cap would look refused.
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const long residentBefore = usage.ru_maxrss; // KiB
+    auto start = std::chrono::steady_clock::now();
+    if (ReadMpqLayout(path, {kStrings, kSkins}) || std::chrono::steady_clock::now() - start >= 100ms)
+        failures += "the check accepted it or took 100 ms or more\n";
+    getrusage(RUSAGE_SELF, &usage);
+    if (usage.ru_maxrss - residentBefore >= 64 * 1024)
+        failures += "the check grew by 64 MiB or more\n";
+    const rlimit memory{1u << 30, 1u << 30}; // far below what StormLib takes on the unchecked shapes
+    if (!testkit::kAddressSanitizer)
+        setrlimit(RLIMIT_AS, &memory);
+    const std::pair<std::string, std::function<bool(clsMpqControl&, std::vector<std::uint8_t>&)>> operations[] = {
+        {"ArchiveOpens", [](auto& c, auto&) { return c.ArchiveOpens(); }},
+        {"FileExistsInMpq", [](auto& c, auto&) { return c.FileExistsInMpq(u"UI\\war3skins.txt"); }},
+        {"ReadGlobalStrings",
+         [](auto& c, auto& read) { return c.ReadFileFromMpq(u"UI\\FrameDef\\GlobalStrings.fdf", read); }},
+        {"ReadWar3Skins", [](auto& c, auto& read) { return c.ReadFileFromMpq(u"UI\\war3skins.txt", read); }},
+        {"SaveFileToMpq",
+         [](auto& c, auto&) { return c.SaveFileToMpq(u"UI\\FrameDef\\GlobalStrings.fdf", Bytes("x")); }},
+        {"DeleteFileFromMpq", [](auto& c, auto&) { return c.DeleteFileFromMpq(u"UI\\war3skins.txt"); }},
+        {"CompressMpq", [](auto& c, auto&) { return c.CompressMpq(); }},
+    };
+    for (const auto& [name, run] : operations) {
+        // Only GlobalStrings.fdf of the Huffman shape is damaged, and replacing it repairs it.
+        const bool succeeds = shape == testkit::HostileShape::HuffmanSector && name != "ReadGlobalStrings";
+        testkit::MakeHostileArchive(shape, path);
+        const std::vector<std::uint8_t> before = testkit::FileFingerprint(path);
+        clsMpqControl control(MakeStormMpqEngine());
+        control.SetMpqFileName(TextFromPath(path));
+        std::vector<std::uint8_t> read;
+        start = std::chrono::steady_clock::now();
+        // StormLib took seconds on these; the check refuses in milliseconds.
+        if (run(control, read) != succeeds || std::chrono::steady_clock::now() - start > 2s)
+            failures += name + (succeeds ? ": failed" : ": succeeded") + " or took over 2 s\n";
+        if (!succeeds && testkit::FileFingerprint(path) != before)
+            failures += name + ": the archive changed\n";
+        if (name == "ReadWar3Skins" && succeeds && read != testkit::HostileBaseFiles()[1].content)
+            failures += name + ": read other bytes\n";
+    }
+    return failures;
+}
+
+class HostileArchiveTest : public ::testing::TestWithParam<testkit::HostileShape> {};
+
+TEST_P(HostileArchiveTest, EveryOperationIsRightOrRefusedWithoutHarm) {
+    EXPECT_EXIT(
+        {
+            alarm(120);
+            const std::string failures = HostileShapeFailures(GetParam());
+            std::cerr << failures;
+            _exit(failures.empty() ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, HostileArchiveTest, ::testing::ValuesIn(testkit::AllHostileShapes()),
+                         [](const auto& info) { return std::string(testkit::HostileShapeName(info.param)); });
 
 TEST(MalformedArchive, DirectoryIsRefused) {
     testkit::TempDir dir;
