@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <list>
 #include <string>
@@ -37,46 +38,37 @@ namespace {
 }
 
 std::shared_ptr<MpqEngine> TestWorkerEngine(int argc, char** argv) {
-    std::shared_ptr<testkit::FaultyMpqEngine> engine;
+    auto engine = std::make_shared<testkit::FaultyMpqEngine>();
+    bool faulty = false;
     for (int i = 5; i < argc; ++i) {
-        const std::string argument = argv[i];
-        const std::size_t equals = argument.find('=');
-        const std::string kind = argument.substr(0, equals);
-        const std::string value = equals == std::string::npos ? "" : argument.substr(equals + 1);
-        if (kind == "--file-size-limit") {
-            const rlimit limit{std::strtoull(value.c_str(), nullptr, 10), RLIM_INFINITY};
+        char how[16] = {};
+        char name[32] = {};
+        int occurrence = 1;
+        unsigned long long limit = 0;
+        if (std::sscanf(argv[i], "--file-size-limit=%llu", &limit) == 1) {
+            const rlimit fileSize{limit, RLIM_INFINITY};
             std::signal(SIGXFSZ, SIG_IGN);
-            setrlimit(RLIMIT_FSIZE, &limit);
-            continue;
+            setrlimit(RLIMIT_FSIZE, &fileSize);
         }
-        const std::string how =
-            kind.starts_with("--") && kind.ends_with("-step") ? kind.substr(2, kind.size() - 7) : "";
-        if (std::string(" fail crash segv hang alloc garbage ").find(" " + how + " ") == std::string::npos)
+        if (std::sscanf(argv[i], "--%15[a-z]-step=%31[A-Za-z]:%d", how, name, &occurrence) < 2 ||
+            std::string(" fail crash segv hang alloc garbage ").find(" " + std::string(how) + " ") == std::string::npos)
             continue;
-        const std::string stepName = value.substr(0, value.find(':'));
-        const int occurrence =
-            value.find(':') == std::string::npos ? 1 : std::atoi(value.c_str() + value.find(':') + 1);
         for (int s = 0; s <= static_cast<int>(testkit::MpqStep::CompactArchive); ++s) {
             const auto step = static_cast<testkit::MpqStep>(s);
-            if (stepName != testkit::StepName(step))
+            if (std::string(name) != testkit::StepName(step))
                 continue;
-            if (!engine)
-                engine = std::make_shared<testkit::FaultyMpqEngine>();
-            if (how == "fail") {
+            faulty = true;
+            if (std::string(how) == "fail")
                 engine->FailAt(step, occurrence);
-            } else {
-                // The channel argument is the stream's descriptor on POSIX.
-                const int channel = std::atoi(argv[2]);
-                engine->SetHook([=](testkit::MpqStep called, int nth) {
-                    if (called == step && nth == occurrence)
-                        Misbehave(how, channel);
-                });
-            }
+            else // the channel argument is the stream's descriptor on POSIX
+                engine->SetHook(
+                    [=, how = std::string(how), channel = std::atoi(argv[2])](testkit::MpqStep called, int nth) {
+                        if (called == step && nth == occurrence)
+                            Misbehave(how, channel);
+                    });
         }
     }
-    if (engine)
-        return engine;
-    return MakeStormMpqEngine();
+    return faulty ? std::shared_ptr<MpqEngine>(engine) : MakeStormMpqEngine();
 }
 
 } // namespace
