@@ -376,20 +376,10 @@ int open(const char* path, int flags, ...) {
     return CutOpen(AT_FDCWD, path, flags,
                    [&] { return Real<int (*)(const char*, int, ...)>("open")(path, flags, mode); });
 }
-int open64(const char* path, int flags, ...) {
-    OSTRAWEN_MODE_ARGUMENT(flags);
-    return CutOpen(AT_FDCWD, path, flags,
-                   [&] { return Real<int (*)(const char*, int, ...)>("open64")(path, flags, mode); });
-}
 int openat(int dirfd, const char* path, int flags, ...) {
     OSTRAWEN_MODE_ARGUMENT(flags);
     return CutOpen(dirfd, path, flags,
                    [&] { return Real<int (*)(int, const char*, int, ...)>("openat")(dirfd, path, flags, mode); });
-}
-int openat64(int dirfd, const char* path, int flags, ...) {
-    OSTRAWEN_MODE_ARGUMENT(flags);
-    return CutOpen(dirfd, path, flags,
-                   [&] { return Real<int (*)(int, const char*, int, ...)>("openat64")(dirfd, path, flags, mode); });
 }
 ssize_t copy_file_range(int in, off64_t* inOffset, int out, off64_t* outOffset, size_t length, unsigned flags) {
     using CopyRangeFn = ssize_t (*)(int, off64_t*, int, off64_t*, size_t, unsigned);
@@ -404,11 +394,10 @@ ssize_t sendfile(int out, int in, off_t* offset, size_t count) {
         [&] { return Real<ssize_t (*)(int, int, off_t*, size_t)>("sendfile")(out, in, offset, count); },
         BytesCopied(in, offset));
 }
-ssize_t sendfile64(int out, int in, off64_t* offset, size_t count) {
-    return CutFd(
-        Kind::Write, out, -1,
-        [&] { return Real<ssize_t (*)(int, int, off64_t*, size_t)>("sendfile64")(out, in, offset, count); },
-        BytesCopied(in, offset));
-}
+// The 64-bit variants are the same calls on a 64-bit system.
+static_assert(sizeof(off_t) == sizeof(off64_t));
+int open64(const char* path, int flags, ...) __attribute__((alias("open")));
+int openat64(int dirfd, const char* path, int flags, ...) __attribute__((alias("openat")));
+ssize_t sendfile64(int out, int in, off64_t* offset, size_t count) __attribute__((alias("sendfile")));
 
 } // extern "C"

@@ -89,7 +89,10 @@ struct Head {
     std::uint64_t kind, inode, offset, textLength, byteCount;
 };
 
-void Append(const Call& call) {
+} // namespace
+
+void detail::Record(const Call& call) {
+    Inside inside;
     const std::string text = call.name + '/' + call.target;
     const Head head{static_cast<std::uint64_t>(call.kind), call.inode, call.offset, text.size(), call.bytes.size()};
     std::vector<char> entry(reinterpret_cast<const char*>(&head), reinterpret_cast<const char*>(&head + 1));
@@ -102,6 +105,8 @@ void Append(const Call& call) {
         done += count > 0 ? static_cast<std::size_t>(count) : 0;
     }
 }
+
+namespace {
 
 std::vector<std::uint8_t> ReadAll(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -132,9 +137,7 @@ void Arm(const fs::path& directory, const fs::path& scratch) {
     Disarm();
     State& state = GetState();
     Inside inside;
-    state.paths[0] = fs::absolute(directory).lexically_normal().string();
-    if (state.paths[0].size() > 1 && state.paths[0].back() == '/')
-        state.paths[0].pop_back();
+    state.paths[0] = (fs::absolute(directory).lexically_normal() / "").parent_path().string();
     fs::create_directories(scratch);
     state.paths[1] = (fs::absolute(scratch) / "power-cut.record").string();
     state.paths[2] = (fs::absolute(scratch) / "power-cut.counter").string();
@@ -177,7 +180,7 @@ CutOutcome RunUntilCut(std::size_t point, const std::function<bool()>& operation
         state.recording = true;
         const bool done = operation();
         if (done)
-            Append(Call{Call::Kind::Done, {}, {}, 0, 0, {}});
+            detail::Record(Call{Call::Kind::Done, {}, {}, 0, 0, {}});
         ::_exit(done ? 0 : 1);
     }
     int status = 0;
@@ -246,8 +249,7 @@ void SimulatePowerCut(std::uint32_t seed) {
         fileOfCall[i] = fileOfInode[calls[i].inode];
         if (kind == Call::Kind::Sync)
             syncedBefore[fileOfCall[i]] = i;
-        if (kind == Call::Kind::Create || kind == Call::Kind::Rename || kind == Call::Kind::Link ||
-            kind == Call::Kind::Remove)
+        if (kind == Call::Kind::Create || kind >= Call::Kind::Rename) // Rename, Link, Remove
             changes.push_back(i);
     }
 
@@ -286,9 +288,7 @@ void SimulatePowerCut(std::uint32_t seed) {
     // Files keep their inodes across a power cut, and the archive's journal knows its archive by
     // inode: every file still on disk is set aside under a holding name and comes back rewritten.
     std::map<std::uint64_t, fs::path> held;
-    std::vector<fs::path> present;
-    for (const fs::directory_entry& entry : fs::directory_iterator(state.paths[0]))
-        present.push_back(entry.path());
+    const std::vector<fs::directory_entry> present{fs::directory_iterator(state.paths[0]), {}};
     for (const fs::path& path : present) {
         struct stat info {};
         if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || held.count(info.st_ino) != 0) {
@@ -341,10 +341,8 @@ bool EnterFd(int fd, std::string& name, std::uint64_t& inode) {
         return false;
     if (!S_ISDIR(info.st_mode)) {
         std::string path = PathOfFd(fd).string();
-        // A removed file is still the watched directory's if its name is lost in the cut.
-        const std::string deleted = " (deleted)";
-        if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
-            path.resize(path.size() - deleted.size());
+        if (path.ends_with(" (deleted)")) // still the directory's if its name is lost in the cut
+            path.resize(path.size() - 10);
         if (!S_ISREG(info.st_mode) || !InDirectory(path, name))
             return false;
     }
@@ -362,16 +360,10 @@ bool WatchedName(int dirfd, const char* path, std::string& name) {
     return InDirectory((base / path).lexically_normal(), name);
 }
 
-void Record(const Call& call) {
-    Inside inside;
-    Append(call);
-}
-
 void RecordBroughtIn(const std::string& name, std::uint64_t inode) {
-    Inside inside;
-    Append({Call::Kind::Create, name, {}, inode, 0, {}});
-    Append({Call::Kind::Write, name, {}, inode, 0, ReadAll(fs::path(GetState().paths[0]) / name)});
-    Append({Call::Kind::Sync, name, {}, inode, 0, {}});
+    Record({Call::Kind::Create, name, {}, inode, 0, {}});
+    Record({Call::Kind::Write, name, {}, inode, 0, ReadAll(fs::path(GetState().paths[0]) / name)});
+    Record({Call::Kind::Sync, name, {}, inode, 0, {}});
 }
 
 } // namespace detail

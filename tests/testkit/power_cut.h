@@ -1,19 +1,12 @@
 #pragma once
 // Power-cut mode of the file-call interposer (io_tripwire.cpp): a SIGKILL keeps the page cache, a
-// power loss does not, and only this mode tells the two apart.
-//
-// While armed, every process of a cut (the forked child, and the workers it starts from the same
-// executable, which find the setting in their environment) appends each change it makes directly
-// inside the watched directory to one record outside it, one write(2) per entry so that it survives
-// the kill: writes and truncations with their bytes, file and directory flushes, creations,
-// renames, links, removals, kernel copies. A counter in a shared mapping numbers the calls of all
-// of them; at the chosen call the child's process group is SIGKILLed before the call is made.
-//
-// SimulatePowerCut(seed) then rebuilds the directory from its state at Arm() and the record: a
-// write or truncation made after the last fsync of its file independently persists, is lost, or
-// (a write) persists only as a prefix; directory changes made after the last fsync of the directory
-// persist as a prefix in their order, as ext4 commits metadata, and nothing but a directory fsync
-// makes one durable. So "archive written, journal lost" is reachable as soon as a flush is missing.
+// power loss does not. While armed, every process of a cut (the forked child, and the workers it
+// starts from this executable, which find the setting in their environment) appends each change it
+// makes inside the watched directory to a record outside it, one write(2) per entry; a counter in a
+// shared mapping numbers their calls, and the child's process group is SIGKILLed before the chosen one.
+// SimulatePowerCut then rebuilds the directory as ext4 would leave it: a write or truncation after the
+// last fsync of its file persists, is lost or (a write) is torn; directory changes after the last
+// fsync of the directory persist as a prefix in their order, and only that fsync makes a name durable.
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -22,7 +15,6 @@
 
 namespace testkit::power_cut {
 
-// One recorded call, in the order the calls were made across processes.
 struct Call {
     enum class Kind : std::uint32_t { Create, Write, Truncate, Sync, DirSync, Rename, Link, Remove, Done };
     Kind kind;
@@ -33,8 +25,7 @@ struct Call {
     std::vector<std::uint8_t> bytes;
 };
 
-// Records the calls on files directly inside `directory` into files under `scratch` (outside it),
-// starting from the directory's current content.
+// Records calls on files directly inside `directory`, from its current content, under `scratch`.
 void Arm(const std::filesystem::path& directory, const std::filesystem::path& scratch);
 void Disarm();
 
