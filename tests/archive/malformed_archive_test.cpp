@@ -75,10 +75,6 @@ Edit Poke(std::size_t at, std::vector<std::uint8_t> bytes) {
     };
 }
 
-Edit Mask(std::uint8_t mask) {
-    return Poke(0, {mask});
-}
-
 // Changes a file's sector offset table.
 Edit Offsets(const std::string& name,
              std::function<void(std::vector<std::uint32_t>&, testkit::ArchiveEditor&)> change) {
@@ -260,18 +256,18 @@ INSTANTIATE_TEST_SUITE_P(Files, ArchiveEditTest, ::testing::Values(
     EditCase{"SizeAtTheExpansionLimit", 1, "", [](auto& e) { e.BlockOf(kFont).fileSize = e.BlockOf(kFont).compressedSize * 2048; }},
     EditCase{"Format1ArchiveSizeZero", 1, "", [](auto& e) { e.SetWord(8, 0); }},
     EditCase{"Format0PaddingAfterTables", 0, "", [](auto& e) { e.bytes.resize(e.bytes.size() + 100, 0); e.SetWord(8, e.bytes.size()); }},
-    EditCase{"MaskZlibPkwareBzip2InFormat0", 0, "", Mask(0x1A)},
+    EditCase{"MaskZlibPkwareBzip2InFormat0", 0, "", Poke(0, {0x1A})},
     EditCase{"FirstOffsetNotTheTableSize", 1, kSkins, Offsets(kSkins, [](auto& o, auto&) { o[0] -= 4; })},
     EditCase{"OffsetsDescending", 1, kSkins, Offsets(kSkins, [](auto& o, auto&) { std::swap(o[1], o[2]); })},
     EditCase{"LastOffsetPastTheBlock", 0, kSkins, Offsets(kSkins, [](auto& o, auto& e) { o.back() = e.BlockOf(kSkins).compressedSize + 1; })},
     EditCase{"SectorLongerThanItsData", 1, kSkins, Offsets(kSkins, [](auto& o, auto& e) { o[1] = o[0] + e.SectorSize() + 1; })},
-    EditCase{"MaskHuffman", 0, kStrings, Mask(0x01)},
-    EditCase{"MaskAdpcmMono", 0, kStrings, Mask(0x40)},
-    EditCase{"MaskAdpcmStereoWithHuffman", 1, kStrings, Mask(0x81)},
-    EditCase{"MaskSparse", 1, kStrings, Mask(0x20)},
-    EditCase{"MaskLzmaInFormat0", 0, kStrings, Mask(0x12)},
-    EditCase{"MaskZlibWithPkwareInFormat1", 1, kStrings, Mask(0x0A)},
-    EditCase{"MaskZero", 1, kStrings, Mask(0x00)},
+    EditCase{"MaskHuffman", 0, kStrings, Poke(0, {0x01})},
+    EditCase{"MaskAdpcmMono", 0, kStrings, Poke(0, {0x40})},
+    EditCase{"MaskAdpcmStereoWithHuffman", 1, kStrings, Poke(0, {0x81})},
+    EditCase{"MaskSparse", 1, kStrings, Poke(0, {0x20})},
+    EditCase{"MaskLzmaInFormat0", 0, kStrings, Poke(0, {0x12})},
+    EditCase{"MaskZlibWithPkwareInFormat1", 1, kStrings, Poke(0, {0x0A})},
+    EditCase{"MaskZero", 1, kStrings, Poke(0, {0x00})},
     // StormLib would hand out a unit that stops decoding part-way as the file's bytes.
     EditCase{"ZlibDataError", 1, kStrings, Poke(8, {0xFF, 0x00, 0xFF})}),
     [](const auto& info) { return std::string(info.param.name); });
