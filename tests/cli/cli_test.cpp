@@ -18,7 +18,6 @@
 
 namespace clitest {
 namespace {
-
 namespace fs = std::filesystem;
 
 struct CliResult {
@@ -153,7 +152,6 @@ protected:
 };
 
 enum Writes { kNever, kOnce, kEveryTime };
-
 struct RunCase {
     const char* name;
     std::vector<std::string> arguments;
@@ -167,7 +165,6 @@ struct RunCase {
 };
 
 class CliRunTest : public CliTest, public testing::WithParamInterface<std::tuple<RunCase, bool>> {};
-
 TEST_P(CliRunTest, ExitCodeOutputAndArchive) {
     const auto& [row, json] = GetParam();
     if (row.archive)
@@ -210,15 +207,14 @@ TEST_P(CliRunTest, ExitCodeOutputAndArchive) {
     EXPECT_TRUE(changes || StateOf(Patch()) == state) << "the second run wrote";
 }
 
-const std::string kList = "\t-\tSound\\Music\\mp3Music\\War3XMainScreen.mp3\nfont-zhcn\t-\tFonts\\dfst-m3u.ttf\n"
-                          "font-zhtw\t-\tFonts\\dffn_b31.ttf\nfont-en\t-\tFonts\\FRIZQT__.TTF\nmenu-model-roc\t-\t"
-                          "UI\\Glues\\MainMenu\\MainMenu3d\\MainMenu3d.mdx\nmenu-model-tft\t-\t"
-                          "UI\\Glues\\MainMenu\\MainMenu3d_exp\\MainMenu3d_exp.mdx\n";
-
 // clang-format off
+const std::string kList = "menu-music-roc\t5000\tSound\\Music\\mp3Music\\Mainscreen.mp3\nmenu-music-tft\t-\tSound\\"
+    "Music\\mp3Music\\War3XMainScreen.mp3\nfont-zhcn\t-\tFonts\\dfst-m3u.ttf\nfont-zhtw\t-\tFonts\\dffn_b31.ttf\n"
+    "font-en\t-\tFonts\\FRIZQT__.TTF\nmenu-model-roc\t-\tUI\\Glues\\MainMenu\\MainMenu3d\\MainMenu3d.mdx\n"
+    "menu-model-tft\t-\tUI\\Glues\\MainMenu\\MainMenu3d_exp\\MainMenu3d_exp.mdx\n";
 const RunCase kRunCases[] = {
     {"LanName", {"lan-name", "get"}, 0, "Host\n", "", {{"value", R"("Host")"}, {"invalidUtf8", "false"}}},
-    {"LanNameInvalidUtf8", {"lan-name", "get"}, 0, "A\uFFFDB\n", "", {{"value", "\"A\uFFFDB\""}, {"invalidUtf8", "true"}},
+    {"InvalidUtf8", {"lan-name", "get"}, 0, "A\uFFFDB\n", "", {{"value", "\"A\uFFFDB\""}, {"invalidUtf8", "true"}},
      kNever, {{Strings("A\xFF" "B")}}},
     {"LanNameRealReplacementChar", {"lan-name", "get"}, 0, "A\uFFFD\n", "", {{"invalidUtf8", "false"}}, kNever,
      {{Strings("A\uFFFD")}}},
@@ -227,18 +223,19 @@ const RunCase kRunCases[] = {
     {"Cursor", {"cursor", "get"}, 0, "human\n", "", {{"value", R"("human")"}}},
     {"NoSkinsFile", {"cursor", "get"}, 0, "", "", {{"value", "null"}}, kNever, {{Strings("Host")}}},
     {"UnknownRaceWord", {"cursor", "get"}, 0, "", "", {{"value", "null"}}, kNever, {{Skins("Dwarf")}}},
-    {"ResourceList", {"resource", "list"}, 0, "menu-music-roc\t5000\tSound\\Music\\mp3Music\\Mainscreen.mp3\nmenu-music-tft" + kList,
-     "", {{"resources/0/size", "5000"}, {"resources/1/present", "false"}, {"resources/6/key", R"("menu-model-tft")"}}},
+    {"List", {"resource", "list"}, 0, kList, "", {{"resources/0/size", "5000"}, {"resources/1/present", "false"}}},
     {"ExtractByEntryText", {"resource", "extract", "背景音乐 (混乱之治)", "music.mp3"}, 0,
      "War3Patch.mpq: menu-music-roc extracted to music.mp3 (5000 bytes)\n", "", {{"size", "5000"}}},
     {"SetLanName", {"lan-name", "set", "Café 主机"}, 0, "War3Patch.mpq: LAN name set to Café 主机\n", "",
      {{"previous", R"("Host")"}, {"value", R"("Café 主机")"}}, kOnce},
-    {"SetLanNameStartingWithDash", {"lan-name", "set", "--", "-host-"}, 0, "War3Patch.mpq: LAN name set to -host-\n", "", {}, kOnce},
+    {"SetNameStartingWithDash", {"lan-name", "set", "--", "-host-"}, 0, "War3Patch.mpq: LAN name set to -host-\n", "",
+     {}, kOnce},
     {"OptionsAfterTheCommand", {"lan-name", "set", "Late", "--archive", "war3patch.MPQ"}, 0,
      "War3Patch.mpq: LAN name set to Late\n", "", {}, kOnce},
-    {"SetCursor", {"cursor", "set", "NightElf"}, 0, "War3Patch.mpq: cursor set to nightelf\n", "", {{"previous", R"("human")"}}, kOnce},
-    {"ReplaceByKey", {"resource", "replace", "font-en", "font.ttf"}, 0, "War3Patch.mpq: font-en replaced from font.ttf\n", "",
-     {{"size", "3000"}}, kOnce},
+    {"SetCursor", {"cursor", "set", "NightElf"}, 0, "War3Patch.mpq: cursor set to nightelf\n", "",
+     {{"previous", R"("human")"}}, kOnce},
+    {"ReplaceByKey", {"resource", "replace", "font-en", "font.ttf"}, 0,
+     "War3Patch.mpq: font-en replaced from font.ttf\n", "", {{"size", "3000"}}, kOnce},
     {"ReplaceByEntryText", {"resource", "replace", "游戏字体 (英文)", "font.ttf"}, 0,
      "War3Patch.mpq: font-en replaced from font.ttf\n", "", {}, kOnce},
     {"Delete", {"resource", "delete", "menu-music-roc"}, 0, "War3Patch.mpq: menu-music-roc deleted\n", "", {}, kOnce},
@@ -268,14 +265,13 @@ const RunCase kRunCases[] = {
      {{"error/archive", R"("War3Patch.mpq")"}}, kNever, std::vector<MpqBuilderFile>{}},
     {"CompactGarbage", {"compact"}, 1, "War3Patch.mpq: cannot compact: malformed", "malformed", {}, kNever,
      std::vector<MpqBuilderFile>{}},
-    {"SetWithoutTheFile", {"lan-name", "set", "New"}, 1, "GlobalStrings.fdf: not found", "not found", {}, kNever, {{kMarker}}},
-    {"CursorWithoutTheFile", {"cursor", "set", "orc"}, 1, "war3skins.txt: not found", "not found", {}, kNever, {{kMarker}}},
-    {"ExtractAbsentItem", {"resource", "extract", "font-zhcn", "absent.ttf"}, 1, "dfst-m3u.ttf: not found", "not found"},
+    {"SetNoFile", {"lan-name", "set", "New"}, 1, "GlobalStrings.fdf: not found", "not found", {}, kNever, {{kMarker}}},
+    {"SetCursorNoFile", {"cursor", "set", "orc"}, 1, "war3skins.txt: not found", "not found", {}, kNever, {{kMarker}}},
+    {"ExtractAbsentItem", {"resource", "extract", "font-zhcn", "x.ttf"}, 1, "dfst-m3u.ttf: not found", "not found"},
     {"ReplaceFromMissingFile", {"resource", "replace", "font-en", "none.ttf"}, 1, "cannot read", "cannot read file"},
 };
-
-INSTANTIATE_TEST_SUITE_P(Rows, CliRunTest, testing::Combine(testing::ValuesIn(kRunCases), testing::Bool()), [](const auto& info) {
-    return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "Json" : "Human"); });
+INSTANTIATE_TEST_SUITE_P(Rows, CliRunTest, testing::Combine(testing::ValuesIn(kRunCases), testing::Bool()),
+    [](auto& i) { return std::string(std::get<0>(i.param).name) + (std::get<1>(i.param) ? "Json" : "Human"); });
 // clang-format on
 
 TEST_F(CliTest, ProgressBarOnlyOnATerminalWithoutQuiet) {
@@ -293,7 +289,6 @@ const std::pair<std::vector<std::string>, bool> kHostileCommands[] = {{{"status"
 // clang-format on
 
 class CliHostileTest : public CliTest, public testing::WithParamInterface<testkit::HostileShape> {};
-
 // Each command ends normally on each hostile archive; only a successful write changes the archive.
 TEST_P(CliHostileTest, EndsNormallyAndLeavesTheArchive) {
     for (const auto& [arguments, writes] : kHostileCommands) {
@@ -323,7 +318,6 @@ struct EffectiveCase {
 };
 
 class CliEffectiveTest : public CliTest, public testing::WithParamInterface<EffectiveCase> {};
-
 // For each game the first archive in its order that holds the file decides, even without the entry.
 TEST_P(CliEffectiveTest, StatusShowsWhatEachGameReads) {
     fs::remove(Patch());
@@ -341,11 +335,12 @@ TEST_P(CliEffectiveTest, StatusShowsWhatEachGameReads) {
 // clang-format off
 const EffectiveCase kEffectiveCases[] = {
     {"PatchThenLocalThenExpansion", {{"War3Patch.mpq", {Skins("Orc")}}, {"War3xLocal.mpq", {Strings("L")}},
-      {"War3x.mpq", {Strings("X"), Skins("NightElf")}}, {"War3.mpq", {Strings("R"), Skins("Human")}}}, R"(true "L" "War3xLocal.mpq")",
+      {"War3x.mpq", {Strings("X"), Skins("NightElf")}}, {"War3.mpq", {Strings("R"), Skins("Human")}}},
+     R"(true "L" "War3xLocal.mpq")",
      "The Frozen Throne: LAN name \"L\" from War3xLocal.mpq; cursor \"orc\" from War3Patch.mpq\n"
      "Reign of Chaos: LAN name \"R\" from War3.mpq; cursor \"orc\" from War3Patch.mpq\n"},
-    {"FileWithoutGameNameStillDecides", {{"War3x.mpq", {kNoGameNameEntry}}, {"War3.mpq", {Strings("R"), Skins("Undead")}}},
-     R"(true null "War3x.mpq")",
+    {"FileWithoutGameNameStillDecides", {{"War3x.mpq", {kNoGameNameEntry}},
+      {"War3.mpq", {Strings("R"), Skins("Undead")}}}, R"(true null "War3x.mpq")",
      "The Frozen Throne: LAN name none from War3x.mpq; cursor \"undead\" from War3.mpq\n"
      "Reign of Chaos: LAN name \"R\" from War3.mpq; cursor \"undead\" from War3.mpq\n"},
     {"UnreadableArchiveMakesItUnknown", {{"War3xLocal.mpq", {}}, {"War3.mpq", {Strings("R"), Skins("Human")}}},
