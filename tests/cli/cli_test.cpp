@@ -36,6 +36,7 @@ const MpqBuilderFile kNoGameNameEntry = {u"UI\\FrameDef\\GlobalStrings.fdf",
                                          testkit::Bytes("StringList {\r\n    GAMENAME_SHORT \"%s\",\r\n}\r\n")};
 const MpqBuilderFile kMarker = {u"readme.txt", testkit::Bytes("marker")};
 
+// A strict reader of one JSON document: anything malformed, or a second document, makes Value() or Document() fail.
 struct JsonParser {
     const std::string& text;
     std::size_t pos = 0;
