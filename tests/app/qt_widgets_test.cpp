@@ -1,6 +1,5 @@
-// Qt's own widgets as the program shows them: in Chinese once the compiled-in catalogue is installed,
-// as the start-up does; the real open dialog lists what its file type names, "*.*" every file (names
-// without a dot too, as on Windows), and shows the file types as given.
+// Qt's own widgets in Chinese once the start-up installs the catalogue; the real open dialog lists what
+// its file type names, "*.*" every file (names without a dot too, as on Windows), the types as given.
 #include "app/qt_translations.h"
 #include "app/ui_prompts.h"
 #include "testkit/temp_dir.h"
@@ -20,20 +19,16 @@
 
 namespace {
 
-// Shows the program's real open dialog and calls `inspect` from inside its modal loop, then cancels it.
+// Shows the program's real open dialog, calls `inspect` from inside its modal loop, then cancels it.
 void WithRealOpenDialog(const ui_prompts::FileDialogRequest& request,
                         const std::function<void(QFileDialog&)>& inspect) {
     ui_prompts::SetUnattended(false);
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()); dialog && dialog->isVisible()) {
-            poll.stop();
-            if (auto* fileDialog = qobject_cast<QFileDialog*>(dialog))
-                inspect(*fileDialog);
+    QTimer::singleShot(0, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            inspect(*dialog);
             dialog->reject();
         }
     });
-    poll.start(10);
     (void)ui_prompts::ShowFileDialog(nullptr, request);
     ui_prompts::SetUnattended(true);
 }
@@ -57,7 +52,7 @@ class QtWidgetsTest : public QObject {
 private slots:
     void initTestCase() { QVERIFY(qt_translations::InstallChineseQtTranslations()); }
 
-    // The dialog's labels and buttons and the text boxes' context menu.
+    // The dialog's labels and buttons, and the text boxes' context menu.
     void speaksChinese() {
         QStringList texts;
         WithRealOpenDialog({}, [&](QFileDialog& dialog) {
@@ -66,7 +61,7 @@ private slots:
             for (const QAbstractButton* button : dialog.findChild<QDialogButtonBox*>()->buttons())
                 texts << button->text();
         });
-        QLineEdit edit(QStringLiteral("局域网"));
+        QLineEdit edit;
         const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
         for (const QAction* action : menu->actions())
             texts << (action->isSeparator() ? QStringLiteral("中") : action->text());
@@ -101,19 +96,19 @@ private slots:
         std::filesystem::create_directories(directory / "folder");
         QStringList listed;
         QStringList types;
+        const auto pick = [&](QFileDialog& dialog) {
+            auto* typeList = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            for (int i = 0; i < typeList->count(); ++i)
+                types << typeList->itemText(i);
+            typeList->setFocus(); // picked as a user picks, with the keyboard
+            for (int step = 0; step < chosen; ++step)
+                QTest::keyClick(typeList, Qt::Key_Down);
+            (void)QTest::qWaitFor([&] { return Listed(dialog) == expected; }, 5000); // read in the background
+            listed = Listed(dialog);
+        };
         WithRealOpenDialog(
             {ui_prompts::FileDialogKind::Open, filters, {}, QString::fromStdU16String(directory.path().u16string())},
-            [&](QFileDialog& dialog) {
-                auto* typeList = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
-                for (int i = 0; i < typeList->count(); ++i)
-                    types << typeList->itemText(i);
-                typeList->setFocus(); // picked as a user picks, with the keyboard
-                for (int step = 0; step < chosen; ++step)
-                    QTest::keyClick(typeList, Qt::Key_Down);
-                // The folder is read in the background.
-                (void)QTest::qWaitFor([&] { return Listed(dialog) == expected; }, 5000);
-                listed = Listed(dialog);
-            });
+            pick);
         QCOMPARE(types, filters);
         QCOMPARE(listed, expected);
     }

@@ -146,7 +146,6 @@ private slots:
 
     void platformStyleIsChosen() {
         QVERIFY(mStyleXP::InitXPStyle());
-        // The platform style sits inside the window's own adjustments.
         auto* proxy = qobject_cast<QProxyStyle*>(QApplication::style());
         QVERIFY(proxy != nullptr);
 #ifdef Q_OS_WIN

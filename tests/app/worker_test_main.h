@@ -1,14 +1,12 @@
 #pragma once
-// QTEST_MAIN for the window tests, which are also the archive worker that their window's
-// clsMpqControl starts: the worker check comes before QApplication. The build includes this header
-// ahead of every window test's source. A worker started with a last argument "--slow-step=<step>"
-// (CompactArchive, WriteFile, ...) takes 400 ms over that step, for tests of a long operation.
+// QTEST_MAIN for the window tests, which are also the archive worker their window starts: the check
+// comes before QApplication. The build includes this ahead of every window test's source. A worker
+// whose last argument is "--slow-step=<step>" (WriteFile, ...) takes 400 ms over that step.
 #include "archive/mpq_worker.h"
 #include "testkit/faulty_mpq_engine.h"
 
 #include <QtTest/qtest.h>
 
-#include <chrono>
 #include <string>
 #include <thread>
 
@@ -17,8 +15,8 @@ inline std::shared_ptr<MpqEngine> WindowTestWorkerEngine(int argc, char* argv[])
     if (slow.rfind("--slow-step=", 0) != 0)
         return MakeStormMpqEngine();
     auto engine = std::make_shared<testkit::FaultyMpqEngine>();
-    engine->SetHook([step = slow.substr(12)](testkit::MpqStep at, int) {
-        if (step == testkit::StepName(at))
+    engine->SetHook([slow](testkit::MpqStep step, int) {
+        if (slow.substr(12) == testkit::StepName(step))
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
     });
     return engine;
