@@ -17,84 +17,64 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
 
-struct RealFile {
-    const char* name;
-    const char* file;
-    bool skins; // war3skins.txt (the cursor entry), else GlobalStrings.fdf (GAMENAME)
-};
+class RealGameFiles : public testing::TestWithParam<std::tuple<const char*, const char*, bool>> {};
 
-// [begin, end) of the value (or the race word) by the plain first-match search.
-std::optional<std::pair<std::size_t, std::size_t>> PlainRange(const std::string& text, bool skins) {
+TEST_P(RealGameFiles, ReadAndWriteAsThePlainSearchDoes) {
+    const auto& [name, file, skins] = GetParam(); // skins: war3skins.txt's cursor, else GAMENAME
+    const fs::path path = fs::path(REAL_DATA_DIR) / file;
+    if (!fs::is_regular_file(path)) {
+        // Under CI a missing file fails; a clone with no shared data beside it at all skips.
+        if (std::getenv("CI") && fs::is_directory(REAL_DATA_DIR))
+            FAIL() << "missing real file " << path;
+        GTEST_SKIP() << "real file not present: " << path;
+    }
+    const std::vector<std::uint8_t> original = testkit::ReadBytes(path);
+    std::string text(original.begin(), original.end());
     std::string upper = text;
     for (char& c : upper)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     const std::size_t open = skins ? text.find("Cursor=UI\\Cursor\\") : text.find('"', upper.find("GAMENAME"));
     const std::size_t begin = open == std::string::npos ? open : open + (skins ? 17 : 1);
     const std::size_t end = text.find(skins ? "Cursor.mdl" : "\",", begin);
-    if (end == std::string::npos)
-        return std::nullopt;
-    return std::make_pair(begin, end);
-}
 
-class RealGameFiles : public testing::TestWithParam<RealFile> {};
-
-TEST_P(RealGameFiles, ReadAndWriteAsThePlainSearchDoes) {
-    const RealFile& c = GetParam();
-    const fs::path path = fs::path(REAL_DATA_DIR) / c.file;
-    std::error_code error;
-    if (!fs::is_regular_file(path, error)) {
-        // Under CI a missing file fails; a clone with no shared data beside it at all skips.
-        if (std::getenv("CI") && fs::is_directory(REAL_DATA_DIR, error))
-            FAIL() << "missing real file " << path;
-        GTEST_SKIP() << "real file not present: " << path;
-    }
-    const Bytes original = testkit::ReadBytes(path);
-    const auto range = PlainRange(std::string(original.begin(), original.end()), c.skins);
-    const std::u16string entry = c.skins ? mods::kWar3SkinsPath : mods::kGlobalStringsPath;
     testkit::TempDir dir;
+    const std::u16string entry = skins ? mods::kWar3SkinsPath : mods::kGlobalStringsPath;
     testkit::BuildArchive(dir / "War3Patch.mpq", {{entry, original}});
-    const Bytes archiveBefore = modstest::ArchiveBytes(dir / "War3Patch.mpq");
+    const std::vector<std::uint8_t> archiveBefore = modstest::ArchiveBytes(dir / "War3Patch.mpq");
     clsMpqControl mpq;
     mpq.SetMpqFileName(TextFromPath(dir / "War3Patch.mpq"));
-    const auto read = [&]() -> std::optional<std::u16string> {
-        if (!c.skins)
-            return mods::ReadLanGameName(mpq);
-        const auto race = mods::ReadCursorRace(mpq);
-        return race ? std::optional(mods::RaceWord(*race)) : std::nullopt;
+    const auto shown = [&, skins = skins]() -> std::u16string {
+        const auto race = skins ? mods::ReadCursorRace(mpq) : std::nullopt;
+        return skins ? (race ? mods::RaceWord(*race) : u"") : mods::ReadLanGameName(mpq).value_or(u"");
     };
-    const auto shownBefore = read();
-    const std::u16string newValue = c.skins ? u"NightElf" : u"局域网 LAN %s";
+    const std::u16string before = shown();
+    const std::u16string newValue = skins ? u"NightElf" : u"局域网 LAN %s";
     const mods::Outcome outcome =
-        c.skins ? mods::WriteCursorRace(mpq, mods::Race::NightElf) : mods::WriteLanGameName(mpq, newValue);
-    if (!range) {
+        skins ? mods::WriteCursorRace(mpq, mods::Race::NightElf) : mods::WriteLanGameName(mpq, newValue);
+    if (end == std::string::npos) {
         // A fragment without an entry: nothing to show, nothing written.
-        EXPECT_EQ(shownBefore, std::nullopt);
+        EXPECT_EQ(before, u"");
         EXPECT_EQ(outcome.text, mods::kTextFailed);
         EXPECT_EQ(modstest::ArchiveBytes(dir / "War3Patch.mpq"), archiveBefore);
         return;
     }
-    const auto at = [&](std::size_t offset) { return original.begin() + static_cast<std::ptrdiff_t>(offset); };
-    EXPECT_EQ(shownBefore, modUtf8Convert::Utf8BytesToString(Bytes(at(range->first), at(range->second))));
-    EXPECT_EQ(outcome.text, c.skins ? mods::kTextCompleted : mods::kTextSucceeded);
-    Bytes expected(original.begin(), at(range->first));
-    const Bytes newBytes = modUtf8Convert::StringToUtf8Bytes(newValue);
-    expected.insert(expected.end(), newBytes.begin(), newBytes.end());
-    expected.insert(expected.end(), at(range->second), original.end());
-    Bytes stored;
+    EXPECT_EQ(before, modUtf8Convert::Utf8ToText(text.substr(begin, end - begin)));
+    EXPECT_EQ(outcome.text, skins ? mods::kTextCompleted : mods::kTextSucceeded);
+    std::vector<std::uint8_t> stored;
     EXPECT_TRUE(mpq.ReadFileFromMpq(entry, stored));
-    EXPECT_EQ(stored, expected);
-    EXPECT_EQ(read(), newValue);
+    EXPECT_EQ(std::string(stored.begin(), stored.end()),
+              text.replace(begin, end - begin, modUtf8Convert::TextToUtf8(newValue)));
+    EXPECT_EQ(shown(), newValue);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, RealGameFiles,
-                         testing::Values(RealFile{"EnglishCrLf", "GlobalStrings.enUS.openwarcraft3.fdf", false},
-                                         RealFile{"ChineseCrLf", "GlobalStrings.zhCN.v127.hunzsig.fdf", false},
-                                         RealFile{"KoreanLf", "GlobalStrings.koKR.reforged.TRPG4.fdf", false},
-                                         RealFile{"KoreanSkinsFiveEntries", "war3skins.koKR.reforged.TRPG4.txt", true},
-                                         RealFile{"SkinsFragmentWithoutCursor", "war3skins.fragment.LegionTD.txt",
-                                                  true}),
-                         [](const testing::TestParamInfo<RealFile>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Files, RealGameFiles,
+    testing::Values(std::make_tuple("EnglishCrLf", "GlobalStrings.enUS.openwarcraft3.fdf", false),
+                    std::make_tuple("ChineseCrLf", "GlobalStrings.zhCN.v127.hunzsig.fdf", false),
+                    std::make_tuple("KoreanLf", "GlobalStrings.koKR.reforged.TRPG4.fdf", false),
+                    std::make_tuple("KoreanSkinsFiveEntries", "war3skins.koKR.reforged.TRPG4.txt", true),
+                    std::make_tuple("SkinsFragmentWithoutCursor", "war3skins.fragment.LegionTD.txt", true)),
+    [](const auto& info) { return std::string(std::get<0>(info.param)); });
 
 } // namespace
