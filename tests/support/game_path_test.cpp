@@ -203,103 +203,38 @@ TEST(GetAppPath, IsTheTestProgramsDirectory) {
     EXPECT_TRUE(fs::exists(PathFromText(appPath) / "support_tests"));
 }
 
-// --- Where the program stands ---
-
-// <root>/opt/ostrawen is the program, <root>/game/ostrawen a link to it, <root>/other/ostrawen another
-// program and <root>/noexec/ostrawen a file that cannot run. "@" in a row stands for <root>.
-using StartRow = std::array<std::string, 5>; // name, argv[0], working directory, PATH, the path found
-
-class StartPathTest : public testing::TestWithParam<StartRow> {
-protected:
-    StartPathTest() {
-        fs::create_directories(m_root / "game");
-        for (const char* directory : {"opt", "other", "noexec"}) {
-            fs::create_directories(m_root / directory);
-            testkit::WriteFile(m_root / directory / "ostrawen", "ELF");
-            if (directory != std::string("noexec"))
-                fs::permissions(m_root / directory / "ostrawen", fs::perms::owner_exec, fs::perm_options::add);
-        }
-        fs::create_symlink(m_root / "opt" / "ostrawen", m_root / "game" / "ostrawen");
-    }
-
-    std::string Rooted(std::string text) const {
-        for (std::size_t at = text.find('@'); at != std::string::npos; at = text.find('@'))
-            text.replace(at, 1, m_root.path().string());
-        return text;
-    }
-
-    TempDir m_root;
-};
-
-TEST_P(StartPathTest, FindsThePathTheProgramWasStartedThrough) {
-    const auto& [name, argv0, workingDirectory, searchPath, expected] = GetParam();
-    const auto started = modPublicVars::StartedThrough(Rooted(argv0), m_root / workingDirectory, Rooted(searchPath),
-                                                       m_root / "opt" / "ostrawen");
-    EXPECT_EQ(started, expected.empty() ? std::nullopt : std::optional<fs::path>(m_root / expected));
-}
-
-const StartRow kStarts[] = {
-    {"AbsoluteLink", "@/game/ostrawen", "", "", "game/ostrawen"},
-    {"RelativeWithParent", "../game/ostrawen", "opt", "", "game/ostrawen"},
-    {"BareNameFirstPathEntryWins", "ostrawen", "", "@/missing:@/game:@/opt", "game/ostrawen"},
-    {"BareNameSkipsAFileThatCannotRun", "ostrawen", "", "@/noexec:@/game", "game/ostrawen"},
-    {"EmptyPathEntryIsTheWorkingDirectory", "ostrawen", "game", "/nonexistent::", "game/ostrawen"},
-    {"BareNameFindsAnotherProgramFirst", "ostrawen", "", "@/other:@/game", ""},
-    {"BareNameNotOnPath", "ostrawen", "", "@/missing", ""},
-    {"PathToAnotherProgram", "@/other/ostrawen", "", "", ""},
-    {"Empty", "", "", "@/game", ""},
-};
-
-INSTANTIATE_TEST_SUITE_P(Argv0, StartPathTest, testing::ValuesIn(kStarts),
-                         [](const auto& info) { return info.param[0]; });
-
-// The link's directory, then the program's, each holding war3.exe ("war3"), a settings file naming the
-// game ("good") or nothing that exists ("bad"), or nothing: the first war3.exe wins, then the first
-// settings file decides ("" below: M1).
-using PlacesRow = std::array<std::string, 4>; // name, beside the link, beside the program, the game found
-
-class AppPlacesTest : public GamePathTest, public testing::WithParamInterface<PlacesRow> {};
-
-TEST_P(AppPlacesTest, TheLinksDirectoryCountsFirst) {
-    const auto& [name, atLink, atProgram, decided] = GetParam();
-    for (const auto& [directory, holds] : {std::pair{"link", atLink}, std::pair{"app", atProgram}}) {
-        fs::create_directories(m_root / directory);
-        if (holds == "war3")
-            testkit::WriteFile(m_root / directory / "war3.exe", "MZ");
-        else if (!holds.empty())
-            testkit::WriteFile(m_root / directory / "PD_Set.ini",
-                               "[War3Main]\r\nWarPath=" + (Root() / (holds == "good" ? "game" : "nowhere")).string());
-    }
-    const GamePathDecision decision = DecideGamePath({Dir(m_root / "link"), Dir(m_root / "app")});
-    EXPECT_EQ(decision.warning, decided.empty() ? GamePathWarning::M1 : GamePathWarning::None);
-    EXPECT_EQ(decision.gamePath, decided.empty() ? u"" : Dir(Root() / decided));
-}
-
-const PlacesRow kPlaces[] = {
-    {"War3BesideBothTakesTheLinks", "war3", "war3", "link"}, {"War3BesideTheProgramOnly", "", "war3", "app"},
-    {"War3BeforeAnySettings", "good", "war3", "app"},        {"SettingsBesideTheProgram", "", "good", "game"},
-    {"TheLinksSettingsDecideFirst", "bad", "good", ""},
-};
-
-INSTANTIATE_TEST_SUITE_P(Places, AppPlacesTest, testing::ValuesIn(kPlaces),
-                         [](const auto& info) { return info.param[0]; });
-
-// Started through a link in the game directory, by its path or as a bare name found on the PATH, the
-// program finds the game there; its own directory comes second, and first again once forgotten.
+// Started through a link in the game directory, by its path or as a bare name on the PATH (past a file
+// there that cannot run), the program finds the game there, its own directory second; a name that
+// leads to another program counts for nothing, and once forgotten its own directory is first again.
 TEST_F(GamePathTest, StartedThroughALinkInTheGameFindsTheGameThere) {
     const fs::path self = fs::read_symlink("/proc/self/exe");
     fs::create_symlink(self, m_root / "game" / "ostrawen");
-    modPublicVars::RecordStartPath((m_root / "game" / "ostrawen").c_str());
-    const auto byPath = modPublicVars::GetAppPaths();
-    const GamePathDecision decision = FindGamePath();
-    testkit::ScopedEnv path("PATH", (m_root / "app").string() + ":" + (m_root / "game").string());
-    modPublicVars::RecordStartPath("ostrawen");
-    const auto byName = modPublicVars::GetAppPaths();
+    fs::create_directories(m_root / "other");
+    testkit::WriteFile(m_root / "app" / "ostrawen", "cannot run");
+    testkit::WriteFile(m_root / "other" / "ostrawen", "another program");
+    fs::permissions(m_root / "other" / "ostrawen", fs::perms::owner_exec, fs::perm_options::add);
+    const std::string app = (Root() / "app").string(), game = (Root() / "game").string();
+    const std::tuple<std::string, std::string, bool> starts[] = {
+        {game + "/ostrawen", "", true},
+        {"ostrawen", app + ":" + game, true},
+        {"ostrawen", (Root() / "other").string() + ":" + game, false},
+        {app + "/ostrawen", "", false},
+    };
+    for (const auto& [argv0, searchPath, throughTheLink] : starts) {
+        SCOPED_TRACE(argv0 + " on PATH " + searchPath);
+        testkit::ScopedEnv path("PATH", searchPath);
+        modPublicVars::RecordStartPath(argv0.c_str());
+        std::vector<std::u16string> expected{Dir(self.parent_path())};
+        if (throughTheLink)
+            expected.insert(expected.begin(), Dir(Root() / "game"));
+        EXPECT_EQ(modPublicVars::GetAppPaths(), expected);
+        EXPECT_EQ(FindGamePath().gamePath, throughTheLink ? Dir(Root() / "game") : u"");
+    }
     modPublicVars::RecordStartPath(nullptr);
-    EXPECT_EQ(byPath, (std::vector<std::u16string>{Dir(Root() / "game"), Dir(self.parent_path())}));
-    EXPECT_EQ(byName, byPath);
-    EXPECT_EQ(decision.gamePath, Dir(Root() / "game"));
     EXPECT_EQ(modPublicVars::GetAppPaths().front(), Dir(self.parent_path()));
+    // A place without war3.exe passes to the next, whose war3.exe counts before the first one's settings.
+    SetWarPath((Root() / "nowhere").string());
+    EXPECT_EQ(DecideGamePath({Dir(Root() / "app"), Dir(Root() / "game")}).gamePath, Dir(Root() / "game"));
 }
 
 } // namespace

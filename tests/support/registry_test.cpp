@@ -310,20 +310,19 @@ TEST_F(WinePrefix, LargeFileIsReadQuickly) {
 
 // --- ExpandEnvString ---
 
-// Wine's two files of a prefix: these lines in the machine's and the user's Environment, the user's
+// Wine's two files of a win64 prefix: these lines in the machine's and the user's Environment, the user's
 // profile recorded as C:\users\steam.
 class PrefixExpand : public WinePrefix {
 protected:
-    void WritePrefix(const std::string& arch, const std::string& systemLines, const std::string& userLines) {
+    void WritePrefix(const std::string& systemLines, const std::string& userLines) {
         const std::string head = "WINE REGISTRY Version 2\n;; All keys relative to \\\\";
         testkit::WriteFile(
             m_dir / "system.reg",
-            head + "Machine\n\n#arch=" + arch +
+            head + "Machine\n\n#arch=win64" +
                 "\n\n[System\\\\CurrentControlSet\\\\Control\\\\Session Manager\\\\Environment] 1\n" + systemLines +
                 "\n\n[Software\\\\Microsoft\\\\Windows NT\\\\CurrentVersion\\\\ProfileList\\\\S-1-5-21-0-0-"
                 "0-1000] 1\n\"ProfileImagePath\"=\"C:\\\\users\\\\steam\"\n");
-        WriteUserReg(head + "User\\\\S-1-5-21-0-0-0-1000\n\n#arch=" + arch + "\n\n[Environment] 1\n" + userLines +
-                     "\n");
+        WriteUserReg(head + "User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n\n[Environment] 1\n" + userLines + "\n");
     }
 
     testkit::ScopedEnv m_user{"USER", "alice"};
@@ -331,22 +330,10 @@ protected:
     testkit::ScopedEnv m_programFiles{"ProgramFiles", "/usr/lib"};
 };
 
-TEST_F(PrefixExpand, DefaultsFollowThePrefixsArchitecture) {
-    // No files yet: a fresh win32 prefix, the profile named after the Unix user.
-    EXPECT_EQ(mRegEdit::ExpandEnvString(u"%ProgramFiles%|%USERPROFILE%|%SystemRoot%\\system32"),
-              u"C:\\Program Files|C:\\users\\alice|C:\\windows\\system32");
-    WritePrefix("win32", "", "");
-    EXPECT_EQ(mRegEdit::ExpandEnvString(u"%ProgramFiles%|%ProgramFiles(x86)%|%windir%"),
-              u"C:\\Program Files|%ProgramFiles(x86)%|C:\\windows");
-    // A win64 prefix shows a 32-bit game the x86 folder.
-    WritePrefix("win64", "", "");
-    EXPECT_EQ(mRegEdit::ExpandEnvString(u"%ProgramFiles%|%ProgramFiles(x86)%|%USERPROFILE%"),
-              u"C:\\Program Files (x86)|C:\\Program Files (x86)|C:\\users\\steam");
-}
-
 TEST_F(PrefixExpand, StoredVariablesAndReferences) {
+    // With no files yet: a fresh win32 prefix, the profile named after the Unix user.
+    EXPECT_EQ(mRegEdit::ExpandEnvString(u"%ProgramFiles%|%USERPROFILE%"), u"C:\\Program Files|C:\\users\\alice");
     WritePrefix(
-        "win64",
         "\"GAMEDIR\"=\"D:\\\\Games\"\n\"ProgramFiles\"=\"E:\\\\Apps\"\n\"SYSTEMP\"=str(2):\"%SystemRoot%\\\\TEMP\"\n"
         "\"A\"=str(2):\"%B%\\\\a\"\n\"B\"=\"D:\\\\b\"\n\"CN\"=\"D:\\\\\\x6e38\\x620f\"\n\"EMPTY\"=\"\"\n\"BIG\"=\"" +
             std::string(20000, 'b') + "\"",
@@ -354,6 +341,7 @@ TEST_F(PrefixExpand, StoredVariablesAndReferences) {
     const std::pair<std::u16string, std::optional<std::u16string>> rows[] = {
         {u"%GameDir%\\War3", u"E:\\Mine\\War3"}, // the user's value over the machine's, names in any case
         {u"%ProgramFiles%", u"E:\\Apps"},        // a stored value over the default
+        {u"%ProgramFiles(x86)%|%windir%|%USERPROFILE%", u"C:\\Program Files (x86)|C:\\windows|C:\\users\\steam"},
         {u"%SYSTEMP%|%temp%|%A%", u"C:\\windows\\TEMP|C:\\users\\steam\\Temp|D:\\b\\a"}, // expandable ones expanded
         {u"%cn%|a%EMPTY%b", u"D:\\游戏|ab"},
         {u"%OSTRAWEN_LINUX_ONLY%|%HOME%", u"%OSTRAWEN_LINUX_ONLY%|%HOME%"},
