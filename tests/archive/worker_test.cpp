@@ -14,6 +14,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -79,26 +80,11 @@ TEST(WorkerProtocol, RefusesMalformedFrames) {
     }
 }
 
-enum class Op { Read, Save, Delete, Compact };
-
-bool RunOp(clsMpqControl& control, Op op) {
-    std::vector<std::uint8_t> read;
-    switch (op) {
-    case Op::Read:
-        return control.ReadFileFromMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3", read) && read.size() == 70000;
-    case Op::Save: // three chunks over the wire
-        return control.SaveFileToMpq(u"UI\\war3skins.txt", testkit::PatternBytes(3u << 20, 8, false));
-    case Op::Delete:
-        return control.DeleteFileFromMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3");
-    case Op::Compact:
-        return control.CompressMpq();
-    }
-    return false;
-}
+using Run = std::function<bool(clsMpqControl&)>;
 
 struct WorkerFault {
     std::string name;
-    Op op;
+    Run run;
     std::string argument; // makes the worker misbehave (worker_main.cpp)
     MpqFailure expected;
 };
@@ -130,7 +116,7 @@ TEST_P(WorkerFaultTest, CostsOneFailedCallWithItsReasonAndNothingElse) {
     control.SetMpqFileName(TextFromPath(archive));
 
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(RunOp(control, row.op));
+    EXPECT_FALSE(row.run(control));
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
     EXPECT_EQ(engine->LastFailure(), row.expected) << MpqFailureText(engine->LastFailure());
     // No child of ours is left, not even a zombie: a worker killed but not reaped would show here.
@@ -144,23 +130,29 @@ TEST_P(WorkerFaultTest, CostsOneFailedCallWithItsReasonAndNothingElse) {
     EXPECT_TRUE(control.FileExistsInMpq(u"UI\\war3skins.txt"));
     clsMpqControl healthy;
     healthy.SetMpqFileName(TextFromPath(archive));
-    EXPECT_TRUE(RunOp(healthy, row.op));
+    EXPECT_TRUE(row.run(healthy));
 }
 
 std::vector<WorkerFault> AllFaults() {
-    const std::tuple<const char*, Op, const char*> ops[] = {{"Read", Op::Read, "ReadFile"},
-                                                            {"Save", Op::Save, "WriteFile"},
-                                                            {"Delete", Op::Delete, "RemoveFile"},
-                                                            {"Compact", Op::Compact, "CompactArchive"}};
+    const Run save = [](clsMpqControl& c) { // three chunks over the wire
+        return c.SaveFileToMpq(u"UI\\war3skins.txt", testkit::PatternBytes(3u << 20, 8, false));
+    };
+    // clang-format off
+    const std::tuple<std::string, const char*, Run> ops[] = {
+        {"Read", "ReadFile", [](clsMpqControl& c) { std::vector<std::uint8_t> read; return c.ReadFileFromMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3", read) && read.size() == 70000; }},
+        {"Save", "WriteFile", save},
+        {"Delete", "RemoveFile", [](clsMpqControl& c) { return c.DeleteFileFromMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3"); }},
+        {"Compact", "CompactArchive", [](clsMpqControl& c) { return c.CompressMpq(); }}};
+    // clang-format on
     std::vector<WorkerFault> rows;
-    for (const auto& [name, op, step] : ops) {
+    for (const auto& [name, step, run] : ops) {
         for (const std::string fault : {"crash", "segv", "hang", "alloc", "garbage"})
-            rows.push_back({name + ("_" + fault), op, "--" + fault + "-step=" + step, MpqFailure::WorkerDied});
+            rows.push_back({name + "_" + fault, run, "--" + fault + "-step=" + step, MpqFailure::WorkerDied});
     }
     // The reason of the call that failed first survives the closing calls on the ended worker.
-    rows.push_back({"CrashInTheSecondChunk", Op::Save, "--crash-step=WriteFile:2", MpqFailure::WorkerDied});
-    rows.push_back({"EngineFailure", Op::Save, "--fail-step=WriteFile", MpqFailure::EngineFailed});
-    rows.push_back({"FileSizeLimit", Op::Save, "--file-size-limit=", MpqFailure::DiskFull});
+    rows.push_back({"CrashInTheSecondChunk", save, "--crash-step=WriteFile:2", MpqFailure::WorkerDied});
+    rows.push_back({"EngineFailure", save, "--fail-step=WriteFile", MpqFailure::EngineFailed});
+    rows.push_back({"FileSizeLimit", save, "--file-size-limit=", MpqFailure::DiskFull});
     return rows;
 }
 
