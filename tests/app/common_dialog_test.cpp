@@ -6,12 +6,17 @@
 
 #include <QAbstractButton>
 #include <QColorDialog>
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPageLayout>
 #include <QPageSetupDialog>
@@ -42,6 +47,17 @@ void OnNextModal(QObject* owner, std::function<void(QWidget*)> action) {
         }
     });
     timer->start();
+}
+
+// The names an open file dialog lists for its folder, sorted.
+QStringList Listed(QFileDialog& dialog) {
+    QStringList names;
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    const QModelIndex folder = model->index(dialog.directory().absolutePath());
+    for (int row = 0; row < model->rowCount(folder); ++row)
+        names << model->index(row, 0, folder).data().toString();
+    names.sort();
+    return names;
 }
 
 // A style of the family that is bold (or not) and slanted, italic or oblique (or not).
@@ -212,6 +228,75 @@ private slots:
         QCOMPARE(selectedFilter, QStringLiteral("背景音乐文件 (*.mp3)"));
         QCOMPARE(shownTitle, QStringLiteral("选择文件"));
         QCOMPARE(shownDirectory, QDir(dir.path()).absolutePath());
+    }
+
+    // Qt's own texts in Chinese: the real file dialog's labels and buttons, the text boxes' context menu.
+    void qtTextsInChinese() {
+        QStringList texts;
+        ui_prompts::SetUnattended(false);
+        QObject watches;
+        OnNextModal(&watches, [&](QWidget* modal) {
+            for (const QLabel* label : modal->findChildren<QLabel*>(QRegularExpression(QStringLiteral("Label$"))))
+                texts << label->text();
+            for (const QAbstractButton* button : modal->findChild<QDialogButtonBox*>()->buttons())
+                texts << button->text();
+            modal->close();
+        });
+        (void)ui_prompts::ShowFileDialog(nullptr, {});
+        ui_prompts::SetUnattended(true);
+        QLineEdit edit;
+        const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
+        for (const QAction* action : menu->actions())
+            texts << (action->isSeparator() ? QStringLiteral("中") : action->text());
+        QVERIFY2(texts.size() > 10, qPrintable(texts.join(QLatin1Char('|'))));
+        for (const QString& text : texts)
+            QVERIFY2(std::any_of(text.begin(), text.end(), [](QChar c) { return c.script() == QChar::Script_Han; }),
+                     qPrintable(text));
+    }
+
+    // The real open dialog lists what its file type names, "*.*" every file (names without a dot too,
+    // as on Windows), and shows the file types as given.
+    void realFileDialogListsWhatTheFilterNames_data() {
+        QTest::addColumn<QStringList>("filters");
+        QTest::addColumn<int>("chosen"); // the file type picked from the list (0: as the dialog opens)
+        QTest::addColumn<QStringList>("expected");
+        const QString music = QStringLiteral("背景音乐文件 (*.mp3)");
+        const QString all = QStringLiteral("所有文件 (*.*)");
+        const QStringList everything{"a.mp3", "b.txt", "folder", "menu_music"};
+        QTest::newRow("music, as the dialog opens") << QStringList{music, all} << 0 << QStringList{"a.mp3", "folder"};
+        QTest::newRow("all files picked") << QStringList{music, all} << 1 << everything;
+        QTest::newRow("all files, as the dialog opens") << QStringList{all, music} << 0 << everything;
+        QTest::newRow("music picked back") << QStringList{all, music} << 1 << QStringList{"a.mp3", "folder"};
+        QTest::newRow("two patterns") << QStringList{"文本 (*.txt *.mp3)"} << 0
+                                      << QStringList{"a.mp3", "b.txt", "folder"};
+    }
+    void realFileDialogListsWhatTheFilterNames() {
+        QFETCH(QStringList, filters);
+        QFETCH(int, chosen);
+        QFETCH(QStringList, expected);
+        QTemporaryDir dir;
+        for (const char* name : {"a.mp3", "b.txt", "menu_music"})
+            QVERIFY(QFile(dir.filePath(QLatin1String(name))).open(QIODevice::WriteOnly));
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+        ui_prompts::SetUnattended(false);
+        QObject watches;
+        QStringList types, listed;
+        OnNextModal(&watches, [&](QWidget* modal) {
+            auto* typeList = modal->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            for (int i = 0; i < typeList->count(); ++i)
+                types << typeList->itemText(i);
+            typeList->setFocus(); // picked as a user picks, with the keyboard
+            for (int step = 0; step < chosen; ++step)
+                QTest::keyClick(typeList, Qt::Key_Down);
+            auto& dialog = *qobject_cast<QFileDialog*>(modal);
+            (void)QTest::qWaitFor([&] { return Listed(dialog) == expected; }, 5000); // read in the background
+            listed = Listed(dialog);
+            modal->close();
+        });
+        (void)ui_prompts::ShowFileDialog(nullptr, {ui_prompts::FileDialogKind::Open, filters, {}, dir.path()});
+        ui_prompts::SetUnattended(true);
+        QCOMPARE(types, filters);
+        QCOMPARE(listed, expected);
     }
 
     void realMessageBox_data() {
