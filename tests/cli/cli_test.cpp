@@ -213,6 +213,8 @@ const std::string kList = "menu-music-roc\t5000\tSound\\Music\\mp3Music\\Mainscr
     "Music\\mp3Music\\War3XMainScreen.mp3\nfont-zhcn\t-\tFonts\\dfst-m3u.ttf\nfont-zhtw\t-\tFonts\\dffn_b31.ttf\n"
     "font-en\t-\tFonts\\FRIZQT__.TTF\nmenu-model-roc\t-\tUI\\Glues\\MainMenu\\MainMenu3d\\MainMenu3d.mdx\n"
     "menu-model-tft\t-\tUI\\Glues\\MainMenu\\MainMenu3d_exp\\MainMenu3d_exp.mdx\n";
+const std::string kExtracted = "War3Patch.mpq: menu-music-roc extracted to music.mp3 (5000 bytes)\n";
+const std::string kReplaced = "War3Patch.mpq: font-en replaced from font.ttf\n";
 const RunCase kRunCases[] = {
     {"LanName", {"lan-name", "get"}, 0, "Host\n", "", {{"value", R"("Host")"}, {"invalidUtf8", "false"}}},
     {"InvalidUtf8", {"lan-name", "get"}, 0, "A\uFFFDB\n", "", {{"value", "\"A\uFFFDB\""}, {"invalidUtf8", "true"}},
@@ -225,8 +227,8 @@ const RunCase kRunCases[] = {
     {"NoSkinsFile", {"cursor", "get"}, 0, "", "", {{"value", "null"}}, kNever, {{Strings("Host")}}},
     {"UnknownRaceWord", {"cursor", "get"}, 0, "", "", {{"value", "null"}}, kNever, {{Skins("Dwarf")}}},
     {"List", {"resource", "list"}, 0, kList, "", {{"resources/0/size", "5000"}, {"resources/1/present", "false"}}},
-    {"ExtractByEntryText", {"resource", "extract", "背景音乐 (混乱之治)", "music.mp3"}, 0,
-     "War3Patch.mpq: menu-music-roc extracted to music.mp3 (5000 bytes)\n", "", {{"size", "5000"}}},
+    {"ExtractByKey", {"resource", "extract", "menu-music-roc", "music.mp3"}, 0, kExtracted, "", {{"size", "5000"}}},
+    {"ExtractByEntryText", {"resource", "extract", "背景音乐 (混乱之治)", "music.mp3"}, 0, kExtracted, "", {{"size", "5000"}}},
     {"SetLanName", {"lan-name", "set", "Café 主机"}, 0, "War3Patch.mpq: LAN name set to Café 主机\n", "",
      {{"previous", R"("Host")"}, {"value", R"("Café 主机")"}}, kOnce},
     {"SetNameStartingWithDash", {"lan-name", "set", "--", "-host-"}, 0, "War3Patch.mpq: LAN name set to -host-\n", "",
@@ -235,11 +237,11 @@ const RunCase kRunCases[] = {
      "War3Patch.mpq: LAN name set to Late\n", "", {}, kOnce},
     {"SetCursor", {"cursor", "set", "NightElf"}, 0, "War3Patch.mpq: cursor set to nightelf\n", "",
      {{"previous", R"("human")"}}, kOnce},
-    {"ReplaceByKey", {"resource", "replace", "font-en", "font.ttf"}, 0,
-     "War3Patch.mpq: font-en replaced from font.ttf\n", "", {{"size", "3000"}}, kOnce},
-    {"ReplaceByEntryText", {"resource", "replace", "游戏字体 (英文)", "font.ttf"}, 0,
-     "War3Patch.mpq: font-en replaced from font.ttf\n", "", {}, kOnce},
+    {"ReplaceByKey", {"resource", "replace", "font-en", "font.ttf"}, 0, kReplaced, "", {{"size", "3000"}}, kOnce},
+    {"ReplaceByEntryText", {"resource", "replace", "游戏字体 (英文)", "font.ttf"}, 0, kReplaced, "", {}, kOnce},
     {"Delete", {"resource", "delete", "menu-music-roc"}, 0, "War3Patch.mpq: menu-music-roc deleted\n", "", {}, kOnce},
+    {"DeleteAbsentByEntryText", {"resource", "delete", "界面背景 (冰封王座)"}, 0, "War3Patch.mpq: unchanged\n", "",
+     {{"changed", "false"}}},
     {"Compact", {"compact"}, 0, "War3Patch.mpq: compacted\n", "", {}, kEveryTime},
     {"QuietChanged", {"--quiet", "lan-name", "set", "Q"}, 0, "", "", {}, kOnce},
     {"QuietUnchanged", {"cursor", "set", "human", "-q"}, 0, "", "", {{"changed", "false"}}},
