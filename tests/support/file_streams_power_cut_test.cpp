@@ -22,6 +22,10 @@ struct WholeFileCase {
     std::string replacement;
 };
 
+void PrintTo(const WholeFileCase& wholeFileCase, std::ostream* out) {
+    *out << wholeFileCase.name;
+}
+
 class WriteWholeFilePowerCut : public ::testing::TestWithParam<WholeFileCase> {
 protected:
     void TearDown() override { power_cut::Disarm(); }
