@@ -11,10 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
-
-namespace {
 
 namespace fs = std::filesystem;
 
@@ -32,8 +31,7 @@ TEST_P(RealGameFiles, ReadAndWriteAsThePlainSearchDoes) {
     const std::vector<std::uint8_t> original = testkit::ReadBytes(path);
     std::string text(original.begin(), original.end());
     std::string upper = text;
-    for (char& c : upper)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::transform(text.begin(), text.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
     const std::size_t open = skins ? text.find("Cursor=UI\\Cursor\\") : text.find('"', upper.find("GAMENAME"));
     const std::size_t begin = open == std::string::npos ? open : open + (skins ? 17 : 1);
     const std::size_t end = text.find(skins ? "Cursor.mdl" : "\",", begin);
@@ -76,5 +74,3 @@ INSTANTIATE_TEST_SUITE_P(
                     std::make_tuple("KoreanSkinsFiveEntries", "war3skins.koKR.reforged.TRPG4.txt", true),
                     std::make_tuple("SkinsFragmentWithoutCursor", "war3skins.fragment.LegionTD.txt", true)),
     [](const auto& info) { return std::string(std::get<0>(info.param)); });
-
-} // namespace

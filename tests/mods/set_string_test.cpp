@@ -52,7 +52,6 @@ const SetStringCase kCases[] = {
     {"KeyInCommentIsSkipped", u"// GAMENAME is below\r\nACCEPT \"ok\",\r\n  GAMENAME \"real\",", u"GAMENAME", u"n",
      true, u"// GAMENAME is below\r\nACCEPT \"ok\",\r\n  GAMENAME \"n\",", u"real"},
     {"BlanksAndTabsBeforeKey", u"x\n \t GAMENAME\t\"v\",", u"GAMENAME", u"w", true, u"x\n \t GAMENAME\t\"w\",", u"v"},
-    {"ByteOrderMarkLaterIsNoBlank", u"x\n\uFEFFGAMENAME \"v\",", u"GAMENAME", u"w", false, u"", u""},
     {"LineBreakBetweenKeyAndQuote", u"GAMENAME\r\n\t\"v\",", u"GAMENAME", u"w", false, u"", u""},
     {"ClosingPairAfterBareLineFeed", u"GAMENAME \"old\"\n    FOO \"bar\",", u"GAMENAME", u"new", false, u"", u""},
     {"ClosingPairAfterBareCarriageReturn", u"GAMENAME \"old\"\r    FOO \"bar\",", u"GAMENAME", u"new", false, u"", u""},
