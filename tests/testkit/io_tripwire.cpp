@@ -219,7 +219,7 @@ using Kind = testkit::power_cut::Call::Kind;
 namespace {
 
 // Power-cut hooks: count the call (the cut may fall there), make it, and record what it changed
-// once it succeeded. bytesOf(result) gives a write's bytes.
+// once it succeeded. bytesOf(result) gives a write's bytes (none for other calls).
 template <typename Call, typename BytesOf> auto CutFd(Kind kind, int fd, off64_t at, Call call, BytesOf bytesOf) {
     std::string name;
     std::uint64_t inode = 0;
@@ -228,12 +228,8 @@ template <typename Call, typename BytesOf> auto CutFd(Kind kind, int fd, off64_t
     at = at < 0 ? ::lseek(fd, 0, SEEK_CUR) : at;
     const auto result = call();
     if (kind == Kind::Write ? result > 0 : result == 0)
-        cutd::Record({name.empty() ? Kind::DirSync : kind,
-                      name,
-                      {},
-                      inode,
-                      static_cast<std::uint64_t>(at),
-                      kind == Kind::Write ? bytesOf(result) : std::vector<std::uint8_t>()});
+        cutd::Record(
+            {name.empty() ? Kind::DirSync : kind, name, {}, inode, static_cast<std::uint64_t>(at), bytesOf(result)});
     return result;
 }
 

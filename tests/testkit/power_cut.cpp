@@ -31,11 +31,6 @@ struct Counter { // shared by every process of one cut
     std::uint64_t killPoint;
 };
 
-struct StartFile {
-    std::uint64_t inode;
-    std::vector<std::uint8_t> bytes;
-};
-
 struct State {
     bool recording = false; // in a cut child or its workers
     bool inside = false;    // our own bookkeeping is never recorded
@@ -43,7 +38,7 @@ struct State {
     struct stat directory {};
     int recordFd = -1;
     Counter* counter = nullptr;
-    std::map<std::string, StartFile> start; // the test process only: the directory at Arm()
+    std::map<std::string, std::pair<std::uint64_t, std::vector<std::uint8_t>>> start; // inode, bytes at Arm()
 };
 
 State& GetState() {
@@ -155,12 +150,10 @@ void Arm(const fs::path& directory, const fs::path& scratch) {
 
 void Disarm() {
     State& state = GetState();
-    if (state.recordFd >= 0)
-        ::close(state.recordFd);
     if (state.counter != nullptr)
-        ::munmap(state.counter, sizeof(Counter));
-    state.recordFd = -1;
-    state.counter = nullptr;
+        ::munmap(std::exchange(state.counter, nullptr), sizeof(Counter));
+    if (state.recordFd >= 0)
+        ::close(std::exchange(state.recordFd, -1));
     state.recording = false;
     for (const char* variable : kVariables)
         ::unsetenv(variable);
@@ -178,17 +171,13 @@ CutOutcome RunUntilCut(std::size_t point, const std::function<bool()>& operation
         for (int i = 0; i < 3; ++i)
             ::setenv(kVariables[i], state.paths[i].c_str(), 1);
         state.recording = true;
-        const bool done = operation();
-        if (done)
-            detail::Record(Call{Call::Kind::Done, {}, {}, 0, 0, {}});
-        ::_exit(done ? 0 : 1);
+        ::_exit(operation() ? 0 : 1); // nothing is counted after it returns
     }
     int status = 0;
     while (child > 0 && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    const std::vector<Call> calls = RecordedCalls();
     return {child > 0 && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL,
-            std::any_of(calls.begin(), calls.end(), [](const Call& call) { return call.kind == Call::Kind::Done; }),
+            child > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0,
             static_cast<std::size_t>(std::min<std::uint64_t>(state.counter->calls, point))};
 }
 
@@ -231,9 +220,9 @@ void SimulatePowerCut(std::uint32_t seed) {
         syncedBefore.push_back(0);
     };
     for (const auto& [name, file] : state.start) {
-        if (fileOfInode.count(file.inode) == 0)
-            newFile(file.inode, file.bytes);
-        names[name] = fileOfInode[file.inode];
+        if (fileOfInode.count(file.first) == 0)
+            newFile(file.first, file.second);
+        names[name] = fileOfInode[file.first];
     }
     std::vector<std::size_t> fileOfCall(calls.size(), 0);
     std::vector<std::size_t> changes;      // the calls that change the directory
@@ -242,14 +231,14 @@ void SimulatePowerCut(std::uint32_t seed) {
         const Call::Kind kind = calls[i].kind;
         if (kind == Call::Kind::DirSync)
             directorySyncedBefore = i;
-        if (kind == Call::Kind::DirSync || kind == Call::Kind::Done)
+        if (kind == Call::Kind::DirSync)
             continue;
         if (kind == Call::Kind::Create || fileOfInode.count(calls[i].inode) == 0)
             newFile(calls[i].inode, {});
         fileOfCall[i] = fileOfInode[calls[i].inode];
         if (kind == Call::Kind::Sync)
             syncedBefore[fileOfCall[i]] = i;
-        if (kind == Call::Kind::Create || kind >= Call::Kind::Rename) // Rename, Link, Remove
+        if (kind == Call::Kind::Create || kind >= Call::Kind::Rename) // or Link, Remove
             changes.push_back(i);
     }
 

@@ -16,7 +16,7 @@
 namespace testkit::power_cut {
 
 struct Call {
-    enum class Kind : std::uint32_t { Create, Write, Truncate, Sync, DirSync, Rename, Link, Remove, Done };
+    enum class Kind : std::uint32_t { Create, Write, Truncate, Sync, DirSync, Rename, Link, Remove };
     Kind kind;
     std::string name;   // the file's name in the watched directory (the source of rename/link)
     std::string target; // rename/link: the new name
