@@ -7,13 +7,11 @@
 #include <QAbstractButton>
 #include <QColorDialog>
 #include <QComboBox>
-#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QFontDialog>
-#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QMenu>
@@ -50,10 +48,10 @@ void OnNextModal(QObject* owner, std::function<void(QWidget*)> action) {
 }
 
 // The names an open file dialog lists for its folder, sorted.
-QStringList Listed(QFileDialog& dialog) {
+QStringList Listed(QWidget* modal) {
     QStringList names;
-    auto* model = dialog.findChild<QFileSystemModel*>();
-    const QModelIndex folder = model->index(dialog.directory().absolutePath());
+    auto* model = modal->findChild<QFileSystemModel*>();
+    const QModelIndex folder = model->index(qobject_cast<QFileDialog*>(modal)->directory().absolutePath());
     for (int row = 0; row < model->rowCount(folder); ++row)
         names << model->index(row, 0, folder).data().toString();
     names.sort();
@@ -236,10 +234,9 @@ private slots:
         ui_prompts::SetUnattended(false);
         QObject watches;
         OnNextModal(&watches, [&](QWidget* modal) {
-            for (const QLabel* label : modal->findChildren<QLabel*>(QRegularExpression(QStringLiteral("Label$"))))
-                texts << label->text();
-            for (const QAbstractButton* button : modal->findChild<QDialogButtonBox*>()->buttons())
-                texts << button->text();
+            for (const auto label : {QFileDialog::LookIn, QFileDialog::FileName, QFileDialog::FileType,
+                                     QFileDialog::Accept, QFileDialog::Reject})
+                texts << qobject_cast<QFileDialog*>(modal)->labelText(label);
             modal->close();
         });
         (void)ui_prompts::ShowFileDialog(nullptr, {});
@@ -288,9 +285,8 @@ private slots:
             typeList->setFocus(); // picked as a user picks, with the keyboard
             for (int step = 0; step < chosen; ++step)
                 QTest::keyClick(typeList, Qt::Key_Down);
-            auto& dialog = *qobject_cast<QFileDialog*>(modal);
-            (void)QTest::qWaitFor([&] { return Listed(dialog) == expected; }, 5000); // read in the background
-            listed = Listed(dialog);
+            // The folder is read in the background.
+            (void)QTest::qWaitFor([&] { return (listed = Listed(modal)) == expected; }, 5000);
             modal->close();
         });
         (void)ui_prompts::ShowFileDialog(nullptr, {ui_prompts::FileDialogKind::Open, filters, {}, dir.path()});

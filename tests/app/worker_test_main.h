@@ -7,7 +7,6 @@
 
 #include <QtTest/qtest.h>
 
-#include <string>
 #include <thread>
 
 inline std::shared_ptr<MpqEngine> WindowTestWorkerEngine(int argc, char* argv[]) {
