@@ -1,6 +1,5 @@
-// The game's own string and skin files, as players have them, read and written through an archive.
-// The expected results come from the plain first-match search (the first key anywhere, letter case
-// ignored; the first cursor prefix anywhere): on these files the entry rules must agree with it.
+// The players' own string and skin files read and written through an archive just where the plain
+// first-match search (the first key anywhere, case ignored; the first cursor prefix anywhere) finds them.
 #include "archive/mpq_control.h"
 #include "game_files.h"
 #include "mods/modifications.h"
