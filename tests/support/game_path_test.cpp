@@ -203,9 +203,9 @@ TEST(GetAppPath, IsTheTestProgramsDirectory) {
     EXPECT_TRUE(fs::exists(PathFromText(appPath) / "support_tests"));
 }
 
-// Started through a link in the game directory, by its path or as a bare name on the PATH (past a file
-// there that cannot run), the program finds the game there, its own directory second; a path to
-// another file counts for nothing, and once forgotten its own directory is first again.
+// Through a link in the game directory, by path or as a bare name on the PATH (past a file that cannot
+// run), the game is found there, the program's own directory second; a path to another file counts for
+// nothing, and once forgotten the program's own directory is first again.
 TEST_F(GamePathTest, StartedThroughALinkInTheGameFindsTheGameThere) {
     const fs::path self = fs::read_symlink("/proc/self/exe");
     fs::create_symlink(self, m_root / "game" / "ostrawen");

@@ -310,8 +310,7 @@ TEST_F(WinePrefix, LargeFileIsReadQuickly) {
 
 // --- ExpandEnvString ---
 
-// Wine's two files of a win64 prefix: these lines in the machine's and the user's Environment, the user's
-// profile recorded as C:\users\steam.
+// A win64 prefix's two files: these lines in the machine's and the user's Environment, the profile C:\users\steam.
 class PrefixExpand : public WinePrefix {
 protected:
     void WritePrefix(const std::string& systemLines, const std::string& userLines) {
@@ -347,16 +346,12 @@ TEST_F(PrefixExpand, StoredVariablesAndReferences) {
         {u"%OSTRAWEN_LINUX_ONLY%|%HOME%", u"%OSTRAWEN_LINUX_ONLY%|%HOME%"},
         {u"%windir%%windir%", u"C:\\windowsC:\\windows"},
         {u"%UNSET_Y%windir%", u"%UNSET_Y%windir%"},
-        {u"100% sure", u"100% sure"},
         {u"a%windir", u"a%windir"},
         {u"%%", u"%%"},
-        {u"", u""},
         {u"%BIG%%BIG%", std::nullopt}, // longer than Windows allows
     };
-    for (std::size_t row = 0; row < std::size(rows); ++row) {
-        SCOPED_TRACE(row);
-        EXPECT_EQ(mRegEdit::ExpandEnvString(rows[row].first), rows[row].second);
-    }
+    for (std::size_t row = 0; row < std::size(rows); ++row)
+        EXPECT_EQ(mRegEdit::ExpandEnvString(rows[row].first), rows[row].second) << "row " << row;
 }
 
 // --- SwapLong and RegValueAsText ---
