@@ -46,7 +46,16 @@ private slots:
                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), button);
             // Enough for an eye to see: a dotted line round a small button changes about 50 pixels.
-            QVERIFY2(Differing(rest, button->grab().toImage()) > 20, name);
+            const QImage focused = button->grab().toImage();
+            QVERIFY2(Differing(rest, focused) > 20, name);
+            // Lit under the pointer, darker when pressed: each a look of its own.
+            button->setAttribute(Qt::WA_UnderMouse, true);
+            const QImage hovered = button->grab().toImage();
+            button->setDown(true);
+            const QImage pressed = button->grab().toImage();
+            button->setDown(false);
+            button->setAttribute(Qt::WA_UnderMouse, false);
+            QVERIFY2(Differing(focused, hovered) > 20 && Differing(hovered, pressed) > 20, name);
         }
         for (const char* name : {"cboMpqFileName", "cboItemToModify"}) {
             auto* combo = Find<QComboBox>(name);

@@ -278,10 +278,20 @@ INSTANTIATE_TEST_SUITE_P(Rows, CliRunTest, testing::Combine(testing::ValuesIn(kR
 // clang-format on
 
 TEST_F(CliTest, ProgressBarOnlyOnATerminalWithoutQuiet) {
-    for (const bool quiet : {false, true}) {
-        const std::string err = Run({"compact", quiet ? "-q" : "--"}, false, true, true).err;
-        // Drawn as "War3Patch.mpq [###   ] 40%", and wiped before the result is printed.
-        EXPECT_EQ(err.find("War3Patch.mpq [") != std::string::npos && err.ends_with("\r"), !quiet) << err;
+    const std::vector<std::string> commands[] = {{"compact"}, {"resource", "replace", "menu-music-roc", "big.mp3"}};
+    for (const auto& command : commands) {
+        for (const bool quiet : {false, true}) {
+            SCOPED_TRACE(command[0] + (quiet ? " quiet" : ""));
+            // A 3 MiB resource goes to the worker in several chunks; new bytes each time, so each run writes.
+            testkit::WriteFile(m_root / "big.mp3", testkit::PatternBytes(3u << 20, quiet ? 1 : 2, false));
+            std::vector<std::string> arguments = command;
+            arguments.push_back(quiet ? "-q" : "--");
+            const std::string err = Run(arguments, false, true, true).err;
+            // Drawn as "War3Patch.mpq [###   ] 40%", and wiped before the result is printed.
+            EXPECT_EQ(err.find("War3Patch.mpq [") != std::string::npos && err.ends_with("\r"), !quiet) << err;
+            if (command[0] == "resource")
+                EXPECT_EQ(err.find("100%") != std::string::npos, !quiet) << "a large write ends at 100%: " << err;
+        }
     }
 }
 
