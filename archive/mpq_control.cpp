@@ -88,10 +88,12 @@ struct CheckedArchive {
 
 enum class Access { Read, Write };
 
-// How long an operation waits for another's lock, and what it calls meanwhile.
+// How long an operation waits for another's lock, what it calls meanwhile, and whether it may put
+// an interrupted write right.
 struct LockWait {
     std::chrono::milliseconds limit;
     MpqProgress progress;
+    bool recover = true;
 };
 
 bool Fail(MpqFailure* why, MpqFailure failure) {
@@ -165,6 +167,10 @@ std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName, Ac
         return std::nullopt;
     }
     if (checked.lock) {
+        if (!lockWait.recover && archive_guard::HasRecoveryFiles(checked.path)) {
+            why = MpqFailure::PendingRecovery;
+            return std::nullopt;
+        }
         // Under the lock nothing found is a live operation's: an interrupted write is put right.
         checked.recovery = archive_guard::RecoverArchive(checked.path);
         if (checked.recovery.failure != MpqFailure::None) {
@@ -352,7 +358,7 @@ bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress, MpqFailur
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
     if (!name)
         return Fail(why, MpqFailure::BadArgument);
-    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress}, {}, why,
+    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, {}, why,
                                [&](OpenedArchive& archive, const CheckedArchive& checked, MpqFailure& failure) {
                                    OpenedFile file(*m_engine, archive.handle(), *name);
                                    if (!file) {
@@ -369,7 +375,7 @@ bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress, MpqFailur
 }
 
 bool clsMpqControl::ArchiveOpens(MpqFailure* why) {
-    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress}, {}, why,
+    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, {}, why,
                                [](OpenedArchive&, const CheckedArchive&, MpqFailure&) { return true; });
 }
 
@@ -379,7 +385,7 @@ bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vect
     if (!name)
         return Fail(why, MpqFailure::BadArgument);
     return WithReadOnlyArchive(
-        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress}, {*name}, why,
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, {*name}, why,
         [&](OpenedArchive& archive, const CheckedArchive& checked, MpqFailure& failure) {
             OpenedFile file(*m_engine, archive.handle(), *name);
             if (!file) {
@@ -417,7 +423,7 @@ bool clsMpqControl::SaveFileToMpq(const std::u16string& fileAddress, const std::
         if (!m_engine)
             return false;
         const std::optional<CheckedArchive> checked =
-            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress}, {}, failure);
+            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress, m_recover}, {}, failure);
         if (!checked)
             return false;
         return EditInJournal(*checked, *name, true, failure, [&](std::uint32_t& locale, MpqFailure& editFailure) {
@@ -468,7 +474,7 @@ bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress, MpqFail
         if (!m_engine)
             return false;
         const std::optional<CheckedArchive> checked =
-            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress}, {}, failure);
+            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress, m_recover}, {}, failure);
         if (!checked)
             return false;
         if (!LayoutHolds(checked->layout, *name)) {
@@ -510,7 +516,7 @@ bool clsMpqControl::CompressMpq(MpqFailure* why) {
         if (!m_engine)
             return false;
         const std::optional<CheckedArchive> checked =
-            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress}, {}, failure);
+            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress, m_recover}, {}, failure);
         if (!checked)
             return false;
         if (checked->recovery.foreignCompaction) {

@@ -50,11 +50,15 @@ public:
     void SetProgress(MpqProgress progress);
     // How long an operation waits for another one on the same archive; zero tries once.
     void SetLockWait(std::chrono::milliseconds wait) { m_lockWait = wait; }
+    // false: an operation that finds an interrupted write's recovery files fails with PendingRecovery
+    // and leaves them, for a caller that only looks. Default true: they are put right first.
+    void SetRecovery(bool recover) { m_recover = recover; }
 
 private:
     std::u16string m_mpqFileName;
     std::shared_ptr<MpqEngine> m_engine;
     std::chrono::milliseconds m_lockWait{10000};
+    bool m_recover = true;
     // Also called while another operation holds the archive's lock.
     MpqProgress m_progress;
 };

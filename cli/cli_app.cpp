@@ -765,6 +765,8 @@ ArchiveFinding DescribeArchive(const std::string& name, const fs::path& path) {
     } else {
         clsMpqControl mpq;
         mpq.SetLockWait(std::chrono::milliseconds(0));
+        // A writer that dies after the check above leaves its files for the next edit, not for us.
+        mpq.SetRecovery(false);
         mpq.SetMpqFileName(TextFromPath(finding.path));
         // A read that finds the file or finds it missing has opened the archive: one call fewer.
         finding.gameName = FindGameName(mpq);

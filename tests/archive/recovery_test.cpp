@@ -136,6 +136,18 @@ TEST_P(Leftover, IsReplayedDroppedOrMovedAsideOnlyWhenOursAndNeverAppliedToAnoth
     const bool foreign = outcome == Outcome::ForeignJournal || outcome == Outcome::ForeignCompactionFile;
     const fs::path aside = archive_guard::AsideJournalPath(m_archive, 1);
 
+    // A caller that only looks (a status) reports an interrupted write and changes nothing.
+    clsMpqControl looking;
+    looking.SetRecovery(false);
+    looking.SetMpqFileName(TextFromPath(m_archive));
+    const Buffer before = testkit::ReadBytes(m_archive);
+    const bool pending = archive_guard::HasRecoveryFiles(m_archive);
+    MpqFailure lookWhy = MpqFailure::None;
+    EXPECT_EQ(looking.ArchiveOpens(&lookWhy), !pending);
+    EXPECT_EQ(lookWhy, pending ? MpqFailure::PendingRecovery : MpqFailure::None);
+    EXPECT_EQ(testkit::ReadBytes(m_archive), before);
+    EXPECT_EQ(BytesIfThere(left), leftBytes);
+
     clsMpqControl control;
     control.SetMpqFileName(TextFromPath(m_archive));
     EXPECT_TRUE(control.ArchiveOpens()) << "reads must work";
@@ -160,10 +172,12 @@ TEST_P(Leftover, IsReplayedDroppedOrMovedAsideOnlyWhenOursAndNeverAppliedToAnoth
         EXPECT_EQ(read, Bytes("later"));
     }
     // Nothing set aside or not ours is touched again.
-    if (foreign)
+    if (foreign) {
         EXPECT_EQ(BytesIfThere(left), leftBytes);
-    if (outcome == Outcome::MovedAside)
+    }
+    if (outcome == Outcome::MovedAside) {
         EXPECT_EQ(BytesIfThere(aside), leftBytes);
+    }
 }
 
 void FlipAt(Buffer& bytes, std::size_t at) {
