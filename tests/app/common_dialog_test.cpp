@@ -3,6 +3,7 @@
 #include "app/common_dialog.h"
 #include "app/qt_translations.h"
 #include "app/ui_prompts.h"
+#include "screenshot.h"
 
 #include <QAbstractButton>
 #include <QColorDialog>
@@ -237,6 +238,7 @@ private slots:
             for (const auto label : {QFileDialog::LookIn, QFileDialog::FileName, QFileDialog::FileType,
                                      QFileDialog::Accept, QFileDialog::Reject})
                 texts << qobject_cast<QFileDialog*>(modal)->labelText(label);
+            SaveScreenshot(*modal, QStringLiteral("file-dialog"));
             modal->close();
         });
         (void)ui_prompts::ShowFileDialog(nullptr, {});

@@ -1,5 +1,6 @@
 // The window's controls: as on Windows in look and answer; blocked but alive during a long archive
 // operation; on hostile archives the error message and the archive as it was.
+#include "screenshot.h"
 #include "window_fixture.h"
 
 #include "app/ui_prompts.h"
@@ -7,6 +8,7 @@
 #include "testkit/hostile_archives.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -40,6 +42,7 @@ private slots:
             auto* button = Find<QPushButton>(name);
             QVERIFY2(button && button->isFlat(), name);
             elsewhere->setFocus(Qt::TabFocusReason);
+            SaveScreenshot(*m_window, QStringLiteral("window-at-rest"));
             const QImage rest = button->grab().toImage();
             QVERIFY2(Differing(rest) > (2 * (rest.width() + rest.height()) - 4) * 9 / 10, name); // the frame
             for (int tabs = 0; tabs < 30 && QApplication::focusWidget() != button; ++tabs)
@@ -47,6 +50,7 @@ private slots:
             QCOMPARE(QApplication::focusWidget(), button);
             // Enough for an eye to see: a dotted line round a small button changes about 50 pixels.
             const QImage focused = button->grab().toImage();
+            SaveScreenshot(*m_window, QStringLiteral("window-focus-") + QLatin1String(name));
             QVERIFY2(Differing(rest, focused) > 20, name);
             // Lit under the pointer, darker when pressed: each a look of its own.
             button->setAttribute(Qt::WA_UnderMouse, true);
@@ -75,6 +79,44 @@ private slots:
                 QCOMPARE(combo->currentIndex(), focused == combo ? 1 : 0);
                 QCOMPARE(QApplication::focusWidget(), focused);
             }
+        }
+    }
+
+    // Every control a screen reader reaches says what it is. On Linux a list's name is its chosen entry
+    // (Qt's convention there), so its label is said as its description.
+    void everyControlHasASpokenName() {
+        QVERIFY(StartShown());
+        const std::pair<const char*, const char*> says[] = {{"PicTop", "Keldrava"},
+                                                            {"ImgLogo", "Ostrawen"},
+                                                            {"cboMpqFileName", "MPQ"},
+                                                            {"btnCompressMpq", "压缩"},
+                                                            {"cboItemToModify", "项目"},
+                                                            {"txtDestForGameModification", "目标文件"},
+                                                            {"btnBrowserForModificationDest", "浏览"},
+                                                            {"chkExtract", "提取"},
+                                                            {"chkDelete", "删除"},
+                                                            {"btnDoModificationForGeneral", "执行操作"},
+                                                            {"optMouseNightElf", "暗夜精灵"},
+                                                            {"optMouseOrc", "兽族"},
+                                                            {"optMouseHuman", "人族"},
+                                                            {"optMouseUndead", "亡灵天灾"},
+                                                            {"btnDoModificationForMouse", "修改"},
+                                                            {"txtLanGameName", "主机名"},
+                                                            {"btnDoModificationForLanGameName", "确认修改"}};
+        QStringList listed;
+        for (const auto& [control, word] : says) {
+            listed << QLatin1String(control);
+            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(Find<QWidget>(control));
+            QVERIFY2(accessible, control);
+            const QString name = accessible->text(QAccessible::Name);
+            const QString spoken = name + QLatin1Char('|') + accessible->text(QAccessible::Description);
+            QVERIFY2(!name.isEmpty() && spoken.contains(QString::fromUtf8(word)), qPrintable(spoken));
+        }
+        // Every control that takes the focus is among them.
+        for (const QWidget* child : m_window->findChildren<QWidget*>()) {
+            if (child->focusPolicy() != Qt::NoFocus && child->isVisibleTo(m_window.get()) &&
+                !child->objectName().isEmpty() && !child->objectName().startsWith(QLatin1String("qt_")))
+                QVERIFY2(listed.contains(child->objectName()), qPrintable(child->objectName()));
         }
     }
 
