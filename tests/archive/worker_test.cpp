@@ -73,10 +73,11 @@ TEST(WorkerProtocol, RefusesMalformedFrames) {
         reader.Append(frame);
         reader.Append(EncodeMessage(message(MessageType::CloseFile)));
         Message out;
-        if (reader.Next(out) == FrameReader::Status::Ready)
+        if (reader.Next(out) == FrameReader::Status::Ready) {
             EXPECT_NE(out, open);
-        else
+        } else {
             EXPECT_NE(reader.Next(out), FrameReader::Status::Ready);
+        }
     }
 }
 

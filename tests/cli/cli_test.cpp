@@ -289,8 +289,9 @@ TEST_F(CliTest, ProgressBarOnlyOnATerminalWithoutQuiet) {
             const std::string err = Run(arguments, false, true, true).err;
             // Drawn as "War3Patch.mpq [###   ] 40%", and wiped before the result is printed.
             EXPECT_EQ(err.find("War3Patch.mpq [") != std::string::npos && err.ends_with("\r"), !quiet) << err;
-            if (command[0] == "resource")
+            if (command[0] == "resource") {
                 EXPECT_EQ(err.find("100%") != std::string::npos, !quiet) << "a large write ends at 100%: " << err;
+            }
         }
     }
 }
