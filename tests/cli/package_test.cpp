@@ -68,7 +68,9 @@ TEST(Packages, CommandLineRunsUnpackedWithoutQt) {
     EXPECT_NE(depends.find("libstorm"), std::string::npos) << depends;
     EXPECT_NE(depends.find("libicu"), std::string::npos) << depends;
     EXPECT_EQ(depends.find("qt"), std::string::npos) << depends;
-    EXPECT_TRUE(fs::is_regular_file(scratch / "root/usr/share/man/man1/ostrawen-cli.1"));
+    const Output man = Shell("zcat " + Quoted((scratch / "root/usr/share/man/man1/ostrawen-cli.1.gz").string()));
+    EXPECT_EQ(man.exitCode, 0) << man.text;
+    EXPECT_TRUE(man.text.starts_with(".TH OSTRAWEN-CLI 1")) << man.text.substr(0, 80);
 
     const fs::path game = scratch / "Warcraft III";
     fs::create_directories(game);
