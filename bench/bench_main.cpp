@@ -14,9 +14,7 @@
 #include "bench/file_restore.h"
 #include "bench/game_archive.h"
 #include "bench/status_probe.h"
-#include "mods/byte_splice.h"
 #include "mods/modifications.h"
-#include "mods/set_string.h"
 #include "support/text_path.h"
 #include "support/utf8_convert.h"
 
@@ -122,15 +120,10 @@ std::vector<std::uint8_t> WithGameName(std::vector<std::uint8_t> file, const std
 
 // The same edit the door's LAN-name write makes, for StormLib in place.
 bool EditGameName(std::vector<std::uint8_t>& bytes, const std::u16string& newName) {
-    const std::u16string text = modUtf8Convert::Utf8BytesToString(bytes);
-    const auto value = mods::FindQuotedValue(text, u"GAMENAME");
-    if (!value)
-        return false;
-    auto spliced = mods::SpliceDecoded(bytes, text, value->valueBegin, value->valueEnd, newName);
-    if (!spliced)
-        return false;
-    bytes = std::move(*spliced);
-    return true;
+    auto edited = mods::EditLanGameName(bytes, newName);
+    if (edited)
+        bytes = std::move(*edited);
+    return edited.has_value();
 }
 
 bool StormFileEquals(const fs::path& archive, const std::string& name, const std::vector<std::uint8_t>& expected) {

@@ -178,20 +178,6 @@ ArchiveRead ReadFromArchive(clsMpqControl& mpq, const std::u16string& address) {
     return read;
 }
 
-// The byte position of the ASCII character decoded[pos] in bytes: the n-th such character in the
-// text is the n-th such byte, as no decoder swallows an ASCII byte.
-std::optional<std::size_t> AnchorByte(const Bytes& bytes, std::u16string_view decoded, std::size_t pos) {
-    if (pos >= decoded.size() || decoded[pos] > 0x7F)
-        return std::nullopt;
-    const auto anchor = static_cast<std::uint8_t>(decoded[pos]);
-    auto before = static_cast<std::size_t>(std::count(decoded.begin(), decoded.begin() + pos, decoded[pos]));
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == anchor && before-- == 0)
-            return i;
-    }
-    return std::nullopt;
-}
-
 // A value read from a game file, and whether its bytes were valid UTF-8 (else U+FFFD stands in).
 struct TextValue {
     std::u16string text;
@@ -204,11 +190,9 @@ std::optional<TextValue> GameNameIn(const Bytes& bytes) {
     if (!value)
         return std::nullopt;
     TextValue result{text.substr(value->valueBegin, value->valueEnd - value->valueBegin)};
-    const auto open = AnchorByte(bytes, text, value->valueBegin - 1);
-    const auto close = AnchorByte(bytes, text, value->valueEnd);
-    if (open && close && *open < *close) {
-        const std::string raw(bytes.begin() + static_cast<std::ptrdiff_t>(*open + 1),
-                              bytes.begin() + static_cast<std::ptrdiff_t>(*close));
+    if (const auto span = mods::DecodedSpanBytes(bytes, text, value->valueBegin, value->valueEnd)) {
+        const std::string raw(bytes.begin() + static_cast<std::ptrdiff_t>(span->first),
+                              bytes.begin() + static_cast<std::ptrdiff_t>(span->second));
         result.invalidUtf8 = !IsValidUtf8(raw);
     }
     return result;
@@ -261,6 +245,8 @@ private:
     int Compact();
     int Status();
     void Changed(bool changed, const std::string& whatChanged);
+    // Writes an edited file unless it equals what the archive holds, and says which it was.
+    int StoreEdit(const std::u16string& address, const Bytes& held, const Bytes& edited, const std::string& done);
     void DrawProgress(std::uint64_t done, std::uint64_t total);
 
     Options m_options;
@@ -502,30 +488,32 @@ int Run::LanNameSet(const std::string& name) {
     if (!IsValidUtf8(name))
         return Usage("the LAN name is not valid UTF-8");
     const std::u16string newName = modUtf8Convert::Utf8ToText(name);
-    // A quote would end the value early and a line break would split the entry.
-    if (newName.find_first_of(u"\"\r\n") != std::u16string::npos)
+    if (!mods::FitsInQuotedValue(newName))
         return Usage("a LAN name may not hold '\"', CR or LF");
     const std::string address = Utf8(mods::kGlobalStringsPath);
     const ArchiveRead read = ReadFromArchive(m_mpq, mods::kGlobalStringsPath);
     if (read.state != ReadState::Held)
         return DoorFailed("cannot read " + address, read.why);
-    const std::u16string text = modUtf8Convert::Utf8BytesToString(read.bytes);
-    const auto value = mods::FindQuotedValue(text, kGameNameKey);
-    const auto edited =
-        value ? mods::SpliceDecoded(read.bytes, text, value->valueBegin, value->valueEnd, newName) : std::nullopt;
-    if (!edited)
+    const auto previous = GameNameIn(read.bytes);
+    const auto edited = mods::EditLanGameName(read.bytes, newName);
+    if (!previous || !edited)
         return Fail(kExitFailed, m_archiveName, "no entry",
                     m_archiveName + ": " + address + " holds no GAMENAME entry");
-    m_json.Key("previous").String(text.substr(value->valueBegin, value->valueEnd - value->valueBegin));
+    m_json.Key("previous").String(previous->text);
     m_json.Key("value").String(newName);
-    if (*edited == read.bytes) {
+    return StoreEdit(mods::kGlobalStringsPath, read.bytes, *edited, "LAN name set to " + name);
+}
+
+int Run::StoreEdit(const std::u16string& address, const Bytes& held, const Bytes& edited, const std::string& done) {
+    // The value already in place: nothing is written, as fleet tools that repeat a run expect.
+    if (edited == held) {
         Changed(false, {});
         return kExitOk;
     }
     MpqFailure why = MpqFailure::None;
-    if (!m_mpq.SaveFileToMpq(mods::kGlobalStringsPath, *edited, &why))
-        return DoorFailed("cannot write " + address, why);
-    Changed(true, "LAN name set to " + name);
+    if (!m_mpq.SaveFileToMpq(address, edited, &why))
+        return DoorFailed("cannot write " + Utf8(address), why);
+    Changed(true, done);
     return kExitOk;
 }
 
@@ -557,29 +545,17 @@ int Run::CursorSet(const std::string& raceWord) {
     const ArchiveRead read = ReadFromArchive(m_mpq, mods::kWar3SkinsPath);
     if (read.state != ReadState::Held)
         return DoorFailed("cannot read " + address, read.why);
-    const std::u16string text = modUtf8Convert::Utf8BytesToString(read.bytes);
-    const auto entry = mods::FindCursorEntry(text);
-    const auto edited =
-        entry ? mods::SpliceDecoded(read.bytes, text, entry->wordBegin, entry->wordEnd, mods::RaceWord(*race))
-              : std::nullopt;
+    const auto edited = mods::EditCursorRace(read.bytes, *race);
     if (!edited)
         return Fail(kExitFailed, m_archiveName, "no entry", m_archiveName + ": " + address + " holds no cursor entry");
-    const auto previous = mods::RecognizeRace(text);
+    const auto previous = CursorIn(read.bytes);
     m_json.Key("previous");
     if (previous)
         m_json.String(RaceKey(*previous));
     else
         m_json.Null();
     m_json.Key("value").String(RaceKey(*race));
-    if (*edited == read.bytes) {
-        Changed(false, {});
-        return kExitOk;
-    }
-    MpqFailure why = MpqFailure::None;
-    if (!m_mpq.SaveFileToMpq(mods::kWar3SkinsPath, *edited, &why))
-        return DoorFailed("cannot write " + address, why);
-    Changed(true, std::string("cursor set to ") + RaceKey(*race));
-    return kExitOk;
+    return StoreEdit(mods::kWar3SkinsPath, read.bytes, *edited, std::string("cursor set to ") + RaceKey(*race));
 }
 
 int Run::ResourceList() {

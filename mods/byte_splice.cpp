@@ -32,22 +32,30 @@ std::optional<std::size_t> ByteOffsetOfAnchor(const std::vector<std::uint8_t>& b
 
 } // namespace
 
-std::optional<std::vector<std::uint8_t>> SpliceDecoded(const std::vector<std::uint8_t>& bytes,
-                                                       const std::u16string& decoded, std::size_t begin,
-                                                       std::size_t end, const std::u16string& replacement) {
+std::optional<std::pair<std::size_t, std::size_t>> DecodedSpanBytes(const std::vector<std::uint8_t>& bytes,
+                                                                    const std::u16string& decoded, std::size_t begin,
+                                                                    std::size_t end) {
     if (begin == 0 || begin > end || end >= decoded.size())
         return std::nullopt;
     const auto headEnd = ByteOffsetOfAnchor(bytes, decoded, begin - 1);
     const auto tailBegin = ByteOffsetOfAnchor(bytes, decoded, end);
     if (!headEnd || !tailBegin || *headEnd >= *tailBegin)
         return std::nullopt;
+    return std::pair(*headEnd + 1, *tailBegin);
+}
 
+std::optional<std::vector<std::uint8_t>> SpliceDecoded(const std::vector<std::uint8_t>& bytes,
+                                                       const std::u16string& decoded, std::size_t begin,
+                                                       std::size_t end, const std::u16string& replacement) {
+    const auto span = DecodedSpanBytes(bytes, decoded, begin, end);
+    if (!span)
+        return std::nullopt;
     const std::vector<std::uint8_t> middle = modUtf8Convert::StringToUtf8Bytes(replacement);
     std::vector<std::uint8_t> spliced;
-    spliced.reserve(*headEnd + 1 + middle.size() + (bytes.size() - *tailBegin));
-    spliced.insert(spliced.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(*headEnd + 1));
+    spliced.reserve(span->first + middle.size() + (bytes.size() - span->second));
+    spliced.insert(spliced.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(span->first));
     spliced.insert(spliced.end(), middle.begin(), middle.end());
-    spliced.insert(spliced.end(), bytes.begin() + static_cast<std::ptrdiff_t>(*tailBegin), bytes.end());
+    spliced.insert(spliced.end(), bytes.begin() + static_cast<std::ptrdiff_t>(span->second), bytes.end());
     return spliced;
 }
 

@@ -13,9 +13,16 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace mods {
+
+// The byte range [first, last) that the code units [begin, end) of `decoded` came from, found by the
+// same anchors; nothing under the same conditions as below.
+std::optional<std::pair<std::size_t, std::size_t>> DecodedSpanBytes(const std::vector<std::uint8_t>& bytes,
+                                                                    const std::u16string& decoded, std::size_t begin,
+                                                                    std::size_t end);
 
 // The bytes with the code units [begin, end) of `decoded` (the text decoded from `bytes`) replaced
 // by the UTF-8 of `replacement`. decoded[begin - 1] and decoded[end] must be ASCII; nothing when

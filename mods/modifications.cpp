@@ -24,27 +24,38 @@ Outcome SucceededOrFailed(bool ok) {
     return ok ? Succeeded() : Failed();
 }
 
-// A quote would end the value early and a line break would split the entry: either way the game's
-// string file would no longer parse.
+} // namespace
+
 bool FitsInQuotedValue(const std::u16string& value) {
     return value.find_first_of(u"\"\r\n") == std::u16string::npos;
 }
 
-} // namespace
+std::optional<std::vector<std::uint8_t>> EditLanGameName(const std::vector<std::uint8_t>& file,
+                                                         const std::u16string& newName) {
+    if (!FitsInQuotedValue(newName))
+        return std::nullopt;
+    const std::u16string text = modUtf8Convert::Utf8BytesToString(file);
+    const auto value = FindQuotedValue(text, kGameNameKey);
+    if (!value)
+        return std::nullopt;
+    return SpliceDecoded(file, text, value->valueBegin, value->valueEnd, newName);
+}
+
+std::optional<std::vector<std::uint8_t>> EditCursorRace(const std::vector<std::uint8_t>& file, Race race) {
+    const std::u16string text = modUtf8Convert::Utf8BytesToString(file);
+    const auto entry = FindCursorEntry(text);
+    if (!entry)
+        return std::nullopt;
+    return SpliceDecoded(file, text, entry->wordBegin, entry->wordEnd, RaceWord(race));
+}
 
 Outcome WriteLanGameName(clsMpqControl& mpq, const std::u16string& newName) {
     // Running out of memory on a large file is a failure like any other.
     try {
-        if (!FitsInQuotedValue(newName))
-            return Failed();
         std::vector<std::uint8_t> bytes;
         if (!mpq.ReadFileFromMpq(kGlobalStringsPath, bytes))
             return Failed();
-        const std::u16string text = modUtf8Convert::Utf8BytesToString(bytes);
-        const auto value = FindQuotedValue(text, kGameNameKey);
-        if (!value)
-            return Failed();
-        const auto edited = SpliceDecoded(bytes, text, value->valueBegin, value->valueEnd, newName);
+        const auto edited = EditLanGameName(bytes, newName);
         if (!edited)
             return Failed();
         return SucceededOrFailed(mpq.SaveFileToMpq(kGlobalStringsPath, *edited));
@@ -77,11 +88,7 @@ Outcome WriteCursorRace(clsMpqControl& mpq, std::optional<Race> race) {
         std::vector<std::uint8_t> bytes;
         if (!mpq.ReadFileFromMpq(kWar3SkinsPath, bytes))
             return Failed();
-        const std::u16string text = modUtf8Convert::Utf8BytesToString(bytes);
-        const auto entry = FindCursorEntry(text);
-        if (!entry)
-            return Failed();
-        const auto edited = SpliceDecoded(bytes, text, entry->wordBegin, entry->wordEnd, RaceWord(*race));
+        const auto edited = EditCursorRace(bytes, *race);
         if (!edited)
             return Failed();
         if (!mpq.SaveFileToMpq(kWar3SkinsPath, *edited))

@@ -26,6 +26,13 @@ inline constexpr char16_t kGlobalStringsPath[] = u"UI\\FrameDef\\GlobalStrings.f
 inline constexpr char16_t kWar3SkinsPath[] = u"UI\\war3skins.txt";
 
 // --- LAN game name ---
+// A quote would end the value early and a line break would split the entry: either way the game's
+// string file would no longer parse.
+bool FitsInQuotedValue(const std::u16string& value);
+// The string file with its first GAMENAME value replaced and every other byte as it was; nothing when
+// the file holds no such entry or the name does not fit. The edit both the window and scripts make.
+std::optional<std::vector<std::uint8_t>> EditLanGameName(const std::vector<std::uint8_t>& file,
+                                                         const std::u16string& newName);
 // Only the bytes of the first GAMENAME value change; every other byte of the file is written back as
 // read, even where it is not valid UTF-8. A name holding '"', CR or LF is refused: nothing is written.
 Outcome WriteLanGameName(clsMpqControl& mpq, const std::u16string& newName);
@@ -36,6 +43,9 @@ std::optional<std::u16string> ReadLanGameName(clsMpqControl& mpq);
 // Only the first entry's race word changes, byte for byte as above. No race chosen, no prefix, or no
 // suffix after it: failure, nothing written.
 Outcome WriteCursorRace(clsMpqControl& mpq, std::optional<Race> race);
+// The skin file with the first cursor entry's race word replaced, byte for byte as above; nothing
+// when it holds no cursor entry.
+std::optional<std::vector<std::uint8_t>> EditCursorRace(const std::vector<std::uint8_t>& file, Race race);
 std::optional<Race> ReadCursorRace(clsMpqControl& mpq);
 
 // --- Resources ---
