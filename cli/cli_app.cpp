@@ -1,6 +1,5 @@
 #include "cli/cli_app.h"
 
-#include "archive/archive_guard.h"
 #include "archive/archive_name.h"
 #include "archive/mpq_control.h"
 #include "archive/mpq_failure.h"
@@ -735,13 +734,11 @@ ArchiveFinding DescribeArchive(const std::string& name, const fs::path& path) {
     finding.present = fs::is_regular_file(finding.path, error);
     if (!finding.present) {
         finding.why = MpqFailure::NoArchive;
-    } else if (archive_guard::HasRecoveryFiles(finding.path)) {
-        // Opening would put the interrupted write right first; a status only looks.
-        finding.why = MpqFailure::PendingRecovery;
     } else {
+        // A status only looks: it neither waits for a live write ("locked") nor puts a dead one's
+        // files right ("pending recovery"); the next edit does that.
         clsMpqControl mpq;
         mpq.SetLockWait(std::chrono::milliseconds(0));
-        // A writer that dies after the check above leaves its files for the next edit, not for us.
         mpq.SetRecovery(false);
         mpq.SetMpqFileName(TextFromPath(finding.path));
         // A read that finds the file or finds it missing has opened the archive: one call fewer.
