@@ -33,33 +33,33 @@ private slots:
     }
     void cleanup() { m_window.reset(); }
 
-    // Flat buttons framed at rest and marked on keyboard focus; lists open below, the wheel only when focused.
+    // Flat buttons framed at rest, with a look of their own on keyboard focus, under the pointer and
+    // pressed; lists open below their box and take the wheel only when focused.
     void looksAndAnswersAsOnWindows() {
         QVERIFY(StartShown());
         auto* elsewhere = Find<QWidget>("txtLanGameName");
+        elsewhere->setFocus(Qt::TabFocusReason);
+        SaveScreenshot(*m_window, QStringLiteral("window-at-rest"));
         for (const char* name : {"btnCompressMpq", "btnDoModificationForGeneral", "btnBrowserForModificationDest",
                                  "btnDoModificationForMouse", "btnDoModificationForLanGameName"}) {
             auto* button = Find<QPushButton>(name);
-            QVERIFY2(button && button->isFlat(), name);
             elsewhere->setFocus(Qt::TabFocusReason);
-            SaveScreenshot(*m_window, QStringLiteral("window-at-rest"));
             const QImage rest = button->grab().toImage();
-            QVERIFY2(Differing(rest) > (2 * (rest.width() + rest.height()) - 4) * 9 / 10, name); // the frame
+            QVERIFY2(button->isFlat() && Differing(rest) > (2 * (rest.width() + rest.height()) - 4) * 9 / 10, name);
             for (int tabs = 0; tabs < 30 && QApplication::focusWidget() != button; ++tabs)
                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget(), button);
-            // Enough for an eye to see: a dotted line round a small button changes about 50 pixels.
-            const QImage focused = button->grab().toImage();
             SaveScreenshot(*m_window, QStringLiteral("window-focus-") + QLatin1String(name));
-            QVERIFY2(Differing(rest, focused) > 20, name);
-            // Lit under the pointer, darker when pressed: each a look of its own.
+            const QImage focused = button->grab().toImage();
             button->setAttribute(Qt::WA_UnderMouse, true);
             const QImage hovered = button->grab().toImage();
             button->setDown(true);
             const QImage pressed = button->grab().toImage();
             button->setDown(false);
             button->setAttribute(Qt::WA_UnderMouse, false);
-            QVERIFY2(Differing(focused, hovered) > 20 && Differing(hovered, pressed) > 20, name);
+            // Enough for an eye to see: a dotted line round a small button changes about 50 pixels.
+            QVERIFY2(QApplication::focusWidget() == button && Differing(rest, focused) > 20 &&
+                         Differing(focused, hovered) > 20 && Differing(hovered, pressed) > 20,
+                     name);
         }
         for (const char* name : {"cboMpqFileName", "cboItemToModify"}) {
             auto* combo = Find<QComboBox>(name);
@@ -76,47 +76,37 @@ private slots:
                                   Qt::NoScrollPhase, false);
                 QSpontaneKeyEvent::setSpontaneous(&wheel);
                 QApplication::instance()->notify(combo, &wheel);
-                QCOMPARE(combo->currentIndex(), focused == combo ? 1 : 0);
-                QCOMPARE(QApplication::focusWidget(), focused);
+                QVERIFY2(combo->currentIndex() == (focused == combo ? 1 : 0) && QApplication::focusWidget() == focused,
+                         name);
             }
         }
     }
 
-    // Every control a screen reader reaches says what it is. On Linux a list's name is its chosen entry
-    // (Qt's convention there), so its label is said as its description.
+    // Every control a screen reader reaches says what it is, and every control that takes the focus is
+    // listed. On Linux a list's name is its chosen entry (Qt's convention there), so its label is said as
+    // its description.
     void everyControlHasASpokenName() {
         QVERIFY(StartShown());
-        const std::pair<const char*, const char*> says[] = {{"PicTop", "Keldrava"},
-                                                            {"ImgLogo", "Ostrawen"},
-                                                            {"cboMpqFileName", "MPQ"},
-                                                            {"btnCompressMpq", "压缩"},
-                                                            {"cboItemToModify", "项目"},
-                                                            {"txtDestForGameModification", "目标文件"},
-                                                            {"btnBrowserForModificationDest", "浏览"},
-                                                            {"chkExtract", "提取"},
-                                                            {"chkDelete", "删除"},
-                                                            {"btnDoModificationForGeneral", "执行操作"},
-                                                            {"optMouseNightElf", "暗夜精灵"},
-                                                            {"optMouseOrc", "兽族"},
-                                                            {"optMouseHuman", "人族"},
-                                                            {"optMouseUndead", "亡灵天灾"},
-                                                            {"btnDoModificationForMouse", "修改"},
-                                                            {"txtLanGameName", "主机名"},
-                                                            {"btnDoModificationForLanGameName", "确认修改"}};
-        QStringList listed;
-        for (const auto& [control, word] : says) {
-            listed << QLatin1String(control);
-            QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(Find<QWidget>(control));
-            QVERIFY2(accessible, control);
+        const QStringList says = // a control, then a word of what is said for it
+            QStringLiteral(
+                "PicTop Keldrava ImgLogo Ostrawen cboMpqFileName MPQ btnCompressMpq 压缩 cboItemToModify 项目 "
+                "txtDestForGameModification 目标文件 btnBrowserForModificationDest 浏览 chkExtract 提取 "
+                "chkDelete 删除 btnDoModificationForGeneral 执行操作 optMouseNightElf 暗夜精灵 optMouseOrc "
+                "兽族 optMouseHuman 人族 optMouseUndead 亡灵天灾 btnDoModificationForMouse 修改 "
+                "txtLanGameName 主机名 btnDoModificationForLanGameName 确认修改")
+                .split(QLatin1Char(' '));
+        for (qsizetype i = 0; i + 1 < says.size(); i += 2) {
+            QAccessibleInterface* accessible =
+                QAccessible::queryAccessibleInterface(Find<QWidget>(qPrintable(says[i])));
+            QVERIFY2(accessible, qPrintable(says[i]));
             const QString name = accessible->text(QAccessible::Name);
             const QString spoken = name + QLatin1Char('|') + accessible->text(QAccessible::Description);
-            QVERIFY2(!name.isEmpty() && spoken.contains(QString::fromUtf8(word)), qPrintable(spoken));
+            QVERIFY2(!name.isEmpty() && spoken.contains(says[i + 1]), qPrintable(says[i] + QLatin1Char(' ') + spoken));
         }
-        // Every control that takes the focus is among them.
         for (const QWidget* child : m_window->findChildren<QWidget*>()) {
             if (child->focusPolicy() != Qt::NoFocus && child->isVisibleTo(m_window.get()) &&
                 !child->objectName().isEmpty() && !child->objectName().startsWith(QLatin1String("qt_")))
-                QVERIFY2(listed.contains(child->objectName()), qPrintable(child->objectName()));
+                QVERIFY2(says.contains(child->objectName()), qPrintable(child->objectName()));
         }
     }
 
@@ -157,8 +147,7 @@ private slots:
             QTest::mouseClick(Find<QPushButton>(qPrintable(action)), Qt::LeftButton);
         timer.stop();
         QVERIFY2(ticks > 1, "no timer fired during the operation");
-        QCOMPARE(toggles.count(), 0);
-        QVERIFY(!closeAccepted && m_window->isVisible() && !m_window->OperationRunning());
+        QVERIFY(toggles.isEmpty() && !closeAccepted && m_window->isVisible() && !m_window->OperationRunning());
         const QList<ui_prompts::MessageRecord> shown = ui_prompts::TakeShownMessages();
         QCOMPARE(shown.size(), action == QLatin1String("btnCompressMpq") ? 2 : 0); // its question, its outcome
         QVERIFY(shown.isEmpty() || shown.back().text == QStringLiteral("命令成功完成."));
