@@ -5,8 +5,8 @@
 
 namespace qt_translations {
 
-// Installs the catalogue into the running application, whatever the system's language; a second
-// call does nothing more. False when no application exists yet or the catalogue cannot be loaded,
+// Installs the catalogue into the running application and makes Chinese (China) Qt's default locale,
+// whatever the system's language; a second call does nothing more. False when no application exists yet or the catalogue cannot be loaded,
 // in which case Qt's English texts stay.
 bool InstallChineseQtTranslations();
 

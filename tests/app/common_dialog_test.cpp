@@ -48,13 +48,13 @@ void OnNextModal(QObject* owner, std::function<void(QWidget*)> action) {
     timer->start();
 }
 
-// The names an open file dialog lists for its folder, sorted.
-QStringList Listed(QWidget* modal) {
+// What an open file dialog lists for its folder in one column (0: the names, 2: their kinds), sorted.
+QStringList Listed(QWidget* modal, int column = 0) {
     QStringList names;
     auto* model = modal->findChild<QFileSystemModel*>();
     const QModelIndex folder = model->index(qobject_cast<QFileDialog*>(modal)->directory().absolutePath());
     for (int row = 0; row < model->rowCount(folder); ++row)
-        names << model->index(row, 0, folder).data().toString();
+        names << model->index(row, column, folder).data().toString();
     names.sort();
     return names;
 }
@@ -229,8 +229,12 @@ private slots:
         QCOMPARE(shownDirectory, QDir(dir.path()).absolutePath());
     }
 
-    // Qt's own texts in Chinese: the real file dialog's labels and buttons, the text boxes' context menu.
+    // Qt's own texts in Chinese: the real file dialog's labels, buttons and kinds of file (a folder, a
+    // text file), the text boxes' context menu.
     void qtTextsInChinese() {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")) &&
+                QFile(dir.filePath(QStringLiteral("notes.txt"))).open(QIODevice::WriteOnly));
         QStringList texts;
         ui_prompts::SetUnattended(false);
         QObject watches;
@@ -238,16 +242,18 @@ private slots:
             for (const auto label : {QFileDialog::LookIn, QFileDialog::FileName, QFileDialog::FileType,
                                      QFileDialog::Accept, QFileDialog::Reject})
                 texts << qobject_cast<QFileDialog*>(modal)->labelText(label);
+            (void)QTest::qWaitFor([&] { return Listed(modal, 2).size() == 2; }, 5000); // read in the background
+            texts << Listed(modal, 2);
             SaveScreenshot(*modal, QStringLiteral("file-dialog"));
             modal->close();
         });
-        (void)ui_prompts::ShowFileDialog(nullptr, {});
+        (void)ui_prompts::ShowFileDialog(nullptr, {ui_prompts::FileDialogKind::Open, {}, {}, dir.path()});
         ui_prompts::SetUnattended(true);
         QLineEdit edit;
         const std::unique_ptr<QMenu> menu(edit.createStandardContextMenu());
         for (const QAction* action : menu->actions())
             texts << (action->isSeparator() ? QStringLiteral("中") : action->text());
-        QVERIFY2(texts.size() > 10, qPrintable(texts.join(QLatin1Char('|'))));
+        QVERIFY2(texts.size() > 12, qPrintable(texts.join(QLatin1Char('|'))));
         for (const QString& text : texts)
             QVERIFY2(std::any_of(text.begin(), text.end(), [](QChar c) { return c.script() == QChar::Script_Han; }),
                      qPrintable(text));
