@@ -1,12 +1,9 @@
-// The players' own string and skin files read and written through an archive just where the plain
-// first-match search (the first key anywhere, case ignored; the first cursor prefix anywhere) finds them.
-#include "archive/mpq_control.h"
-#include "game_files.h"
+// The players' own string and skin files read and edited just where the plain first-match search (the
+// first key anywhere, case ignored; the first cursor prefix anywhere) finds them.
 #include "mods/modifications.h"
-#include "support/text_path.h"
+#include "mods/set_string.h"
 #include "support/utf8_convert.h"
 #include "testkit/mpq_fixtures.h"
-#include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +15,7 @@ namespace fs = std::filesystem;
 
 class RealGameFiles : public testing::TestWithParam<std::tuple<const char*, const char*, bool>> {};
 
-TEST_P(RealGameFiles, ReadAndWriteAsThePlainSearchDoes) {
+TEST_P(RealGameFiles, ReadAndEditAsThePlainSearchDoes) {
     const auto& [name, file, skins] = GetParam(); // skins: war3skins.txt's cursor, else GAMENAME
     const fs::path path = fs::path(REAL_DATA_DIR) / file;
     if (!fs::is_regular_file(path)) {
@@ -34,29 +31,23 @@ TEST_P(RealGameFiles, ReadAndWriteAsThePlainSearchDoes) {
     const std::size_t begin = open == std::string::npos ? open : open + (skins ? 17 : 1);
     const std::size_t end = text.find(skins ? "Cursor.mdl" : "\",", begin);
 
-    testkit::TempDir dir;
-    const std::u16string entry = skins ? mods::kWar3SkinsPath : mods::kGlobalStringsPath;
-    testkit::BuildArchive(dir / "War3Patch.mpq", {{entry, original}});
-    const std::vector<std::uint8_t> archiveBefore = modstest::ArchiveBytes(dir / "War3Patch.mpq");
-    clsMpqControl mpq;
-    mpq.SetMpqFileName(TextFromPath(dir / "War3Patch.mpq"));
-    const std::optional<mods::Race> race = skins ? mods::ReadCursorRace(mpq) : std::nullopt;
-    const std::u16string before =
-        skins ? (race ? mods::RaceWord(*race) : u"") : mods::ReadLanGameName(mpq).value_or(u"");
+    const std::u16string decoded = modUtf8Convert::Utf8BytesToString(original);
+    std::u16string shown, ignored;
+    if (const auto race = skins ? mods::RecognizeRace(decoded) : std::nullopt)
+        shown = mods::RaceWord(*race);
+    else if (!skins)
+        mods::SetString(decoded, u"GAMENAME", u"", ignored, shown);
     const std::u16string newValue = skins ? u"NightElf" : u"局域网 LAN %s";
-    const mods::Outcome outcome =
-        skins ? mods::WriteCursorRace(mpq, mods::Race::NightElf) : mods::WriteLanGameName(mpq, newValue);
-    std::vector<std::uint8_t> stored;
-    EXPECT_TRUE(mpq.ReadFileFromMpq(entry, stored));
-    if (end == std::string::npos) { // a fragment without an entry: nothing to show, nothing written
-        EXPECT_EQ(before, u"");
-        EXPECT_EQ(outcome.text, mods::kTextFailed);
-        EXPECT_EQ(modstest::ArchiveBytes(dir / "War3Patch.mpq"), archiveBefore);
+    const auto edited =
+        skins ? mods::EditCursorRace(original, mods::Race::NightElf) : mods::EditLanGameName(original, newValue);
+    if (end == std::string::npos) { // a fragment without an entry: nothing to show, nothing to edit
+        EXPECT_EQ(shown, u"");
+        EXPECT_FALSE(edited.has_value());
         return;
     }
-    EXPECT_EQ(before, modUtf8Convert::Utf8ToText(text.substr(begin, end - begin)));
-    EXPECT_EQ(outcome.text, skins ? mods::kTextCompleted : mods::kTextSucceeded);
-    EXPECT_EQ(std::string(stored.begin(), stored.end()),
+    EXPECT_EQ(shown, modUtf8Convert::Utf8ToText(text.substr(begin, end - begin)));
+    ASSERT_TRUE(edited.has_value());
+    EXPECT_EQ(std::string(edited->begin(), edited->end()),
               text.replace(begin, end - begin, modUtf8Convert::TextToUtf8(newValue)));
 }
 
