@@ -39,7 +39,6 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr char kProgram[] = "ostrawen-cli";
-constexpr char16_t kGameNameKey[] = u"GAMENAME";
 
 // The four archives, and the order in which each game looks a file up: the first that holds it wins.
 constexpr std::array<const char*, 4> kArchiveNames = {"War3Patch.mpq", "War3xLocal.mpq", "War3x.mpq", "War3.mpq"};
@@ -185,7 +184,7 @@ struct TextValue {
 
 std::optional<TextValue> GameNameIn(const Bytes& bytes) {
     const std::u16string text = modUtf8Convert::Utf8BytesToString(bytes);
-    const auto value = mods::FindQuotedValue(text, kGameNameKey);
+    const auto value = mods::FindQuotedValue(text, mods::kGameNameKey);
     if (!value)
         return std::nullopt;
     TextValue result{text.substr(value->valueBegin, value->valueEnd - value->valueBegin)};

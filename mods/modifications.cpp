@@ -12,8 +12,6 @@
 namespace mods {
 namespace {
 
-constexpr char16_t kGameNameKey[] = u"GAMENAME";
-
 Outcome Succeeded() {
     return {kTextSucceeded, MessageIcon::Information};
 }

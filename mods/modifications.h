@@ -24,6 +24,8 @@ struct Outcome {
 
 inline constexpr char16_t kGlobalStringsPath[] = u"UI\\FrameDef\\GlobalStrings.fdf";
 inline constexpr char16_t kWar3SkinsPath[] = u"UI\\war3skins.txt";
+// The string file's key of the LAN game name.
+inline constexpr char16_t kGameNameKey[] = u"GAMENAME";
 
 // --- LAN game name ---
 // A quote would end the value early and a line break would split the entry: either way the game's

@@ -33,10 +33,10 @@ TEST_P(RealGameFiles, ReadAndEditAsThePlainSearchDoes) {
 
     const std::u16string decoded = modUtf8Convert::Utf8BytesToString(original);
     std::u16string shown, ignored;
-    if (const auto race = skins ? mods::RecognizeRace(decoded) : std::nullopt)
+    if (!skins)
+        mods::SetString(decoded, mods::kGameNameKey, u"", ignored, shown);
+    else if (const auto race = mods::RecognizeRace(decoded))
         shown = mods::RaceWord(*race);
-    else if (!skins)
-        mods::SetString(decoded, u"GAMENAME", u"", ignored, shown);
     const std::u16string newValue = skins ? u"NightElf" : u"局域网 LAN %s";
     const auto edited =
         skins ? mods::EditCursorRace(original, mods::Race::NightElf) : mods::EditLanGameName(original, newValue);
