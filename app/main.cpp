@@ -10,7 +10,7 @@
 
 int main(int argc, char* argv[]) {
     if (IsMpqWorkerInvocation(argc, argv))
-        return RunMpqWorker(argc, argv, MakeStormMpqEngine());
+        return RunMpqWorker(argc, argv, MakeOwnMpqEngine());
     // Where the player started us (a link in the game directory counts), before anything moves us.
     modPublicVars::RecordStartPath(argv[0]);
     Q_INIT_RESOURCE(resources);

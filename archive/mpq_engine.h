@@ -1,6 +1,6 @@
 #pragma once
 // The few MPQ engine calls clsMpqControl makes, behind an interface so that tests can make any
-// step fail (open, write, flush, close, compaction). MakeStormMpqEngine() is the real engine.
+// step fail (open, write, flush, close, compaction). MakeOwnMpqEngine() is the real engine.
 // Handles are opaque; a null handle means failure. No call throws.
 #include "archive/mpq_failure.h"
 
@@ -55,3 +55,7 @@ public:
 
 // The engine over StormLib.
 std::shared_ptr<MpqEngine> MakeStormMpqEngine();
+
+// The engine over our own MPQ reader: archives opened read-only are read by our code alone; an
+// archive opened to be written is still handed to StormLib.
+std::shared_ptr<MpqEngine> MakeOwnMpqEngine();

@@ -1,6 +1,8 @@
 #include "archive/mpq_layout.h"
 
 #include "archive/archive_file.h"
+#include "archive/format/mpq_format.h"
+#include "archive/format/mpq_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -9,152 +11,22 @@
 
 namespace {
 
-constexpr std::uint32_t kMpqSignature = 0x1A51504D;      // 'MPQ\x1A'
-constexpr std::uint32_t kUserDataSignature = 0x1B51504D; // 'MPQ\x1B'
-constexpr std::uint32_t kHashTableKey = 0xC3AF3770;      // hash of "(hash table)"
-constexpr std::uint32_t kBlockTableKey = 0xEC83B3A3;     // hash of "(block table)"
-constexpr std::uint32_t kFileExists = 0x80000000;
-constexpr std::uint32_t kHashEntryDeleted = 0xFFFFFFFE;
-constexpr std::uint64_t kHeaderSearchStep = 0x200;
-constexpr std::uint64_t kLargestArchive = 0xFFFFFFFFull; // formats 0 and 1 below 4 GiB, as the game's
-// A game archive holds tens of thousands of files; its tables never approach a million entries.
-constexpr std::uint32_t kMaxTableEntries = 1u << 20;
-// zlib cannot pass 1032:1, and bzip2 on any game text or model stays far below that; a stored size
-// more than this many times its packed size is a lie meant to make the reader allocate.
-constexpr std::uint64_t kMaxExpansion = 2048;
-
-// Block flags.
-constexpr std::uint32_t kImplode = 0x00000100;
-constexpr std::uint32_t kCompress = 0x00000200;
-constexpr std::uint32_t kCompressMask = 0x0000FF00; // StormLib treats any of these bits as packed
-constexpr std::uint32_t kEncrypted = 0x00010000;
-constexpr std::uint32_t kFixKey = 0x00020000;
-constexpr std::uint32_t kSingleUnit = 0x01000000;
-constexpr std::uint32_t kSectorCrc = 0x04000000;
-// What game archives carry; the patch-file and delete-marker flags and unknown bits are refused.
-constexpr std::uint32_t kKnownFlags =
-    kFileExists | kImplode | kCompress | kEncrypted | kFixKey | kSingleUnit | kSectorCrc;
+// Block flags, as the format names them.
+constexpr std::uint32_t kFileExists = mpq::kFileExists;
+constexpr std::uint32_t kCompress = mpq::kFileCompress;
+constexpr std::uint32_t kCompressMask = mpq::kFileCompressMask; // StormLib treats any of these bits as packed
+constexpr std::uint32_t kEncrypted = mpq::kFileEncrypted;
+constexpr std::uint32_t kSingleUnit = mpq::kFileSingleUnit;
+constexpr std::uint32_t kSectorCrc = mpq::kFileSectorCrc;
 
 // Compression mask bytes.
 constexpr std::uint8_t kZlib = 0x02;
 constexpr std::uint8_t kPkware = 0x08;
 constexpr std::uint8_t kBzip2 = 0x10;
 
-const std::array<std::uint32_t, 0x500>& CryptTable() {
-    static const std::array<std::uint32_t, 0x500> table = [] {
-        std::array<std::uint32_t, 0x500> values{};
-        std::uint32_t seed = 0x00100001;
-        for (std::uint32_t index1 = 0; index1 < 0x100; ++index1) {
-            for (std::uint32_t index2 = index1, i = 0; i < 5; ++i, index2 += 0x100) {
-                seed = (seed * 125 + 3) % 0x2AAAAB;
-                const std::uint32_t high = (seed & 0xFFFF) << 16;
-                seed = (seed * 125 + 3) % 0x2AAAAB;
-                values[index2] = high | (seed & 0xFFFF);
-            }
-        }
-        return values;
-    }();
-    return table;
-}
-
 std::uint32_t Le32(const std::uint8_t* bytes) {
     return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
            (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
-std::uint16_t Le16(const std::uint8_t* bytes) {
-    return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
-bool IsPowerOfTwo(std::uint32_t value) {
-    return value != 0 && (value & (value - 1)) == 0;
-}
-
-// A table of count 16-byte entries at an offset relative to the header, read and decrypted.
-std::optional<std::vector<std::uint32_t>> ReadTable(archive_io::File& file, std::uint64_t headerOffset,
-                                                    std::uint32_t relativeOffset, std::uint32_t count,
-                                                    std::uint64_t fileSize, std::uint32_t key) {
-    const std::uint64_t start = headerOffset + relativeOffset;
-    const std::uint64_t bytes = static_cast<std::uint64_t>(count) * 16;
-    if (start > fileSize || bytes > fileSize - start)
-        return std::nullopt;
-    std::vector<std::uint8_t> raw(static_cast<std::size_t>(bytes));
-    if (!file.ReadAt(start, raw))
-        return std::nullopt;
-    std::vector<std::uint32_t> words(static_cast<std::size_t>(count) * 4);
-    for (std::size_t i = 0; i < words.size(); ++i)
-        words[i] = Le32(raw.data() + i * 4);
-    MpqDecryptBlock(words, key);
-    return words;
-}
-
-// Where StormLib would take the archive to begin: the first 'MPQ\x1A' at a multiple of 512,
-// after following an 'MPQ\x1B' user data header once.
-std::optional<std::uint64_t> FindHeader(archive_io::File& file, std::uint64_t fileSize) {
-    bool followedUserData = false;
-    std::uint64_t offset = 0;
-    std::array<std::uint8_t, 16> probe{};
-    while (offset + 32 <= fileSize) {
-        if (!file.ReadAt(offset, probe))
-            return std::nullopt;
-        const std::uint32_t signature = Le32(probe.data());
-        if (signature == kMpqSignature)
-            return offset;
-        if (signature == kUserDataSignature && !followedUserData) {
-            // Followed only when StormLib would follow it too, to a place it would reach anyway,
-            // with no other header in between that it might prefer.
-            followedUserData = true;
-            const std::uint32_t userDataSize = Le32(probe.data() + 4);
-            const std::uint32_t headerDistance = Le32(probe.data() + 8);
-            const std::uint32_t userDataHeaderSize = Le32(probe.data() + 12);
-            if (headerDistance == 0 || headerDistance % kHeaderSearchStep != 0 || userDataSize > headerDistance ||
-                userDataHeaderSize > userDataSize) {
-                return std::nullopt;
-            }
-            for (std::uint64_t between = offset + kHeaderSearchStep; between < offset + headerDistance;
-                 between += kHeaderSearchStep) {
-                if (between + 32 > fileSize)
-                    return std::nullopt;
-                if (!file.ReadAt(between, std::span(probe).first(4)))
-                    return std::nullopt;
-                const std::uint32_t inBetween = Le32(probe.data());
-                if (inBetween == kMpqSignature || inBetween == kUserDataSignature)
-                    return std::nullopt;
-            }
-            offset += headerDistance;
-            continue;
-        }
-        offset += kHeaderSearchStep;
-    }
-    return std::nullopt;
-}
-
-// Format 1 only (StormLib's "version 2"), as ConvertMpqHeaderToFormat4 in 9.22 sizes the tables
-// when the hi-block table is absent: the hash table's stored size is the distance to the block
-// table, and the block table's is the distance from it to the archive's end, taken from the
-// header's archive-size field unless that field is past the file's end or below the block table.
-// A block table stored longer than its entries trips StormLib's assert(BlockTableSize64 <= ...);
-// a hash table stored longer overflows its buffer; either stored shorter is decompressed. Game
-// archives store both tables whole, so anything but the exact sizes is refused. Format 0 takes
-// both tables' sizes from their entry counts and asserts nothing about the archive-size field
-// (Storm.dll ignores it too), so a format 0 archive is not refused for it.
-bool Format1TablesAreWhole(const std::array<std::uint8_t, 44>& header, std::uint64_t headerOffset,
-                           std::uint64_t fileSize) {
-    const std::uint32_t archiveSize = Le32(header.data() + 8);
-    const std::uint32_t hashTablePos = Le32(header.data() + 16);
-    const std::uint32_t blockTablePos = Le32(header.data() + 20);
-    const std::uint64_t hashBytes = static_cast<std::uint64_t>(Le32(header.data() + 24)) * 16;
-    const std::uint64_t blockBytes = static_cast<std::uint64_t>(Le32(header.data() + 28)) * 16;
-    // With the block table before the hash table StormLib marks the archive malformed and opens
-    // it read-only, so no write could succeed: not a game archive either.
-    if (blockTablePos < hashTablePos || blockTablePos - hashTablePos != hashBytes)
-        return false;
-    std::uint64_t storedArchiveSize = fileSize - headerOffset;
-    if (blockTablePos < archiveSize &&
-        (archiveSize - blockTablePos <= blockBytes || archiveSize <= fileSize - headerOffset)) {
-        storedArchiveSize = archiveSize;
-    }
-    return storedArchiveSize >= blockTablePos && storedArchiveSize - blockTablePos == blockBytes;
 }
 
 // A compression mask byte as StormLib 9.22 decodes it: format 0 archives go through
@@ -167,16 +39,6 @@ bool IsGameCompression(std::uint8_t mask, std::uint16_t formatVersion) {
     if (formatVersion == 0)
         return mask != 0 && mask != lzma && (mask & ~allowed) == 0;
     return mask == kZlib || mask == kPkware || mask == kBzip2;
-}
-
-// The file key StormLib derives for an encrypted file: the hash of the name after its last
-// backslash, adjusted by the block's offset and size when the fix-key flag is set.
-std::uint32_t FileKey(const std::string& name, std::uint32_t relativeOffset, const MpqLayout::Block& block) {
-    const std::size_t slash = name.find_last_of("\\/");
-    std::uint32_t key = MpqHashString(slash == std::string::npos ? name : name.substr(slash + 1), 3);
-    if ((block.flags & kFixKey) != 0)
-        key = (key + relativeOffset) ^ block.fileSize;
-    return key;
 }
 
 // The mask byte of a packed unit of `size` bytes at `offset`; encrypted units are decrypted with
@@ -264,7 +126,7 @@ bool FileDataIsReadable(archive_io::File& file, const MpqLayout& layout, std::ui
     const bool packed = (block.flags & kCompressMask) != 0;
     const bool encrypted = (block.flags & kEncrypted) != 0;
     const auto relativeOffset = static_cast<std::uint32_t>(block.offset - layout.headerOffset);
-    const std::uint32_t key = encrypted ? FileKey(name, relativeOffset, block) : 0;
+    const std::uint32_t key = encrypted ? MpqFileKey(name, relativeOffset, block.fileSize, block.flags) : 0;
 
     if ((block.flags & kSingleUnit) != 0) {
         // StormLib reads the stored bytes into a buffer of the file's size when nothing is packed.
@@ -341,146 +203,32 @@ std::uint64_t LargestAttributes(std::uint32_t blocks) {
 
 } // namespace
 
-void MpqDecryptBlock(std::span<std::uint32_t> words, std::uint32_t key) {
-    const auto& table = CryptTable();
-    std::uint32_t seed2 = 0xEEEEEEEE;
-    for (std::uint32_t& word : words) {
-        seed2 += table[0x400 + (key & 0xFF)];
-        const std::uint32_t plain = word ^ (key + seed2);
-        key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
-        seed2 = plain + seed2 + (seed2 << 5) + 3;
-        word = plain;
-    }
-}
-
-void MpqEncryptBlock(std::span<std::uint32_t> words, std::uint32_t key) {
-    const auto& table = CryptTable();
-    std::uint32_t seed2 = 0xEEEEEEEE;
-    for (std::uint32_t& word : words) {
-        seed2 += table[0x400 + (key & 0xFF)];
-        const std::uint32_t plain = word;
-        word = plain ^ (key + seed2);
-        key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
-        seed2 = plain + seed2 + (seed2 << 5) + 3;
-    }
-}
-
-std::uint32_t MpqHashString(const std::string& name, std::uint32_t hashType) {
-    const auto& table = CryptTable();
-    std::uint32_t seed1 = 0x7FED7FED;
-    std::uint32_t seed2 = 0xEEEEEEEE;
-    for (char c : name) {
-        std::uint32_t ch = static_cast<std::uint8_t>(c);
-        if (ch >= 'a' && ch <= 'z')
-            ch -= 'a' - 'A';
-        if (ch == '/')
-            ch = '\\';
-        seed1 = table[(hashType << 8) + ch] ^ (seed1 + seed2);
-        seed2 = ch + seed1 + seed2 + (seed2 << 5) + 3;
-    }
-    return seed1;
-}
-
 namespace {
 
 std::optional<MpqLayout> ReadLayout(archive_io::File& file, const std::vector<std::string>& filesToRead) {
+    // The header and tables are our reader's; the checks below are about the files StormLib reads.
+    const std::optional<mpq::ArchiveTables> tables = mpq::ReadArchiveTables(file, false);
+    if (!tables)
+        return std::nullopt;
     MpqLayout layout;
-    const std::optional<std::uint64_t> size = file.Size();
-    if (!size || *size > kLargestArchive)
-        return std::nullopt;
-    layout.fileSize = *size;
-
-    const std::optional<std::uint64_t> headerOffset = FindHeader(file, layout.fileSize);
-    if (!headerOffset)
-        return std::nullopt;
-    layout.headerOffset = *headerOffset;
-
-    std::array<std::uint8_t, 44> header{};
-    const std::uint64_t available = layout.fileSize - layout.headerOffset;
-    if (!file.ReadAt(layout.headerOffset, std::span(header).first(std::min<std::uint64_t>(available, 44)))) {
-        return std::nullopt;
+    layout.fileSize = tables->fileSize;
+    layout.headerOffset = tables->headerOffset;
+    layout.headerSize = tables->headerSize;
+    layout.formatVersion = tables->formatVersion;
+    layout.hashTableSize = static_cast<std::uint32_t>(tables->hashes.size());
+    layout.blockTableSize = static_cast<std::uint32_t>(tables->blocks.size());
+    for (const mpq::HashEntry& entry : tables->hashes) {
+        if (entry.InUse())
+            layout.hashes.push_back({entry.name1, entry.name2, entry.locale, entry.blockIndex});
     }
-    layout.headerSize = Le32(header.data() + 4);
-    layout.formatVersion = Le16(header.data() + 12);
-    const std::uint16_t sectorShift = Le16(header.data() + 14);
-    const std::uint32_t hashTablePos = Le32(header.data() + 16);
-    const std::uint32_t blockTablePos = Le32(header.data() + 20);
-    layout.hashTableSize = Le32(header.data() + 24);
-    layout.blockTableSize = Le32(header.data() + 28);
-
-    if (layout.formatVersion > 1)
-        return std::nullopt;
-    const std::uint32_t expectedHeaderSize = layout.formatVersion == 0 ? 32 : 44;
-    if (layout.headerSize != expectedHeaderSize || available < expectedHeaderSize)
-        return std::nullopt;
-    if (layout.formatVersion == 1) {
-        // The 64-bit extensions are only needed past 4 GiB; the game's archives never use them.
-        for (std::size_t i = 32; i < 44; ++i) {
-            if (header[i] != 0)
-                return std::nullopt;
-        }
-        if (!Format1TablesAreWhole(header, layout.headerOffset, layout.fileSize))
-            return std::nullopt;
-    }
-    if (sectorShift > 16)
-        return std::nullopt;
-    if (!IsPowerOfTwo(layout.hashTableSize) || layout.hashTableSize > kMaxTableEntries ||
-        layout.blockTableSize > kMaxTableEntries) {
-        return std::nullopt;
-    }
-
-    const auto hashWords =
-        ReadTable(file, layout.headerOffset, hashTablePos, layout.hashTableSize, layout.fileSize, kHashTableKey);
-    if (!hashWords)
-        return std::nullopt;
-    const auto blockWords =
-        ReadTable(file, layout.headerOffset, blockTablePos, layout.blockTableSize, layout.fileSize, kBlockTableKey);
-    if (!blockWords)
-        return std::nullopt;
-
-    std::vector<bool> referenced(layout.blockTableSize, false);
-    for (std::size_t i = 0; i < layout.hashTableSize; ++i) {
-        MpqLayout::Hash hash;
-        hash.name1 = (*hashWords)[i * 4];
-        hash.name2 = (*hashWords)[i * 4 + 1];
-        hash.locale = static_cast<std::uint16_t>((*hashWords)[i * 4 + 2] & 0xFFFF);
-        hash.blockIndex = (*hashWords)[i * 4 + 3];
-        if (hash.blockIndex >= kHashEntryDeleted)
-            continue;
-        if (hash.blockIndex >= layout.blockTableSize)
-            return std::nullopt;
-        referenced[hash.blockIndex] = true;
-        layout.hashes.push_back(hash);
-    }
-
-    const std::uint64_t dataStart = layout.headerOffset + layout.headerSize;
-    layout.blocks.resize(layout.blockTableSize);
-    for (std::size_t i = 0; i < layout.blocks.size(); ++i) {
-        MpqLayout::Block& block = layout.blocks[i];
-        block.offset = layout.headerOffset + (*blockWords)[i * 4];
-        block.compressedSize = (*blockWords)[i * 4 + 1];
-        block.fileSize = (*blockWords)[i * 4 + 2];
-        block.flags = (*blockWords)[i * 4 + 3];
-        // A block neither existing nor named is a free entry nobody reads; its flags do not count.
-        const bool exists = (block.flags & kFileExists) != 0;
-        if ((exists || referenced[i]) && (block.flags & ~kKnownFlags) != 0)
-            return std::nullopt;
-        if (!exists)
-            continue;
-        if (block.fileSize / kMaxExpansion > block.compressedSize)
-            return std::nullopt;
-        if (block.compressedSize == 0)
-            continue;
-        if (block.offset < dataStart || block.offset > layout.fileSize ||
-            block.compressedSize > layout.fileSize - block.offset) {
-            return std::nullopt;
-        }
-    }
+    layout.blocks.reserve(tables->blocks.size());
+    for (const mpq::BlockEntry& entry : tables->blocks)
+        layout.blocks.push_back({tables->Absolute(entry.offset), entry.storedSize, entry.fileSize, entry.flags});
 
     // Compaction copies every file's sector checksums into a buffer of one word per sector: an
     // unencrypted file's table is checked for that wherever it is (an encrypted one's key needs
     // its name; StormLib cannot copy those without the name either).
-    const std::uint32_t sectorSize = 0x200u << sectorShift;
+    const std::uint32_t sectorSize = tables->SectorSize();
     for (const MpqLayout::Block& block : layout.blocks) {
         const std::uint32_t crcFile = kFileExists | kSectorCrc;
         if ((block.flags & crcFile) == crcFile && (block.flags & (kEncrypted | kSingleUnit)) == 0 &&

@@ -1,19 +1,8 @@
 #pragma once
 // Our own reading of an MPQ archive's header and tables, done before StormLib ever sees the file.
-// It refuses what a game archive never is, so that StormLib's parser (which has known overflows
-// and assertions on malformed archives in 9.22) only meets well-formed input:
-//   - no 'MPQ\x1A' header at offset 0 or at a multiple of 512 (after an optional 'MPQ\x1B' user
-//     data header, followed as StormLib follows it);
-//   - a format version other than 0 or 1, or a header size other than that format's (32 or 44);
-//   - a hash table size that is not a power of two, or hash or block tables of more than 2^20
-//     entries (a game archive holds tens of thousands of files), or tables that do not lie inside
-//     the file (checked before anything is read);
-//   - in format 1: a hash table not directly followed by the block table, or a block table that
-//     does not end where the header's archive size says (StormLib 9.22 asserts on a longer one and
-//     decompresses a shorter one);
-//   - an existing or referenced block with a flag game archives do not use (patch file, delete
-//     marker, any unknown bit), data outside the file, or a size more than 2048 times its stored
-//     size; a hash entry naming a block past the block table's end;
+// The header and tables are read by our reader (format/mpq_reader.h), which refuses what a game
+// archive never is; StormLib's parser (which has known overflows and assertions on malformed
+// archives in 9.22) then only meets well-formed input. On top of that, this refuses:
 //   - in (listfile), (attributes) and the files in filesToRead (every locale's entry): a sector
 //     offset table that is not ascending inside the block and starting with its own size, a
 //     sector stored longer than its data, sector checksums longer than one word per sector, a
@@ -24,6 +13,8 @@
 //   - in any unencrypted file with sector checksums, the same sector offset table faults
 //     (compaction copies those checksums into a buffer of one word per sector).
 // It also tells where StormLib may start writing, which the rollback journal needs.
+#include "archive/format/mpq_crypto.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -74,11 +65,3 @@ struct MpqLayout {
 std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file, const std::vector<std::string>& filesToRead = {});
 std::optional<MpqLayout> ReadMpqLayout(const std::filesystem::path& path,
                                        const std::vector<std::string>& filesToRead = {});
-
-// The MPQ block cipher on whole little-endian words, in place, as StormLib applies it to tables
-// (key: the hash of "(hash table)" or "(block table)") and to file data.
-void MpqDecryptBlock(std::span<std::uint32_t> words, std::uint32_t key);
-void MpqEncryptBlock(std::span<std::uint32_t> words, std::uint32_t key);
-
-// The MPQ name hash (types: 0 table index, 1 name A, 2 name B, 3 file key), as StormLib computes it.
-std::uint32_t MpqHashString(const std::string& name, std::uint32_t hashType);

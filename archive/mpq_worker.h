@@ -3,7 +3,7 @@
 // (started as "<itself> --mpq-worker ..."), so the first thing its main() does is
 //
 //     if (IsMpqWorkerInvocation(argc, argv))
-//         return RunMpqWorker(argc, argv, MakeStormMpqEngine());
+//         return RunMpqWorker(argc, argv, MakeOwnMpqEngine());
 //
 // The worker sets its limits, then serves MpqEngine calls on the stream it inherited until the
 // stream ends (the parent is gone or done). Whatever StormLib does to it, only the worker dies.

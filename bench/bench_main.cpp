@@ -463,7 +463,7 @@ std::optional<fs::path> MakeTemporaryDirectory() {
 int main(int argc, char** argv) {
     // The door's clsMpqControl starts this program again as its archive worker.
     if (IsMpqWorkerInvocation(argc, argv))
-        return RunMpqWorker(argc, argv, MakeStormMpqEngine());
+        return RunMpqWorker(argc, argv, MakeOwnMpqEngine());
     const std::optional<Options> options = ParseOptions(argc, argv);
     if (!options) {
         PrintUsage();

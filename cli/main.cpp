@@ -7,6 +7,6 @@
 
 int main(int argc, char* argv[]) {
     if (IsMpqWorkerInvocation(argc, argv))
-        return RunMpqWorker(argc, argv, MakeStormMpqEngine());
+        return RunMpqWorker(argc, argv, MakeOwnMpqEngine());
     return cli::RunCli(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
 }

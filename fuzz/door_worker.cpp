@@ -6,5 +6,5 @@
 int main(int argc, char** argv) {
     if (!IsMpqWorkerInvocation(argc, argv))
         return 2;
-    return RunMpqWorker(argc, argv, MakeStormMpqEngine());
+    return RunMpqWorker(argc, argv, MakeOwnMpqEngine());
 }

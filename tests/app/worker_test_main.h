@@ -12,7 +12,7 @@
 inline std::shared_ptr<MpqEngine> WindowTestWorkerEngine(int argc, char* argv[]) {
     const std::string slow = argv[argc - 1];
     if (slow.rfind("--slow-step=", 0) != 0)
-        return MakeStormMpqEngine();
+        return MakeOwnMpqEngine();
     auto engine = std::make_shared<testkit::FaultyMpqEngine>();
     engine->SetHook([slow](testkit::MpqStep step, int) {
         if (slow.substr(12) == testkit::StepName(step))

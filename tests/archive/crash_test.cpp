@@ -120,7 +120,7 @@ protected:
         fs::create_directory(m_dir / "work");
         m_pristine = m_dir / "pristine.mpq";
         testkit::BuildArchive(m_pristine, testkit::SampleArchiveFiles(), 1);
-        clsMpqControl control(MakeStormMpqEngine());
+        clsMpqControl control(MakeOwnMpqEngine());
         control.SetMpqFileName(TextFromPath(m_pristine));
         ASSERT_TRUE(control.SaveFileToMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3", Bytes(kShortMusic)));
         if (GetParam().weaklySigned) {
@@ -163,7 +163,7 @@ TEST_P(CrashTest, KilledAnywhereLeavesOldOrNew) {
     Reset();
     std::vector<tripwire::Event> events;
     {
-        clsMpqControl control(MakeStormMpqEngine());
+        clsMpqControl control(MakeOwnMpqEngine());
         control.SetMpqFileName(TextFromPath(m_archive));
         tripwire::Watch(m_dir / "work");
         tripwire::RefuseHardLinks(writeCase.noHardLinks);
@@ -183,7 +183,7 @@ TEST_P(CrashTest, KilledAnywhereLeavesOldOrNew) {
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            clsMpqControl control(MakeStormMpqEngine());
+            clsMpqControl control(MakeOwnMpqEngine());
             control.SetMpqFileName(TextFromPath(m_archive));
             tripwire::Watch(m_dir / "work");
             tripwire::RefuseHardLinks(writeCase.noHardLinks);
@@ -198,7 +198,7 @@ TEST_P(CrashTest, KilledAnywhereLeavesOldOrNew) {
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << where << ": the child was not killed";
 
         // The next operation, in a new process state, settles the archive first.
-        clsMpqControl control(MakeStormMpqEngine());
+        clsMpqControl control(MakeOwnMpqEngine());
         control.SetMpqFileName(TextFromPath(m_archive));
         const Observed observed = Observe(control, candidates);
         EXPECT_EQ(WorkEntries(), std::vector<std::string>{"War3Patch.mpq"}) << where;
@@ -253,7 +253,7 @@ TEST_P(JournalAssumptionTest, StormLibWritesNothingBelowTheJournalStart) {
     if (GetParam().weaklySigned) {
         ASSERT_TRUE(testkit::SignArchiveWeakly(archive));
     }
-    clsMpqControl control(MakeStormMpqEngine());
+    clsMpqControl control(MakeOwnMpqEngine());
     control.SetMpqFileName(TextFromPath(archive));
 
     struct Edit {
@@ -311,7 +311,7 @@ TEST_P(ReadOnlyOperations, MakeNoFileSystemCallThatChangesAnything) {
         ASSERT_TRUE(testkit::SignArchiveWeakly(archive));
     }
     const std::vector<std::uint8_t> before = testkit::ReadBytes(archive);
-    clsMpqControl control(MakeStormMpqEngine());
+    clsMpqControl control(MakeOwnMpqEngine());
     control.SetMpqFileName(TextFromPath(archive));
     tripwire::Watch(dir.path());
     std::vector<std::uint8_t> read;

@@ -349,7 +349,7 @@ std::string HostileShapeFailures(testkit::HostileShape shape) {
         const bool succeeds = shape == testkit::HostileShape::HuffmanSector && name != "ReadGlobalStrings";
         testkit::MakeHostileArchive(shape, path);
         const std::vector<std::uint8_t> before = testkit::FileFingerprint(path);
-        clsMpqControl control(MakeStormMpqEngine());
+        clsMpqControl control(MakeOwnMpqEngine());
         control.SetMpqFileName(TextFromPath(path));
         std::vector<std::uint8_t> read;
         start = std::chrono::steady_clock::now();

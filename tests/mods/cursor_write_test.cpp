@@ -16,7 +16,7 @@ using mods::Race;
 
 class SkinArchive {
 public:
-    explicit SkinArchive(const Bytes& skins, std::shared_ptr<MpqEngine> engine = MakeStormMpqEngine())
+    explicit SkinArchive(const Bytes& skins, std::shared_ptr<MpqEngine> engine = MakeOwnMpqEngine())
         : m_mpq(std::move(engine)) {
         testkit::BuildArchive(
             m_path, {{mods::kGlobalStringsPath, modstest::GlobalStringsFile()}, {mods::kWar3SkinsPath, skins}});

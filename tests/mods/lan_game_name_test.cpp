@@ -22,7 +22,7 @@ std::string Utf8(const std::u16string& text) {
 class LanGameNameArchive {
 public:
     explicit LanGameNameArchive(const Bytes& globalStrings, std::shared_ptr<MpqEngine> engine = nullptr)
-        : m_mpq(engine ? engine : MakeStormMpqEngine()) {
+        : m_mpq(engine ? engine : MakeOwnMpqEngine()) {
         testkit::BuildArchive(
             m_path, {{mods::kGlobalStringsPath, globalStrings}, {mods::kWar3SkinsPath, modstest::War3SkinsFile()}});
         m_mpq.SetMpqFileName(TextFromPath(m_path));

@@ -36,7 +36,7 @@ const char* StepName(MpqStep step) {
     return "?";
 }
 
-FaultyMpqEngine::FaultyMpqEngine() : m_real(MakeStormMpqEngine()) {}
+FaultyMpqEngine::FaultyMpqEngine() : m_real(MakeOwnMpqEngine()) {}
 
 void FaultyMpqEngine::FailAt(MpqStep step, int occurrence) {
     m_failStep = step;

@@ -68,7 +68,7 @@ std::shared_ptr<MpqEngine> TestWorkerEngine(int argc, char** argv) {
                     });
         }
     }
-    return faulty ? std::shared_ptr<MpqEngine>(engine) : MakeStormMpqEngine();
+    return faulty ? std::shared_ptr<MpqEngine>(engine) : MakeOwnMpqEngine();
 }
 
 } // namespace
