@@ -386,7 +386,7 @@ INSTANTIATE_TEST_SUITE_P(Attributes, AttributesDecodeTest, ::testing::Values(
     AttributesCase{"NoArrays", EncodedAttributes(0, 0), 70000, 70000},
     AttributesCase{"OneEntryShort", EncodedAttributes(7, 4), 5, 4},
     AttributesCase{"Truncated", [] { auto b = EncodedAttributes(7, 5); b.pop_back(); return b; }(), 5, std::nullopt},
-    AttributesCase{"HeaderCut", std::vector<std::uint8_t>(EncodedAttributes(1, 1).begin(), EncodedAttributes(1, 1).begin() + 7), 1, std::nullopt},
+    AttributesCase{"HeaderCut", [] { auto b = EncodedAttributes(1, 1); b.resize(7); return b; }(), 1, std::nullopt},
     AttributesCase{"Empty", {}, 0, std::nullopt},
     AttributesCase{"Version101", With(EncodedAttributes(1, 5), 0, {101}), 5, std::nullopt},
     AttributesCase{"UnknownFlag", With(EncodedAttributes(1, 5), 4, {0x11}), 5, std::nullopt},
