@@ -3,7 +3,6 @@
 #include "support/durable_file.h"
 #include "support/text_path.h"
 
-#include <fstream>
 #include <random>
 
 namespace fs = std::filesystem;
@@ -34,53 +33,6 @@ bool ReadWholeFileUnguarded(const std::u16string& path, std::vector<std::uint8_t
     return true;
 }
 
-bool WriteWholeFileUnguarded(const std::u16string& path, const std::vector<std::uint8_t>& buffer) {
-    if (path.empty())
-        return false;
-    const fs::path target = PathFromText(path);
-    std::error_code error;
-    if (fs::is_directory(target, error))
-        return false;
-    fs::path directory = target.parent_path();
-    if (directory.empty())
-        directory = ".";
-    if (!fs::is_directory(directory, error))
-        return false;
-    // The rename below would replace a read-only file without asking, so refuse it here.
-    const bool targetExists = fs::exists(target, error);
-    if (targetExists && durable::IsReadOnly(target))
-        return false;
-
-    std::random_device device;
-    std::mt19937 random(device());
-    fs::path temporary;
-    bool created = false;
-    for (int attempt = 0; attempt < 16 && !created; ++attempt) {
-        fs::path name(".");
-        name += target.filename();
-        name += ".tmp" + std::to_string(random() % 1000000);
-        temporary = directory / name;
-        created = durable::CreateFileDurably(temporary, buffer);
-        if (!created && fs::exists(temporary, error) == false) {
-            // Not a name clash: the directory refuses the file or the disk is full.
-            return false;
-        }
-    }
-    if (!created)
-        return false;
-    if (targetExists) {
-        const fs::perms perms = fs::status(target, error).permissions();
-        if (!error)
-            fs::permissions(temporary, perms, error);
-    }
-    if (!durable::ReplaceFile(temporary, target)) {
-        fs::remove(temporary, error);
-        return false;
-    }
-    durable::SyncDirectory(directory);
-    return true;
-}
-
 } // namespace
 
 // A file too large for memory, or any other exception, is a failure and never leaves the call.
@@ -93,10 +45,159 @@ bool ReadWholeFile(std::u16string path, std::vector<std::uint8_t>& buffer) {
 }
 
 bool WriteWholeFile(std::u16string path, const std::vector<std::uint8_t>& buffer) {
+    std::unique_ptr<FileWriter> writer = FileWriter::Begin(path);
+    return writer && writer->Write(buffer) && writer->Commit();
+}
+
+// --- FileReader ---
+
+FileReader::FileReader(std::ifstream in, std::uint64_t size) : m_in(std::move(in)), m_size(size) {}
+
+FileReader::~FileReader() = default;
+
+std::unique_ptr<FileReader> FileReader::Open(const std::u16string& path) {
     try {
-        return WriteWholeFileUnguarded(path, buffer);
+        if (path.empty())
+            return nullptr;
+        const fs::path file = PathFromText(path);
+        std::error_code error;
+        if (!fs::is_regular_file(file, error))
+            return nullptr;
+        std::ifstream in(file, std::ios::binary);
+        if (!in)
+            return nullptr;
+        in.seekg(0, std::ios::end);
+        const std::streamoff size = in.tellg();
+        in.seekg(0, std::ios::beg);
+        if (size < 0 || !in)
+            return nullptr;
+        return std::unique_ptr<FileReader>(new FileReader(std::move(in), static_cast<std::uint64_t>(size)));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+bool FileReader::Read(std::span<std::uint8_t> out) {
+    try {
+        return out.empty() || static_cast<bool>(m_in.read(reinterpret_cast<char*>(out.data()),
+                                                          static_cast<std::streamsize>(out.size())));
     } catch (...) {
         return false;
+    }
+}
+
+// --- FileWriter ---
+
+FileWriter::FileWriter(fs::path target, fs::path temporary, std::ofstream out, bool targetExisted)
+    : m_target(std::move(target)), m_temporary(std::move(temporary)), m_out(std::move(out)),
+      m_targetExisted(targetExisted) {}
+
+FileWriter::~FileWriter() {
+    Discard();
+}
+
+std::unique_ptr<FileWriter> FileWriter::Begin(const std::u16string& path) {
+    try {
+        if (path.empty())
+            return nullptr;
+        const fs::path target = PathFromText(path);
+        std::error_code error;
+        if (fs::is_directory(target, error))
+            return nullptr;
+        fs::path directory = target.parent_path();
+        if (directory.empty())
+            directory = ".";
+        if (!fs::is_directory(directory, error))
+            return nullptr;
+        // The rename at the end would replace a read-only file without asking, so refuse it here.
+        const bool targetExists = fs::exists(target, error);
+        if (targetExists && durable::IsReadOnly(target))
+            return nullptr;
+
+        // The name is taken by creating the file exclusively: another file of that name, ours or
+        // not, is never written.
+        std::random_device device;
+        std::mt19937 random(device());
+        fs::path temporary;
+        bool created = false;
+        for (int attempt = 0; attempt < 16 && !created; ++attempt) {
+            fs::path name(".");
+            name += target.filename();
+            name += ".tmp" + std::to_string(random() % 1000000);
+            temporary = directory / name;
+            created = durable::CreateFileDurably(temporary, {});
+            if (!created && !fs::exists(temporary, error)) {
+                // Not a name clash: the directory refuses the file or the disk is full.
+                return nullptr;
+            }
+        }
+        if (!created)
+            return nullptr;
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) {
+            fs::remove(temporary, error);
+            return nullptr;
+        }
+        return std::unique_ptr<FileWriter>(new FileWriter(target, temporary, std::move(out), targetExists));
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+bool FileWriter::Write(std::span<const std::uint8_t> bytes) {
+    try {
+        if (!m_ok || m_done)
+            return false;
+        if (!bytes.empty())
+            m_out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        m_ok = static_cast<bool>(m_out);
+    } catch (...) {
+        m_ok = false;
+    }
+    return m_ok;
+}
+
+bool FileWriter::Commit() {
+    try {
+        if (!m_ok || m_done) {
+            Discard();
+            return false;
+        }
+        m_out.close();
+        if (m_out.fail() || !durable::SyncFile(m_temporary)) {
+            Discard();
+            return false;
+        }
+        std::error_code error;
+        if (m_targetExisted) {
+            const fs::perms perms = fs::status(m_target, error).permissions();
+            if (!error)
+                fs::permissions(m_temporary, perms, error);
+        }
+        if (!durable::ReplaceFile(m_temporary, m_target)) {
+            Discard();
+            return false;
+        }
+        m_done = true;
+        durable::SyncDirectory(m_target.parent_path().empty() ? fs::path(".") : m_target.parent_path());
+        return true;
+    } catch (...) {
+        Discard();
+        return false;
+    }
+}
+
+void FileWriter::Discard() {
+    if (m_done)
+        return;
+    m_done = true;
+    try {
+        if (m_out.is_open())
+            m_out.close();
+        std::error_code error;
+        fs::remove(m_temporary, error);
+    } catch (...) {
+        // Nothing may leave a destructor; a temporary left behind is only a stray file.
     }
 }
 

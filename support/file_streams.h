@@ -1,9 +1,14 @@
 #pragma once
-// Whole disk files in and out of byte buffers, as raw bytes.
-// WriteWholeFile replaces the target atomically: the new content goes to a temporary file in the
-// same directory, is flushed to disk and renamed over the target, so a failure at any point leaves
-// the old file exactly as it was and no temporary file behind. A read-only target is refused.
+// Disk files in and out of the program, as raw bytes: whole (into and out of a byte buffer) or a
+// piece at a time (FileReader, FileWriter), for files too large to hold.
+// Writes replace the target atomically: the new content goes to a temporary file in the same
+// directory, is flushed to disk and renamed over the target, so a failure at any point leaves the
+// old file exactly as it was and no temporary file behind. A read-only target is refused.
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -14,5 +19,54 @@ bool ReadWholeFile(std::u16string path, std::vector<std::uint8_t>& buffer);
 
 // True when the file at path now holds exactly the buffer's bytes.
 bool WriteWholeFile(std::u16string path, const std::vector<std::uint8_t>& buffer);
+
+// A disk file read from its start, a piece at a time. Nothing throws.
+class FileReader {
+public:
+    // Null where ReadWholeFile fails: an empty path, a missing file, a directory, a file that does not open.
+    static std::unique_ptr<FileReader> Open(const std::u16string& path);
+    ~FileReader();
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+
+    // The size when it was opened; a file that grows after is read only up to it.
+    std::uint64_t Size() const { return m_size; }
+    // The next out.size() bytes; false when the file no longer holds them (it shrank) or a read fails.
+    bool Read(std::span<std::uint8_t> out);
+
+private:
+    FileReader(std::ifstream in, std::uint64_t size);
+    std::ifstream m_in;
+    std::uint64_t m_size;
+};
+
+// A disk file written a piece at a time that replaces its target only at Commit, as WriteWholeFile
+// does: a writer dropped without a successful Commit removes its temporary file and the target
+// stays exactly as it was. Nothing throws.
+class FileWriter {
+public:
+    // Null where WriteWholeFile fails before writing: an empty path, a directory, a missing parent
+    // directory, a read-only target, or no temporary file can be made beside it.
+    static std::unique_ptr<FileWriter> Begin(const std::u16string& path);
+    ~FileWriter();
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    // Appends the bytes; false when they could not all be written (disk full, a file-size limit).
+    bool Write(std::span<const std::uint8_t> bytes);
+    // Flushes the file to disk and renames it over the target; true when the target now holds
+    // exactly the bytes written. The writer is done either way.
+    bool Commit();
+
+private:
+    FileWriter(std::filesystem::path target, std::filesystem::path temporary, std::ofstream out, bool targetExisted);
+    void Discard();
+    std::filesystem::path m_target;
+    std::filesystem::path m_temporary;
+    std::ofstream m_out;
+    bool m_targetExisted;
+    bool m_ok = true;
+    bool m_done = false;
+};
 
 } // namespace modFileStreams
