@@ -28,6 +28,10 @@ const char* MpqFailureText(MpqFailure failure) {
         return "worker died";
     case MpqFailure::EngineFailed:
         return "engine failed";
+    case MpqFailure::TooLarge:
+        return "too large";
+    case MpqFailure::DiskFile:
+        return "disk file unusable";
     }
     return "failed";
 }

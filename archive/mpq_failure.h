@@ -18,6 +18,8 @@ enum class MpqFailure {
     DiskFull,        // the disk or a file-size limit ran out
     WorkerDied,      // the archive worker crashed, exceeded its memory or went silent
     EngineFailed,    // the archive engine reported failure
+    TooLarge,        // the stored file is larger than the caller reads (no game file comes near)
+    DiskFile,        // the file on disk to copy to or from cannot be written or read
 };
 
 const char* MpqFailureText(MpqFailure failure);
