@@ -22,17 +22,24 @@ namespace {
 
 // Journal layout. Header (kHeaderSize bytes): magic, the archive's device and inode (u64 each), its
 // length before the edit, the offset and length of the region below the tail and its hash, the
-// complete journal's length, and an FNV-1a checksum of these header bytes. Body: segment count
-// (u32), then per segment its offset (u64), length (u64) and bytes; last an FNV-1a checksum (u64)
-// of everything before it, header included.
-constexpr std::array<std::uint8_t, 8> kMagic = {'O', 'S', 'T', 'J', 'R', 'N', 'L', '2'};
-constexpr std::array<std::uint8_t, 8> kOldMagic = {'O', 'S', 'T', 'J', 'R', 'N', 'L', '1'};
-constexpr std::size_t kHeaderSize = 8 + 8 * 8;
+// complete journal's length, the MPQ header's offset and length, and an FNV-1a checksum of these
+// header bytes. Body: segment count (u32), then per segment its offset (u64), length (u64) and
+// bytes, the MPQ header first; last an FNV-1a checksum (u64) of everything before it, header
+// included. After the body, once the engine has written everything but the MPQ header: a commit
+// record with the header it is about to write (magic, length u64, bytes, FNV-1a checksum).
+constexpr std::array<std::uint8_t, 8> kMagic = {'O', 'S', 'T', 'J', 'R', 'N', 'L', '3'};
+constexpr std::array<std::array<std::uint8_t, 8>, 2> kOldMagics = {{{'O', 'S', 'T', 'J', 'R', 'N', 'L', '1'},
+                                                                     {'O', 'S', 'T', 'J', 'R', 'N', 'L', '2'}}};
+constexpr std::array<std::uint8_t, 8> kCommitMagic = {'O', 'S', 'T', 'J', 'C', 'M', 'T', '1'};
+constexpr std::size_t kHeaderSize = 8 + 10 * 8;
+constexpr std::uint64_t kMaxMpqHeader = 64;
 constexpr std::uint64_t kRegionSize = 4096;
 constexpr std::size_t kChunk = 1 << 20;
 // Compaction marker: magic, the archive's device and inode, FNV-1a checksum of those 24 bytes.
 constexpr std::array<std::uint8_t, 8> kCompactMagic = {'O', 'S', 'T', 'C', 'M', 'P', 'T', '1'};
 constexpr std::size_t kCompactMarkerSize = 8 + 8 + 8 + 8;
+// An unreleased earlier compaction's backup marker.
+constexpr std::array<std::uint8_t, 8> kBackupMagic = {'O', 'S', 'T', 'B', 'A', 'C', 'K', '1'};
 constexpr int kMaxAside = 999;
 
 fs::path WithSuffix(const fs::path& path, const std::string& suffix) {
@@ -125,12 +132,15 @@ struct JournalHeader {
     std::uint64_t regionLength = 0;
     std::uint64_t regionHash = 0;
     std::uint64_t journalLength = 0;
+    std::uint64_t mpqHeaderOffset = 0;
+    std::uint64_t mpqHeaderLength = 0;
 };
 
 std::vector<std::uint8_t> EncodeHeader(const JournalHeader& header) {
     std::vector<std::uint8_t> bytes(kMagic.begin(), kMagic.end());
     for (std::uint64_t value : {header.device, header.inode, header.originalLength, header.regionOffset,
-                                header.regionLength, header.regionHash, header.journalLength})
+                                header.regionLength, header.regionHash, header.journalLength,
+                                header.mpqHeaderOffset, header.mpqHeaderLength})
         PutLe(bytes, value, 8);
     PutLe(bytes, HashOf(bytes), 8);
     return bytes;
@@ -180,20 +190,44 @@ enum class JournalState {
     Absent,
     Foreign,    // not a journal of ours: never touched
     Torn,       // ours, cut short before the archive was touched: removed
-    Unusable,   // ours but bound to another archive, damaged or of the old format: moved aside
-    Replayable, // ours, complete, bound to the archive in place
+    Unusable,   // ours but bound to another archive, damaged or of an old format: moved aside
+    Replayable, // ours, complete, bound to the archive in place, whose header is still the old one
+    Completed,  // ours, and the archive carries the header the edit committed: removed
     Unreadable, // cannot be read now: left for the next try
 };
 
+bool StartsLike(std::span<const std::uint8_t> bytes, const std::array<std::uint8_t, 8>& magic) {
+    const std::size_t count = std::min(bytes.size(), magic.size());
+    return std::equal(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count), magic.begin());
+}
+
 bool StartsLikeOurs(std::span<const std::uint8_t> bytes) {
-    const std::size_t count = std::min(bytes.size(), kMagic.size());
-    return std::equal(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count), kMagic.begin()) ||
-           std::equal(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(count), kOldMagic.begin());
+    return StartsLike(bytes, kMagic) || StartsLike(bytes, kOldMagics[0]) || StartsLike(bytes, kOldMagics[1]);
+}
+
+// The commit record after a journal's body: the MPQ header the edit was about to write; nullopt
+// when there is none, or it was cut short (then the header was never written either).
+std::optional<std::vector<std::uint8_t>> ReadCommitRecord(File& journal, std::uint64_t at, std::uint64_t size) {
+    std::array<std::uint8_t, 16> head{};
+    if (size < at + head.size() + 8 || !journal.ReadAt(at, head) ||
+        !std::equal(kCommitMagic.begin(), kCommitMagic.end(), head.begin()))
+        return std::nullopt;
+    const std::uint64_t length = GetLe(head.data() + 8, 8);
+    if (length > kMaxMpqHeader || size != at + head.size() + length + 8)
+        return std::nullopt;
+    std::vector<std::uint8_t> record(head.size() + static_cast<std::size_t>(length) + 8);
+    if (!journal.ReadAt(at, record))
+        return std::nullopt;
+    if (GetLe(record.data() + record.size() - 8, 8) != HashOf(std::span(record.data(), record.size() - 8)))
+        return std::nullopt;
+    return std::vector<std::uint8_t>(record.begin() + 16, record.end() - 8);
 }
 
 // Checks a journal completely before anything is taken from it: its header against the archive in
 // place, its body against its checksum, its segments against the archive's old length.
-JournalState InspectJournal(File& journal, const fs::path& archivePath, JournalHeader& header) {
+// ownWrite: the operation that wrote the journal is undoing its own edit under the lock; the archive
+// is then ours whatever header it carries.
+JournalState InspectJournal(File& journal, const fs::path& archivePath, JournalHeader& header, bool ownWrite) {
     const std::optional<std::uint64_t> size = journal.Size();
     if (!size)
         return JournalState::Unreadable;
@@ -208,7 +242,7 @@ JournalState InspectJournal(File& journal, const fs::path& archivePath, JournalH
     // archive is only touched after the whole journal has.
     if (*size < kHeaderSize)
         return JournalState::Torn;
-    if (std::equal(kOldMagic.begin(), kOldMagic.end(), head.begin()))
+    if (!std::equal(kMagic.begin(), kMagic.end(), head.begin()))
         return JournalState::Unusable;
     if (GetLe(head.data() + kHeaderSize - 8, 8) != HashOf(std::span(head.data(), kHeaderSize - 8)))
         return JournalState::Unusable;
@@ -219,10 +253,16 @@ JournalState InspectJournal(File& journal, const fs::path& archivePath, JournalH
     header.regionLength = GetLe(head.data() + 40, 8);
     header.regionHash = GetLe(head.data() + 48, 8);
     header.journalLength = GetLe(head.data() + 56, 8);
+    header.mpqHeaderOffset = GetLe(head.data() + 64, 8);
+    header.mpqHeaderLength = GetLe(head.data() + 72, 8);
     if (*size < header.journalLength)
         return JournalState::Torn;
-    if (*size != header.journalLength || header.regionLength > kRegionSize)
+    if (header.regionLength > kRegionSize || header.mpqHeaderLength > kMaxMpqHeader)
         return JournalState::Unusable;
+    // The header the edit was about to commit, when it got that far.
+    const std::optional<std::vector<std::uint8_t>> committing =
+        *size == header.journalLength ? std::nullopt : ReadCommitRecord(journal, header.journalLength, *size);
+    const std::uint64_t body = header.journalLength - 8;
 
     // Bound to the archive in place: the same file, not replaced since, not touched where no edit writes.
     std::unique_ptr<File> archive = File::Open(archivePath, File::Mode::Read);
@@ -241,9 +281,30 @@ JournalState InspectJournal(File& journal, const fs::path& archivePath, JournalH
     if (*regionHash != header.regionHash)
         return JournalState::Unusable;
 
+    // The MPQ header in place decides whose archive this is: the engine writes it last. Still the
+    // old one, the edit never committed; the one the edit recorded, it did; anything else is
+    // another archive put in this file's place, which no replay may touch.
+    std::vector<std::uint8_t> before(static_cast<std::size_t>(header.mpqHeaderLength));
+    std::vector<std::uint8_t> now(before.size());
+    const std::uint64_t mpqHeaderAt = kHeaderSize + 4 + 16; // the first segment's bytes
+    if (header.mpqHeaderOffset + now.size() > *archiveLength || body < mpqHeaderAt + before.size())
+        return JournalState::Unusable;
+    if (!archive->ReadAt(header.mpqHeaderOffset, now) || !journal.ReadAt(mpqHeaderAt, before))
+        return JournalState::Unreadable;
+    bool completed = false;
+    if (!ownWrite && now != before) {
+        if (!committing || committing->size() != now.size())
+            return JournalState::Unusable;
+        // A header write cut short leaves each byte old or new: still this edit's, never committed.
+        for (std::size_t i = 0; i < now.size(); ++i) {
+            if (now[i] != before[i] && now[i] != (*committing)[i])
+                return JournalState::Unusable;
+        }
+        completed = now == *committing;
+    }
+
     Checksum checksum;
     std::vector<std::uint8_t> buffer(kChunk);
-    const std::uint64_t body = *size - 8;
     for (std::uint64_t done = 0; done < body;) {
         const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(body - done, kChunk));
         if (!journal.ReadAt(done, std::span(buffer.data(), count)))
@@ -256,8 +317,11 @@ JournalState InspectJournal(File& journal, const fs::path& archivePath, JournalH
         return JournalState::Unreadable;
     if (GetLe(stored.data(), 8) != checksum.Value())
         return JournalState::Unusable;
+    if (completed)
+        return JournalState::Completed;
 
-    // Walk the segments once to be sure they fill the body exactly and lie inside the old archive.
+    // Walk the segments once to be sure they fill the body exactly and lie inside the old archive,
+    // the MPQ header first.
     std::array<std::uint8_t, 4> countBytes{};
     if (body < kHeaderSize + countBytes.size() || !journal.ReadAt(kHeaderSize, countBytes))
         return JournalState::Unusable;
@@ -271,6 +335,8 @@ JournalState InspectJournal(File& journal, const fs::path& archivePath, JournalH
         const std::uint64_t length = GetLe(segment.data() + 8, 8);
         position += segment.size();
         if (length > body - position || offset > header.originalLength || length > header.originalLength - offset)
+            return JournalState::Unusable;
+        if (i == 0 && (offset != header.mpqHeaderOffset || length != header.mpqHeaderLength))
             return JournalState::Unusable;
         position += length;
     }
@@ -330,8 +396,9 @@ bool MoveAside(const fs::path& path, const std::function<fs::path(int)>& asideNa
     return false;
 }
 
-// Settles the journal; sets foreign when a file not ours holds its name.
-bool SettleJournal(const fs::path& archivePath, bool& foreign) {
+// Settles the journal; sets foreign when a file not ours holds its name, setAside when a journal of
+// ours did not belong to the archive in place.
+bool SettleJournal(const fs::path& archivePath, bool& foreign, bool& setAside, bool ownWrite = false) {
     const fs::path journalPath = JournalPath(archivePath);
     if (!Exists(journalPath))
         return true;
@@ -342,7 +409,7 @@ bool SettleJournal(const fs::path& archivePath, bool& foreign) {
         return true;
     }
     JournalHeader header;
-    switch (InspectJournal(*journal, archivePath, header)) {
+    switch (InspectJournal(*journal, archivePath, header, ownWrite)) {
     case JournalState::Absent:
         return true;
     case JournalState::Foreign:
@@ -351,10 +418,12 @@ bool SettleJournal(const fs::path& archivePath, bool& foreign) {
     case JournalState::Unreadable:
         return false;
     case JournalState::Torn:
+    case JournalState::Completed:
         journal.reset();
         return RemoveDurably(journalPath);
     case JournalState::Unusable:
         journal.reset();
+        setAside = true;
         return MoveAside(journalPath, [&](int number) { return AsideJournalPath(archivePath, number); });
     case JournalState::Replayable:
         break;
@@ -447,63 +516,34 @@ bool SettleCompaction(const fs::path& archive, bool& foreign) {
 
 // ---- The previous version's compaction backup ----
 
-constexpr std::array<std::uint8_t, 8> kBackupMagic = {'O', 'S', 'T', 'B', 'A', 'C', 'K', '1'};
 
 fs::path BackupPartPath(const fs::path& archive) {
     return WithSuffix(archive, "-backup.part");
 }
 
-std::optional<std::uint64_t> ReadBackupMarker(const fs::path& marker) {
-    std::unique_ptr<File> file = File::Open(marker, File::Mode::Read);
-    if (!file)
-        return std::nullopt;
-    std::array<std::uint8_t, 16> bytes{};
-    const std::optional<std::uint64_t> size = file->Size();
-    if (!size || *size != bytes.size() || !file->ReadAt(0, bytes))
-        return std::nullopt;
-    if (!std::equal(kBackupMagic.begin(), kBackupMagic.end(), bytes.begin()))
-        return std::nullopt;
-    return GetLe(bytes.data() + 8, 8);
-}
-
-// That version wrote "-backup.ok" before a hard link "-backup" and let StormLib rename its new file
-// over the archive; a marked backup of the recorded length is the old archive and goes back.
-bool RollBackLegacyBackup(const fs::path& archivePath) {
+// That version wrote "-backup.ok" before a hard link "-backup" of the old archive. No release ever
+// did, and a backup cannot tell which archive it belongs to: it is never put back, but set aside as
+// "-backup.<number>" like a journal that does not match, and the marker of ours goes.
+bool SetAsideLegacyBackup(const fs::path& archivePath, bool& setAside) {
     const fs::path marker = BackupMarkerPath(archivePath);
     if (!Exists(marker))
         return true;
-    const std::optional<std::uint64_t> backupSize = ReadBackupMarker(marker);
-    if (!backupSize) {
-        // A marker cut short was written before any backup existed: nothing to put back.
-        std::vector<std::uint8_t> bytes;
-        std::unique_ptr<File> file = File::Open(marker, File::Mode::Read);
-        const std::optional<std::uint64_t> size = file ? file->Size() : std::nullopt;
-        if (!size || *size >= 16)
-            return true; // a player's file of that name: left as it is
-        bytes.resize(static_cast<std::size_t>(*size));
-        if (!file->ReadAt(0, bytes) || !std::equal(bytes.begin(), bytes.end(), kBackupMagic.begin()))
-            return true;
-        file.reset();
-        return RemoveDurably(marker);
-    }
+    std::unique_ptr<File> file = File::Open(marker, File::Mode::Read);
+    const std::optional<std::uint64_t> size = file ? file->Size() : std::nullopt;
+    if (!size || *size > 16)
+        return true; // a player's file of that name: left as it is
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(*size));
+    if (!file->ReadAt(0, bytes) || !StartsLike(bytes, kBackupMagic))
+        return true;
+    file.reset();
     const fs::path backup = BackupPath(archivePath);
-    std::error_code error;
     if (Exists(backup)) {
-        if (fs::file_size(backup, error) != *backupSize || error)
-            return true; // not the backup that marker describes: touch nothing
-        fs::rename(backup, archivePath, error);
-        if (error)
+        setAside = true;
+        if (!MoveAside(backup, [&](int number) { return WithSuffix(backup, "." + std::to_string(number)); }))
             return false;
-        if (Exists(backup)) {
-            fs::remove(backup, error);
-            if (error)
-                return false;
-        }
     }
+    std::error_code error;
     fs::remove(BackupPartPath(archivePath), error);
-    fs::remove(LegacyCompactionTempPath(archivePath), error);
-    if (!durable::SyncDirectory(DirectoryOf(archivePath)))
-        return false;
     return RemoveDurably(marker);
 }
 
@@ -536,12 +576,32 @@ fs::path LegacyCompactionTempPath(const fs::path& archive) {
 
 Recovery RecoverArchive(const fs::path& archive) {
     Recovery recovery;
-    // The old backup first: it may have to become the archive the journal is checked against.
-    const bool settled = RollBackLegacyBackup(archive) && SettleCompaction(archive, recovery.foreignCompaction) &&
-                         SettleJournal(archive, recovery.foreignJournal);
+    const bool settled = SetAsideLegacyBackup(archive, recovery.setAside) &&
+                         SettleCompaction(archive, recovery.foreignCompaction) &&
+                         SettleJournal(archive, recovery.foreignJournal, recovery.setAside);
     if (!settled)
         recovery.failure = MpqFailure::PendingRecovery;
     return recovery;
+}
+
+bool HasOwnRecoveryFiles(const fs::path& archive) {
+    for (const fs::path& path : {JournalPath(archive), CompactMarkerPath(archive), BackupMarkerPath(archive)}) {
+        if (!Exists(path))
+            continue;
+        std::unique_ptr<File> file = File::Open(path, File::Mode::Read);
+        std::array<std::uint8_t, 8> magic{};
+        const std::optional<std::uint64_t> size = file ? file->Size() : std::nullopt;
+        // What cannot be read cannot be told from ours: counted as ours, to be safe.
+        if (!size)
+            return true;
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(*size, magic.size()));
+        if (!file->ReadAt(0, std::span(magic.data(), count)))
+            return true;
+        const std::span<const std::uint8_t> head(magic.data(), count);
+        if (StartsLikeOurs(head) || StartsLike(head, kCompactMagic) || StartsLike(head, kBackupMagic))
+            return true;
+    }
+    return false;
 }
 
 bool HasRecoveryFiles(const fs::path& archive) {
@@ -552,7 +612,8 @@ bool HasRecoveryFiles(const fs::path& archive) {
     return false;
 }
 
-RollbackJournal::RollbackJournal(fs::path archive) : m_archive(std::move(archive)) {}
+RollbackJournal::RollbackJournal(fs::path archive, std::uint64_t length)
+    : m_archive(std::move(archive)), m_length(length) {}
 
 RollbackJournal::~RollbackJournal() {
     // Whatever fails here leaves the journal for the next operation's recovery.
@@ -565,7 +626,7 @@ RollbackJournal::~RollbackJournal() {
 
 std::unique_ptr<RollbackJournal> RollbackJournal::Begin(const fs::path& archivePath, std::uint64_t headerOffset,
                                                         std::uint32_t headerSize, std::uint64_t tailStart,
-                                                        MpqFailure& why) {
+                                                        std::uint64_t tailEnd, MpqFailure& why) {
     const fs::path journalPath = JournalPath(archivePath);
     IoFailure ioFailure = IoFailure::None;
     std::unique_ptr<File> archive = File::Open(archivePath, File::Mode::ReadWrite, &ioFailure);
@@ -576,9 +637,10 @@ std::unique_ptr<RollbackJournal> RollbackJournal::Begin(const fs::path& archiveP
     const std::optional<std::uint64_t> length = archive->Size();
     const std::optional<FileIdentity> identity = archive->Identity();
     why = MpqFailure::NotWritable;
-    if (!length || !identity || headerOffset + headerSize > *length)
+    if (!length || !identity || headerOffset + headerSize > *length || headerSize > kMaxMpqHeader)
         return nullptr;
-    tailStart = std::min(tailStart, *length);
+    tailEnd = std::min(tailEnd, *length);
+    tailStart = std::min(tailStart, tailEnd);
 
     JournalHeader header;
     header.device = identity->device;
@@ -593,7 +655,9 @@ std::unique_ptr<RollbackJournal> RollbackJournal::Begin(const fs::path& archiveP
     if (!regionHash)
         return nullptr;
     header.regionHash = *regionHash;
-    header.journalLength = kHeaderSize + 4 + 2 * 16 + headerSize + (*length - tailStart) + 8;
+    header.journalLength = kHeaderSize + 4 + 2 * 16 + headerSize + (tailEnd - tailStart) + 8;
+    header.mpqHeaderOffset = headerOffset;
+    header.mpqHeaderLength = headerSize;
 
     // A name taken now is not ours: recovery, under the same lock, has settled any journal of ours.
     std::unique_ptr<File> journal = File::Open(journalPath, File::Mode::CreateNew, &ioFailure);
@@ -618,11 +682,24 @@ std::unique_ptr<RollbackJournal> RollbackJournal::Begin(const fs::path& archiveP
     std::vector<std::uint8_t> count;
     PutLe(count, 2, 4);
     const bool written = writer.Write(count) && CopySegment(*archive, writer, headerOffset, headerSize) &&
-                         CopySegment(*archive, writer, tailStart, *length - tailStart) && writer.Finish();
+                         CopySegment(*archive, writer, tailStart, tailEnd - tailStart) && writer.Finish();
     if (!written)
         return fail(journal->LastFailure() != IoFailure::None ? journal->LastFailure() : archive->LastFailure());
     why = MpqFailure::None;
-    return std::unique_ptr<RollbackJournal>(new RollbackJournal(archivePath));
+    return std::unique_ptr<RollbackJournal>(new RollbackJournal(archivePath, header.journalLength));
+}
+
+bool RollbackJournal::RecordCommitHeader(std::span<const std::uint8_t> header) {
+    if (!m_open || header.size() > kMaxMpqHeader)
+        return false;
+    std::unique_ptr<File> journal = File::Open(JournalPath(m_archive), File::Mode::ReadWrite);
+    if (!journal)
+        return false;
+    std::vector<std::uint8_t> record(kCommitMagic.begin(), kCommitMagic.end());
+    PutLe(record, header.size(), 8);
+    record.insert(record.end(), header.begin(), header.end());
+    PutLe(record, HashOf(record), 8);
+    return journal->WriteAt(m_length, record) && journal->Sync();
 }
 
 bool RollbackJournal::Commit() {
@@ -648,7 +725,8 @@ bool RollbackJournal::Rollback() {
         return false;
     m_open = false;
     bool foreign = false;
-    return SettleJournal(m_archive, foreign) && !foreign;
+    bool setAside = false;
+    return SettleJournal(m_archive, foreign, setAside, true) && !foreign && !setAside;
 }
 
 Compaction::Compaction(fs::path archive, const FileIdentity& original)

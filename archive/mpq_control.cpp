@@ -9,15 +9,17 @@
 #include "archive/archive_guard.h"
 #include "archive/archive_lock.h"
 #include "archive/archive_name.h"
+#include "archive/format/mpq_writer.h"
 #include "archive/mpq_engine.h"
 #include "archive/mpq_layout.h"
 #include "archive/worker_mpq_engine.h"
+#include "support/file_streams.h"
 #include "support/text_path.h"
 
 #include <algorithm>
 #include <chrono>
-#include <limits>
 #include <optional>
+#include <span>
 #include <system_error>
 #include <tuple>
 
@@ -102,16 +104,18 @@ bool Fail(MpqFailure* why, MpqFailure failure) {
     return false;
 }
 
-// The identity the lock file takes: the archive's, or when only the previous version's marked
-// backup is left of it, the backup's.
+// The identity the lock file takes: the archive's.
 std::optional<archive_io::FileIdentity> OwnerModel(const fs::path& path) {
     std::error_code error;
     if (fs::is_regular_file(path, error))
         return archive_io::IdentityOf(path);
-    if (fs::exists(archive_guard::BackupMarkerPath(path), error) &&
-        fs::is_regular_file(archive_guard::BackupPath(path), error))
-        return archive_io::IdentityOf(archive_guard::BackupPath(path));
     return std::nullopt;
+}
+
+// Why a caller that only looks cannot go on: an interrupted write of ours to put right first, or
+// a player's file under one of our recovery names.
+MpqFailure RecoveryFilesFailure(const fs::path& path) {
+    return archive_guard::HasOwnRecoveryFiles(path) ? MpqFailure::PendingRecovery : MpqFailure::ForeignFile;
 }
 
 std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName, Access access, const LockWait& lockWait,
@@ -158,7 +162,7 @@ std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName, Ac
             return std::nullopt;
         }
         if (archive_guard::HasRecoveryFiles(checked.path)) {
-            why = MpqFailure::PendingRecovery;
+            why = RecoveryFilesFailure(checked.path);
             return std::nullopt;
         }
         break;
@@ -168,7 +172,7 @@ std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName, Ac
     }
     if (checked.lock) {
         if (!lockWait.recover && archive_guard::HasRecoveryFiles(checked.path)) {
-            why = MpqFailure::PendingRecovery;
+            why = RecoveryFilesFailure(checked.path);
             return std::nullopt;
         }
         // Under the lock nothing found is a live operation's: an interrupted write is put right.
@@ -272,23 +276,35 @@ MpqFailure EngineFailure(const MpqEngine& engine) {
 
 // Runs one in-place edit inside a rollback journal: true only when the edit, the check of its
 // result and the commit all succeeded; otherwise the archive is put back to its old bytes.
-// The edit reports the locale of the entry it changed, and on failure why it failed.
+// The edit reports the locale of the entry it changed, and on failure why it failed; it commits
+// through the flush it is given, which records the header the engine is about to write.
 template <typename Edit>
-bool EditInJournal(const CheckedArchive& checked, const std::string& name, bool presentAfter, MpqFailure& why,
-                   Edit edit) {
+bool EditInJournal(MpqEngine& engine, const CheckedArchive& checked, const std::string& name, bool presentAfter,
+                   MpqFailure& why, Edit edit) {
     if (checked.recovery.foreignJournal) {
         why = MpqFailure::ForeignFile;
         return false;
     }
-    const std::uint64_t tailStart = checked.layout.FirstWritableOffset({name});
-    std::unique_ptr<archive_guard::RollbackJournal> journal = archive_guard::RollbackJournal::Begin(
-        checked.path, checked.layout.headerOffset, checked.layout.headerSize, tailStart, why);
+    // Only what the engine's plan may overwrite or cut is saved: never a large tail it leaves alone.
+    // A save of a name already held keeps (listfile) as it is; the writer decides alike.
+    const bool listfileChanges = !presentAfter || !mpq::NameHeld(checked.layout.tables, name);
+    const mpq::WritePlan plan = mpq::PlanWrite(checked.layout.tables,
+                                               mpq::FindNameEntries(checked.layout.tables, name), listfileChanges);
+    std::unique_ptr<archive_guard::RollbackJournal> journal =
+        archive_guard::RollbackJournal::Begin(checked.path, checked.layout.headerOffset, checked.layout.headerSize,
+                                              plan.overwriteFrom, plan.overwriteTo, why);
     if (!journal)
         return false;
+    const auto flush = [&](MpqHandle archive) {
+        std::vector<std::uint8_t> header;
+        if (!engine.PrepareFlush(archive, header))
+            return false;
+        return (header.empty() || journal->RecordCommitHeader(header)) && engine.FlushArchive(archive);
+    };
     // The engine's handle is closed inside edit(), before any rollback touches the file.
     std::uint32_t locale = 0;
     why = MpqFailure::EngineFailed;
-    if (edit(locale, why) && locale <= 0xFFFF) {
+    if (edit(locale, why, flush) && locale <= 0xFFFF) {
         why = MpqFailure::EngineFailed;
         if (EditTouchedOnlyItsEntry(checked, name, static_cast<std::uint16_t>(locale), presentAfter)) {
             why = MpqFailure::NotWritable;
@@ -346,6 +362,153 @@ bool WithReadOnlyArchive(MpqEngine* engine, const std::u16string& mpqFileName, c
     });
 }
 
+// Transfers go a piece at a time, each one request to the worker: the parent never holds more.
+constexpr std::uint32_t kPieceSize = 1u << 20;
+
+// A transfer of more than one piece reports its own progress, bytes done of the whole file: the
+// engine only sees the piece at hand, so its reports meanwhile ("waiting, total unknown") are
+// replaced by the transfer's. Other reports of the engine (a flush after a write) pass through.
+class TransferProgress {
+public:
+    TransferProgress(MpqEngine& engine, MpqProgress progress, std::uint64_t total)
+        : m_engine(engine), m_progress(std::move(progress)), m_total(total) {
+        if (!m_progress || total <= kPieceSize)
+            return;
+        m_engine.SetProgress([this](std::uint64_t done, std::uint64_t engineTotal) {
+            if (engineTotal == 0)
+                m_progress(m_done, m_total);
+            else
+                m_progress(done, engineTotal);
+        });
+        m_active = true;
+        m_progress(0, m_total);
+    }
+    ~TransferProgress() {
+        if (m_active)
+            m_engine.SetProgress(m_progress);
+    }
+    TransferProgress(const TransferProgress&) = delete;
+    TransferProgress& operator=(const TransferProgress&) = delete;
+
+    void Advance(std::uint64_t done) {
+        m_done = done;
+        if (m_active)
+            m_progress(m_done, m_total);
+    }
+
+private:
+    MpqEngine& m_engine;
+    MpqProgress m_progress;
+    std::uint64_t m_total;
+    std::uint64_t m_done = 0;
+    bool m_active = false;
+};
+
+// The frame of every read of a file's bytes. The stored size is checked first: refused as
+// Malformed when it is empty, does not fit the engine's signed 32 bits or is over 4096 times the
+// archive's size (a lying size must not make anyone allocate gigabytes), and as TooLarge above the
+// caller's limit. Only then are the file's stored units checked as deeply as the engine will read
+// them, sized(size) is told, and take(piece) gets the bytes in order. A sink returning false ends
+// the read with the reason it set.
+template <typename Sized, typename Take>
+bool ReadInPieces(MpqEngine* engine, const std::u16string& mpqFileName, const LockWait& lockWait,
+                  const std::u16string& fileAddress, std::uint32_t maxSize, MpqFailure* why, Sized sized, Take take) {
+    const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
+    if (!name)
+        return Fail(why, MpqFailure::BadArgument);
+    return WithReadOnlyArchive(
+        engine, mpqFileName, lockWait, {}, why,
+        [&](OpenedArchive& archive, const CheckedArchive& checked, MpqFailure& failure) {
+            OpenedFile file(*engine, archive.handle(), *name);
+            if (!file) {
+                failure = LayoutHolds(checked.layout, *name) ? EngineFailure(*engine) : MpqFailure::NotFound;
+                return false;
+            }
+            const std::optional<std::uint64_t> size = engine->FileSize(file.handle());
+            if (!size) {
+                failure = EngineFailure(*engine);
+                return false;
+            }
+            failure = MpqFailure::Malformed;
+            if (*size == 0 || *size > clsMpqControl::kLargestFile || *size / 4096 > checked.layout.fileSize)
+                return false;
+            if (*size > maxSize) {
+                failure = MpqFailure::TooLarge;
+                return false;
+            }
+            // Decoding every unit costs a pass over the file: done only for a file the caller takes.
+            if (!ReadMpqLayout(checked.path, {*name}))
+                return false;
+            const auto total = static_cast<std::uint32_t>(*size);
+            if (!sized(total, failure))
+                return false;
+            std::vector<std::uint8_t> piece(std::min(total, kPieceSize));
+            TransferProgress progress(*engine, lockWait.progress, total);
+            for (std::uint32_t done = 0; done < total;) {
+                const std::uint32_t length = std::min(total - done, kPieceSize);
+                if (!engine->ReadFile(file.handle(), piece.data(), length)) {
+                    failure = EngineFailure(*engine);
+                    return false;
+                }
+                if (!take(std::span<const std::uint8_t>(piece.data(), length), failure))
+                    return false;
+                done += length;
+                progress.Advance(done);
+            }
+            return true;
+        });
+}
+
+// The frame of every store: the file is created at `size` bytes inside the rollback journal,
+// keeping the locale of the entry it replaces, and write(file, failure) puts the bytes. write sets
+// failure only for a failure outside the engine; the engine's own reason is asked for after.
+template <typename Write>
+bool StoreInMpq(MpqEngine& engine, const std::u16string& mpqFileName, const LockWait& lockWait,
+                const std::u16string& fileAddress, std::uint32_t size, MpqFailure& failure, Write write) {
+    const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
+    failure = MpqFailure::BadArgument;
+    if (!name)
+        return false;
+    const std::optional<CheckedArchive> checked = CheckArchive(mpqFileName, Access::Write, lockWait, {}, failure);
+    if (!checked)
+        return false;
+    return EditInJournal(
+        engine, *checked, *name, true, failure, [&](std::uint32_t& locale, MpqFailure& editFailure, const auto& flush) {
+            OpenedArchive archive(engine, checked->path, false, checked->layout);
+            if (!archive.Writable()) {
+                editFailure = archive ? MpqFailure::NotWritable : EngineFailure(engine);
+                return false;
+            }
+            // Replacing matches name and locale exactly: keep the existing entry's locale, or a
+            // second entry appears and the game goes on reading the old one.
+            locale = 0;
+            {
+                OpenedFile existing(engine, archive.handle(), *name);
+                if (existing) {
+                    const std::optional<std::uint32_t> existingLocale = engine.FileLocale(existing.handle());
+                    if (!existingLocale) {
+                        editFailure = EngineFailure(engine);
+                        return false;
+                    }
+                    locale = *existingLocale;
+                }
+            }
+            MpqHandle file = engine.CreateFile(archive.handle(), *name, size, locale);
+            if (file == nullptr) {
+                editFailure = EngineFailure(engine);
+                return false;
+            }
+            MpqFailure writeFailure = MpqFailure::None;
+            bool written = write(file, writeFailure);
+            if (!engine.FinishFile(file))
+                written = false;
+            if (written && flush(archive.handle()) && archive.Close())
+                return true;
+            editFailure = writeFailure != MpqFailure::None ? writeFailure : EngineFailure(engine);
+            return false;
+        });
+}
+
 } // namespace
 
 void clsMpqControl::SetProgress(MpqProgress progress) {
@@ -380,34 +543,16 @@ bool clsMpqControl::ArchiveOpens(MpqFailure* why) {
 }
 
 bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vector<std::uint8_t>& arsFile,
-                                    MpqFailure* why) {
-    const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
-    if (!name)
-        return Fail(why, MpqFailure::BadArgument);
-    return WithReadOnlyArchive(
-        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, {*name}, why,
-        [&](OpenedArchive& archive, const CheckedArchive& checked, MpqFailure& failure) {
-            OpenedFile file(*m_engine, archive.handle(), *name);
-            if (!file) {
-                failure = LayoutHolds(checked.layout, *name) ? EngineFailure(*m_engine) : MpqFailure::NotFound;
-                return false;
-            }
-            const std::optional<std::uint64_t> size = m_engine->FileSize(file.handle());
-            if (!size) {
-                failure = EngineFailure(*m_engine);
-                return false;
-            }
-            // An empty file cannot be read; from 2 GiB on a size does not fit the signed 32 bits.
-            // Never more than the archive holds: a lying size must not make us allocate gigabytes.
-            failure = MpqFailure::Malformed;
-            if (*size == 0 || *size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()) ||
-                *size / 4096 > checked.layout.fileSize)
-                return false;
-            arsFile.assign(static_cast<std::size_t>(*size), 0);
-            if (!m_engine->ReadFile(file.handle(), arsFile.data(), static_cast<std::uint32_t>(*size))) {
-                failure = EngineFailure(*m_engine);
-                return false;
-            }
+                                    MpqFailure* why, std::uint32_t maxSize) {
+    return ReadInPieces(
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, fileAddress, maxSize, why,
+        [&](std::uint32_t size, MpqFailure&) {
+            arsFile.clear();
+            arsFile.reserve(size);
+            return true;
+        },
+        [&](std::span<const std::uint8_t> piece, MpqFailure&) {
+            arsFile.insert(arsFile.end(), piece.begin(), piece.end());
             return true;
         });
 }
@@ -415,52 +560,18 @@ bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vect
 bool clsMpqControl::SaveFileToMpq(const std::u16string& fileAddress, const std::vector<std::uint8_t>& fileContent,
                                   MpqFailure* why) {
     return NoThrow(why, [&](MpqFailure& failure) {
-        const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
         failure = MpqFailure::BadArgument;
-        if (!name || fileContent.size() > std::numeric_limits<std::int32_t>::max())
+        if (fileContent.size() > kLargestFile)
             return false;
         failure = MpqFailure::EngineFailed;
         if (!m_engine)
             return false;
-        const std::optional<CheckedArchive> checked =
-            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress, m_recover}, {}, failure);
-        if (!checked)
-            return false;
-        return EditInJournal(*checked, *name, true, failure, [&](std::uint32_t& locale, MpqFailure& editFailure) {
-            OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
-            if (!archive.Writable()) {
-                editFailure = archive ? MpqFailure::NotWritable : EngineFailure(*m_engine);
-                return false;
-            }
-            // Replacing matches name and locale exactly: keep the existing entry's locale, or a
-            // second entry appears and the game goes on reading the old one.
-            locale = 0;
-            {
-                OpenedFile existing(*m_engine, archive.handle(), *name);
-                if (existing) {
-                    const std::optional<std::uint32_t> existingLocale = m_engine->FileLocale(existing.handle());
-                    if (!existingLocale) {
-                        editFailure = EngineFailure(*m_engine);
-                        return false;
-                    }
-                    locale = *existingLocale;
-                }
-            }
-            const auto size = static_cast<std::uint32_t>(fileContent.size());
-            MpqHandle file = m_engine->CreateFile(archive.handle(), *name, size, locale);
-            if (file == nullptr) {
-                editFailure = EngineFailure(*m_engine);
-                return false;
-            }
-            // StormLib gets no call for no bytes, and never a null buffer.
-            bool written = size == 0 || m_engine->WriteFile(file, fileContent.data(), size);
-            if (!m_engine->FinishFile(file))
-                written = false;
-            if (written && m_engine->FlushArchive(archive.handle()) && archive.Close())
-                return true;
-            editFailure = EngineFailure(*m_engine);
-            return false;
-        });
+        const auto size = static_cast<std::uint32_t>(fileContent.size());
+        return StoreInMpq(*m_engine, m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, fileAddress, size,
+                          failure, [&](MpqHandle file, MpqFailure&) {
+                              // StormLib gets no call for no bytes, and never a null buffer.
+                              return size == 0 || m_engine->WriteFile(file, fileContent.data(), size);
+                          });
     });
 }
 
@@ -481,7 +592,8 @@ bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress, MpqFail
             failure = MpqFailure::NotFound;
             return false;
         }
-        return EditInJournal(*checked, *name, false, failure, [&](std::uint32_t& locale, MpqFailure& editFailure) {
+        return EditInJournal(*m_engine, *checked, *name, false, failure,
+                             [&](std::uint32_t& locale, MpqFailure& editFailure, const auto& flush) {
             OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
             if (!archive.Writable()) {
                 editFailure = archive ? MpqFailure::NotWritable : EngineFailure(*m_engine);
@@ -501,8 +613,7 @@ bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress, MpqFail
                 }
                 locale = *existingLocale;
             }
-            if (m_engine->RemoveFile(archive.handle(), *name) && m_engine->FlushArchive(archive.handle()) &&
-                archive.Close())
+            if (m_engine->RemoveFile(archive.handle(), *name) && flush(archive.handle()) && archive.Close())
                 return true;
             editFailure = EngineFailure(*m_engine);
             return false;
@@ -556,4 +667,114 @@ bool clsMpqControl::CompressMpq(MpqFailure* why) {
         }
         return compaction->Commit(failure);
     });
+}
+
+bool clsMpqControl::ExtractFileFromMpq(const std::u16string& fileAddress, const std::u16string& diskPath,
+                                       MpqFailure* why, std::uint64_t* size) {
+    // The disk file is begun only once the stored file passed every check: a refused read leaves
+    // whatever is at diskPath as it was. Dropped unfinished, the writer removes its temporary file.
+    std::unique_ptr<modFileStreams::FileWriter> target;
+    std::uint32_t total = 0;
+    const bool read = ReadInPieces(
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, fileAddress, kLargestFile, why,
+        [&](std::uint32_t stored, MpqFailure& failure) {
+            total = stored;
+            target = modFileStreams::FileWriter::Begin(diskPath);
+            failure = MpqFailure::DiskFile;
+            return target != nullptr;
+        },
+        [&](std::span<const std::uint8_t> piece, MpqFailure& failure) {
+            failure = MpqFailure::DiskFile;
+            return target->Write(piece);
+        });
+    if (!read)
+        return false;
+    if (!target->Commit())
+        return Fail(why, MpqFailure::DiskFile);
+    if (size != nullptr)
+        *size = total;
+    return true;
+}
+
+bool clsMpqControl::SaveFileToMpqFromDisk(const std::u16string& fileAddress, const std::u16string& diskPath,
+                                          MpqFailure* why) {
+    return NoThrow(why, [&](MpqFailure& failure) {
+        // The disk file first: one that cannot be read leaves the archive untouched, lock file and all.
+        const std::unique_ptr<modFileStreams::FileReader> source = modFileStreams::FileReader::Open(diskPath);
+        failure = MpqFailure::DiskFile;
+        if (!source)
+            return false;
+        failure = MpqFailure::BadArgument;
+        std::error_code error;
+        if (source->Size() > kLargestFile || fs::equivalent(PathFromText(diskPath), PathFromText(m_mpqFileName), error))
+            return false;
+        failure = MpqFailure::EngineFailed;
+        if (!m_engine)
+            return false;
+        const auto size = static_cast<std::uint32_t>(source->Size());
+        std::vector<std::uint8_t> piece(std::min(size, kPieceSize));
+        return StoreInMpq(*m_engine, m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, fileAddress, size,
+                          failure, [&](MpqHandle file, MpqFailure& writeFailure) {
+                              TransferProgress progress(*m_engine, m_progress, size);
+                              for (std::uint32_t done = 0; done < size;) {
+                                  const std::uint32_t length = std::min(size - done, kPieceSize);
+                                  if (!source->Read(std::span(piece).first(length))) {
+                                      writeFailure = MpqFailure::DiskFile;
+                                      return false;
+                                  }
+                                  if (!m_engine->WriteFile(file, piece.data(), length))
+                                      return false;
+                                  done += length;
+                                  progress.Advance(done);
+                              }
+                              return true;
+                          });
+    });
+}
+
+bool clsMpqControl::CompareFileInMpq(const std::u16string& fileAddress, const std::u16string& diskPath, bool& same,
+                                     MpqFailure* why) {
+    same = false;
+    const std::unique_ptr<modFileStreams::FileReader> source = modFileStreams::FileReader::Open(diskPath);
+    if (!source)
+        return Fail(why, MpqFailure::DiskFile);
+    // A difference ends the read early; it is an answer, not a failure.
+    bool differs = false;
+    std::vector<std::uint8_t> disk;
+    MpqFailure failure = MpqFailure::None;
+    const bool read = ReadInPieces(
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, fileAddress, kLargestFile, &failure,
+        [&](std::uint32_t size, MpqFailure&) {
+            differs = size != source->Size();
+            return !differs;
+        },
+        [&](std::span<const std::uint8_t> piece, MpqFailure& pieceFailure) {
+            disk.resize(piece.size());
+            if (!source->Read(disk)) {
+                pieceFailure = MpqFailure::DiskFile;
+                return false;
+            }
+            differs = !std::equal(piece.begin(), piece.end(), disk.begin());
+            return !differs;
+        });
+    if (differs)
+        return true;
+    if (!read)
+        return Fail(why, failure);
+    same = true;
+    return true;
+}
+
+bool clsMpqControl::MeasureFileInMpq(const std::u16string& fileAddress, std::uint64_t& size, MpqFailure* why) {
+    std::uint32_t total = 0;
+    const bool read = ReadInPieces(
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, fileAddress, kLargestFile, why,
+        [&](std::uint32_t stored, MpqFailure&) {
+            total = stored;
+            return true;
+        },
+        [](std::span<const std::uint8_t>, MpqFailure&) { return true; });
+    if (read)
+        size = total;
+    return read;
 }

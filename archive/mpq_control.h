@@ -33,12 +33,35 @@ public:
     bool DeleteFileFromMpq(const std::u16string& fileAddress, MpqFailure* why = nullptr);
     // True when the archive opens and the file is in it (its size can be read).
     bool FileExistsInMpq(const std::u16string& fileAddress, MpqFailure* why = nullptr);
-    // True and exactly the file's bytes; an empty stored file reads as false.
+    // The largest file an operation reads or stores: the engine's sizes are signed 32-bit.
+    static constexpr std::uint32_t kLargestFile = 0x7FFFFFFF;
+
+    // True and exactly the file's bytes; an empty stored file reads as false. A file larger than
+    // maxSize is refused (TooLarge) from its stored size, before any of it is read or allocated.
     bool ReadFileFromMpq(const std::u16string& fileAddress, std::vector<std::uint8_t>& arsFile,
-                         MpqFailure* why = nullptr);
+                         MpqFailure* why = nullptr, std::uint32_t maxSize = kLargestFile);
     // Stores the bytes compressed, replacing any file of the same path.
     bool SaveFileToMpq(const std::u16string& fileAddress, const std::vector<std::uint8_t>& fileContent,
                        MpqFailure* why = nullptr);
+
+    // The operations below move a file between the archive and a disk file a piece at a time, at
+    // most 1 MiB each, so that no file is ever held whole. A disk file that cannot be read or
+    // written fails with DiskFile.
+    // Copies the stored file to diskPath as modFileStreams::FileWriter writes (whole or not at all);
+    // refused where ReadFileFromMpq refuses, and then nothing is written. *size gets its size.
+    bool ExtractFileFromMpq(const std::u16string& fileAddress, const std::u16string& diskPath,
+                            MpqFailure* why = nullptr, std::uint64_t* size = nullptr);
+    // Stores the disk file as SaveFileToMpq stores bytes. A disk file over kLargestFile bytes is
+    // refused (BadArgument), and so is the archive itself, which the write would change under the read.
+    bool SaveFileToMpqFromDisk(const std::u16string& fileAddress, const std::u16string& diskPath,
+                               MpqFailure* why = nullptr);
+    // True when the stored file and the disk file could be compared, byte by byte, with *same set
+    // to whether they are equal; the comparison stops at the first difference. Refused where
+    // ReadFileFromMpq refuses.
+    bool CompareFileInMpq(const std::u16string& fileAddress, const std::u16string& diskPath, bool& same,
+                          MpqFailure* why = nullptr);
+    // Reads the file through to give its size: true exactly where ReadFileFromMpq would be.
+    bool MeasureFileInMpq(const std::u16string& fileAddress, std::uint64_t& size, MpqFailure* why = nullptr);
     // Refused (Linked) for an archive with other hard links, which a new file would split off.
     bool CompressMpq(MpqFailure* why = nullptr);
 

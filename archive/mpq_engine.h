@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 using MpqHandle = void*;
 
@@ -23,6 +24,15 @@ public:
     virtual bool IsReadOnly(MpqHandle archive) = 0;
     // Writes the archive's tables and internal files and flushes them to the file.
     virtual bool FlushArchive(MpqHandle archive) = 0;
+    // The first half of FlushArchive, for an engine that commits by writing the MPQ header last:
+    // writes and flushes everything else and gives the header FlushArchive will then write, so that
+    // a journal can record it first. An empty header: nothing to commit, or an engine that commits
+    // otherwise.
+    virtual bool PrepareFlush(MpqHandle archive, std::vector<std::uint8_t>& header) {
+        (void)archive;
+        header.clear();
+        return true;
+    }
     // Flushes what is left and releases the handle; the handle is gone even when it fails.
     virtual bool CloseArchive(MpqHandle archive) = 0;
 
@@ -53,9 +63,5 @@ public:
     virtual void SetProgress(MpqProgress progress) { (void)progress; }
 };
 
-// The engine over StormLib.
-std::shared_ptr<MpqEngine> MakeStormMpqEngine();
-
-// The engine over our own MPQ reader: archives opened read-only are read by our code alone; an
-// archive opened to be written is still handed to StormLib.
+// The engine over our own MPQ reader, writer and compaction (format/).
 std::shared_ptr<MpqEngine> MakeOwnMpqEngine();

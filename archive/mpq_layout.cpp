@@ -3,6 +3,7 @@
 #include "archive/archive_file.h"
 #include "archive/format/mpq_format.h"
 #include "archive/format/mpq_reader.h"
+#include "archive/format/mpq_writer.h"
 
 #include <algorithm>
 #include <array>
@@ -217,6 +218,7 @@ std::optional<MpqLayout> ReadLayout(archive_io::File& file, const std::vector<st
     layout.formatVersion = tables->formatVersion;
     layout.hashTableSize = static_cast<std::uint32_t>(tables->hashes.size());
     layout.blockTableSize = static_cast<std::uint32_t>(tables->blocks.size());
+    layout.tables = *tables;
     for (const mpq::HashEntry& entry : tables->hashes) {
         if (entry.InUse())
             layout.hashes.push_back({entry.name1, entry.name2, entry.locale, entry.blockIndex});
@@ -279,29 +281,12 @@ std::optional<MpqLayout> ReadMpqLayout(const std::filesystem::path& path, const 
 }
 
 std::uint64_t MpqLayout::FirstWritableOffset(const std::vector<std::string>& changedNames) const {
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> changed;
-    std::vector<std::string> names = changedNames;
-    names.insert(names.end(), {"(listfile)", "(attributes)", "(signature)"});
-    for (const std::string& name : names)
-        changed.emplace_back(MpqHashString(name, 1), MpqHashString(name, 2));
-
-    std::vector<bool> staying(blocks.size(), false);
-    std::vector<bool> leaving(blocks.size(), false);
-    for (const Hash& hash : hashes) {
-        const bool isChanged =
-            std::find(changed.begin(), changed.end(), std::make_pair(hash.name1, hash.name2)) != changed.end();
-        (isChanged ? leaving : staying)[hash.blockIndex] = true;
+    std::vector<std::uint32_t> slots;
+    for (const std::string& name : changedNames) {
+        const std::vector<std::uint32_t> found = mpq::FindNameEntries(tables, name);
+        slots.insert(slots.end(), found.begin(), found.end());
     }
-    // Only files that are named and stay count: StormLib's free space starts after the last of
-    // them, whatever it does with unnamed blocks. A block that also leaves is left out, to be safe.
-    std::uint64_t end = headerOffset + headerSize;
-    for (std::size_t i = 0; i < blocks.size(); ++i) {
-        const Block& block = blocks[i];
-        if (!staying[i] || leaving[i] || (block.flags & kFileExists) == 0 || block.compressedSize == 0)
-            continue;
-        end = std::max(end, block.offset + block.compressedSize);
-    }
-    return end;
+    return mpq::PlanWrite(tables, slots).overwriteFrom;
 }
 
 bool MpqLayout::HasSignature() const {

@@ -14,6 +14,7 @@
 //     (compaction copies those checksums into a buffer of one word per sector).
 // It also tells where StormLib may start writing, which the rollback journal needs.
 #include "archive/format/mpq_crypto.h"
+#include "archive/format/mpq_reader.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -50,13 +51,17 @@ struct MpqLayout {
     };
     std::vector<Hash> hashes; // only entries in use
 
+    // The whole tables as our reader read them, for the writer's plan.
+    mpq::ArchiveTables tables;
+
     // The archive holds a weak signature, a (signature) file. StormLib 9.22 re-signs such an
     // archive whenever it writes it, rewriting (signature) after the files that stay.
     bool HasSignature() const;
 
-    // The lowest absolute offset StormLib may write when an operation changes (adds, replaces or
-    // deletes) only the files named in changedNames and its own (listfile), (attributes) and
-    // (signature): the end of the last file that stays as it is. The header is written too.
+    // The lowest absolute offset the engine may write when an operation changes (adds, replaces or
+    // deletes) only the files named in changedNames and the internal files, (listfile),
+    // (attributes) and (signature): the writer's plan (format/mpq_writer.h). The header is written
+    // too.
     std::uint64_t FirstWritableOffset(const std::vector<std::string>& changedNames) const;
 };
 

@@ -98,6 +98,7 @@ private:
         case MessageType::CreateFile:
         case MessageType::RemoveFile:
         case MessageType::CompactArchive:
+        case MessageType::PrepareFlush:
             return ArchiveCall(request, reply);
         case MessageType::FileSize:
         case MessageType::FileLocale:
@@ -121,6 +122,8 @@ private:
             return true;
         case MessageType::FlushArchive:
             return m_engine.FlushArchive(archive);
+        case MessageType::PrepareFlush:
+            return m_engine.PrepareFlush(archive, reply.data);
         case MessageType::CloseArchive:
             m_archives.erase(request.handle);
             return m_engine.CloseArchive(archive);

@@ -57,6 +57,18 @@ public:
         return CallOn(archive, true, MessageType::FlushArchive).has_value();
     }
 
+    bool PrepareFlush(MpqHandle archive, std::vector<std::uint8_t>& header) override {
+        header.clear();
+        const std::optional<Message> reply = CallOn(archive, true, MessageType::PrepareFlush);
+        if (!reply)
+            return false;
+        // An MPQ header is 32 or 44 bytes; a worker that answers otherwise is not trusted again.
+        if (reply->data.size() > 64)
+            return WorkerDied().has_value();
+        header = reply->data;
+        return true;
+    }
+
     bool CloseArchive(MpqHandle archive) override { return Release(archive, true, MessageType::CloseArchive); }
 
     MpqHandle OpenFile(MpqHandle archive, const std::string& name) override {

@@ -20,6 +20,7 @@ Fields FieldsOf(MessageType type) {
     case MessageType::CloseFile:
     case MessageType::FinishFile:
     case MessageType::CompactArchive:
+    case MessageType::PrepareFlush:
         return Fields::Handle;
     case MessageType::OpenFile:
     case MessageType::RemoveFile:

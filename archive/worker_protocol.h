@@ -42,6 +42,7 @@ enum class MessageType : std::uint8_t {
     FinishFile,
     RemoveFile,
     CompactArchive,
+    PrepareFlush,
     Progress = 0x40, // worker -> parent, any number before a reply; also a sign of life
     Reply = 0x41,    // worker -> parent, ends a request
 };

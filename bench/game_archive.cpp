@@ -1,6 +1,6 @@
 #include "bench/game_archive.h"
 
-#include "archive/storm_baseline.h"
+#include "bench/storm_baseline.h"
 
 #include <algorithm>
 #include <array>

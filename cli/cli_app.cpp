@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -166,9 +167,11 @@ struct ArchiveRead {
     MpqFailure why = MpqFailure::None;
 };
 
+// The string file and the skin file, the only files read whole: one past the size no game file
+// reaches is refused before anything of it is read.
 ArchiveRead ReadFromArchive(clsMpqControl& mpq, const std::u16string& address) {
     ArchiveRead read;
-    if (mpq.ReadFileFromMpq(address, read.bytes, &read.why)) {
+    if (mpq.ReadFileFromMpq(address, read.bytes, &read.why, mods::kMaxGameTextFileSize)) {
         read.state = ReadState::Held;
     } else if (read.why == MpqFailure::NotFound) {
         read.state = ReadState::Absent;
@@ -561,12 +564,16 @@ int Run::ResourceList() {
     if (!m_mpq.ArchiveOpens(&why))
         return DoorFailed("cannot open", why);
     // Gathered first, so a failure half-way leaves no half-written list.
-    std::vector<std::optional<std::size_t>> sizes;
+    // Each resource is read through, a piece at a time: one that would not extract is not listed.
+    std::vector<std::optional<std::uint64_t>> sizes;
     for (const mods::ResourceItem& item : mods::ResourceItems()) {
-        const ArchiveRead read = ReadFromArchive(m_mpq, item.fileAddress);
-        if (read.state == ReadState::Unreadable)
-            return DoorFailed("cannot read " + Utf8(item.fileAddress), read.why);
-        sizes.push_back(read.state == ReadState::Held ? std::optional<std::size_t>(read.bytes.size()) : std::nullopt);
+        std::uint64_t size = 0;
+        if (m_mpq.MeasureFileInMpq(item.fileAddress, size, &why))
+            sizes.push_back(size);
+        else if (why == MpqFailure::NotFound)
+            sizes.push_back(std::nullopt);
+        else
+            return DoorFailed("cannot read " + Utf8(item.fileAddress), why);
     }
     m_json.Key("resources").BeginArray();
     const auto& items = mods::ResourceItems();
@@ -592,35 +599,49 @@ int Run::ResourceList() {
 int Run::ResourceExtract(std::size_t item, const std::string& file) {
     const mods::ResourceItem& resource = mods::ResourceItems()[item];
     m_json.Key("item").String(kResourceKeys[item]);
-    const ArchiveRead read = ReadFromArchive(m_mpq, resource.fileAddress);
-    if (read.state != ReadState::Held)
-        return DoorFailed("cannot read " + Utf8(resource.fileAddress), read.why);
-    if (!modFileStreams::WriteWholeFile(modUtf8Convert::Utf8ToText(file), read.bytes))
-        return Fail(kExitFailed, m_archiveName, "cannot write file", "cannot write " + file);
+    MpqFailure why = MpqFailure::None;
+    std::uint64_t size = 0;
+    if (!m_mpq.ExtractFileFromMpq(resource.fileAddress, modUtf8Convert::Utf8ToText(file), &why, &size)) {
+        if (why == MpqFailure::DiskFile)
+            return Fail(kExitFailed, m_archiveName, "cannot write file", "cannot write " + file);
+        return DoorFailed("cannot read " + Utf8(resource.fileAddress), why);
+    }
     m_json.Key("file").String(file);
-    m_json.Key("size").Number(read.bytes.size());
-    Say(m_archiveName + ": " + kResourceKeys[item] + " extracted to " + file + " (" +
-        std::to_string(read.bytes.size()) + " bytes)");
+    m_json.Key("size").Number(size);
+    Say(m_archiveName + ": " + kResourceKeys[item] + " extracted to " + file + " (" + std::to_string(size) + " bytes)");
     return kExitOk;
 }
 
 int Run::ResourceReplace(std::size_t item, const std::string& file) {
     const mods::ResourceItem& resource = mods::ResourceItems()[item];
     m_json.Key("item").String(kResourceKeys[item]);
-    Bytes content;
-    if (!modFileStreams::ReadWholeFile(modUtf8Convert::Utf8ToText(file), content))
+    const std::u16string diskPath = modUtf8Convert::Utf8ToText(file);
+    const auto cannotReadFile = [&] {
         return Fail(kExitFailed, m_archiveName, "cannot read file", "cannot read " + file);
-    const ArchiveRead current = ReadFromArchive(m_mpq, resource.fileAddress);
-    if (current.state == ReadState::Unreadable && current.why != MpqFailure::Malformed)
-        return DoorFailed("cannot read " + Utf8(resource.fileAddress), current.why);
-    m_json.Key("size").Number(content.size());
-    if (current.state == ReadState::Held && current.bytes == content) {
+    };
+    const std::unique_ptr<modFileStreams::FileReader> source = modFileStreams::FileReader::Open(diskPath);
+    if (!source)
+        return cannotReadFile();
+    // Identical bytes already stored are found piece by piece; a stored file that does not read
+    // (malformed) is simply replaced.
+    MpqFailure why = MpqFailure::None;
+    bool same = false;
+    if (!m_mpq.CompareFileInMpq(resource.fileAddress, diskPath, same, &why)) {
+        if (why == MpqFailure::DiskFile)
+            return cannotReadFile();
+        if (why != MpqFailure::NotFound && why != MpqFailure::Malformed)
+            return DoorFailed("cannot read " + Utf8(resource.fileAddress), why);
+    }
+    m_json.Key("size").Number(source->Size());
+    if (same) {
         Changed(false, {});
         return kExitOk;
     }
-    MpqFailure why = MpqFailure::None;
-    if (!m_mpq.SaveFileToMpq(resource.fileAddress, content, &why))
+    if (!m_mpq.SaveFileToMpqFromDisk(resource.fileAddress, diskPath, &why)) {
+        if (why == MpqFailure::DiskFile)
+            return cannotReadFile();
         return DoorFailed("cannot write " + Utf8(resource.fileAddress), why);
+    }
     Changed(true, std::string(kResourceKeys[item]) + " replaced from " + file);
     return kExitOk;
 }

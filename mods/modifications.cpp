@@ -3,7 +3,6 @@
 #include "archive/mpq_control.h"
 #include "mods/byte_splice.h"
 #include "mods/set_string.h"
-#include "support/file_streams.h"
 #include "support/text_compare.h"
 #include "support/utf8_convert.h"
 
@@ -51,7 +50,7 @@ Outcome WriteLanGameName(clsMpqControl& mpq, const std::u16string& newName) {
     // Running out of memory on a large file is a failure like any other.
     try {
         std::vector<std::uint8_t> bytes;
-        if (!mpq.ReadFileFromMpq(kGlobalStringsPath, bytes))
+        if (!mpq.ReadFileFromMpq(kGlobalStringsPath, bytes, nullptr, kMaxGameTextFileSize))
             return Failed();
         const auto edited = EditLanGameName(bytes, newName);
         if (!edited)
@@ -66,7 +65,7 @@ std::optional<std::u16string> ReadLanGameName(clsMpqControl& mpq) {
     // Running out of memory on a large file is a failure like any other.
     try {
         std::vector<std::uint8_t> bytes;
-        if (!mpq.ReadFileFromMpq(kGlobalStringsPath, bytes))
+        if (!mpq.ReadFileFromMpq(kGlobalStringsPath, bytes, nullptr, kMaxGameTextFileSize))
             return std::nullopt;
         std::u16string ignored;
         std::u16string name;
@@ -84,7 +83,7 @@ Outcome WriteCursorRace(clsMpqControl& mpq, std::optional<Race> race) {
         if (!race)
             return Failed();
         std::vector<std::uint8_t> bytes;
-        if (!mpq.ReadFileFromMpq(kWar3SkinsPath, bytes))
+        if (!mpq.ReadFileFromMpq(kWar3SkinsPath, bytes, nullptr, kMaxGameTextFileSize))
             return Failed();
         const auto edited = EditCursorRace(bytes, *race);
         if (!edited)
@@ -101,7 +100,7 @@ std::optional<Race> ReadCursorRace(clsMpqControl& mpq) {
     // Running out of memory on a large file is a failure like any other.
     try {
         std::vector<std::uint8_t> bytes;
-        if (!mpq.ReadFileFromMpq(kWar3SkinsPath, bytes))
+        if (!mpq.ReadFileFromMpq(kWar3SkinsPath, bytes, nullptr, kMaxGameTextFileSize))
             return std::nullopt;
         return RecognizeRace(modUtf8Convert::Utf8BytesToString(bytes));
     } catch (...) {
@@ -145,23 +144,18 @@ ResourceMode ResourceModeFor(bool extractChecked, bool deleteChecked) {
 
 Outcome RunResourceOperation(clsMpqControl& mpq, ResourceMode mode, const std::u16string& itemFileAddress,
                              const std::u16string& diskPath) {
-    // Running out of memory on a large file is a failure like any other.
+    // Whatever goes wrong is a failure like any other; nothing may reach the window's event loop.
     try {
-        std::vector<std::uint8_t> bytes;
         switch (mode) {
         case ResourceMode::Extract:
-            if (!mpq.ReadFileFromMpq(itemFileAddress, bytes))
-                return Failed();
-            return SucceededOrFailed(modFileStreams::WriteWholeFile(diskPath, bytes));
+            return SucceededOrFailed(mpq.ExtractFileFromMpq(itemFileAddress, diskPath));
         case ResourceMode::Delete:
             // Nothing to delete is a success, but only from an archive that is there to hold it.
             if (!mpq.FileExistsInMpq(itemFileAddress))
                 return SucceededOrFailed(mpq.ArchiveOpens());
             return SucceededOrFailed(mpq.DeleteFileFromMpq(itemFileAddress));
         case ResourceMode::Replace:
-            if (!modFileStreams::ReadWholeFile(diskPath, bytes))
-                return Failed();
-            return SucceededOrFailed(mpq.SaveFileToMpq(itemFileAddress, bytes));
+            return SucceededOrFailed(mpq.SaveFileToMpqFromDisk(itemFileAddress, diskPath));
         }
         return Failed();
     } catch (...) {

@@ -26,6 +26,9 @@ inline constexpr char16_t kGlobalStringsPath[] = u"UI\\FrameDef\\GlobalStrings.f
 inline constexpr char16_t kWar3SkinsPath[] = u"UI\\war3skins.txt";
 // The string file's key of the LAN game name.
 inline constexpr char16_t kGameNameKey[] = u"GAMENAME";
+// The string file and the skin file are refused above this size, before anything of them is read:
+// the game's own are 43 to 77 KB, and a larger one can only be a decompression bomb.
+inline constexpr std::uint32_t kMaxGameTextFileSize = 4u << 20;
 
 // --- LAN game name ---
 // A quote would end the value early and a line break would split the entry: either way the game's
@@ -68,7 +71,8 @@ enum class ResourceMode { Extract, Delete, Replace };
 ResourceMode ResourceModeFor(bool extractChecked, bool deleteChecked);
 // Extract: archive -> disk file. Delete: a resource the archive does not hold is a success, but an
 // archive that is missing or not an archive is a failure. Replace: disk file -> archive.
-// diskPath is used as typed, not trimmed.
+// diskPath is used as typed, not trimmed. Extract and replace copy a piece at a time, never the
+// whole resource in memory.
 Outcome RunResourceOperation(clsMpqControl& mpq, ResourceMode mode, const std::u16string& itemFileAddress,
                              const std::u16string& diskPath);
 

@@ -342,24 +342,31 @@ std::vector<std::uint32_t> FindNameEntries(const ArchiveTables& tables, const st
     return found;
 }
 
-std::optional<std::uint32_t> FindGameEntry(const ArchiveTables& tables, const std::string& name) {
-    std::optional<std::uint32_t> best;
-    // Lower rank wins: Simplified Chinese, then neutral, then the other locales in ascending order.
-    auto rank = [](std::uint16_t locale) -> std::uint32_t {
-        if (locale == kLocaleSimplifiedChinese)
-            return 0;
-        if (locale == kLocaleNeutral)
-            return 1;
-        return 2 + static_cast<std::uint32_t>(locale);
-    };
+std::optional<std::uint32_t> FindEntry(const ArchiveTables& tables, const std::string& name, std::uint16_t locale) {
+    std::optional<std::uint32_t> found;
     for (const std::uint32_t index : FindNameEntries(tables, name)) {
         const HashEntry& hash = tables.hashes[index];
-        if (!tables.blocks[hash.blockIndex].Exists())
+        if (hash.locale != locale || !tables.blocks[hash.blockIndex].Exists())
             continue;
-        if (!best || rank(hash.locale) < rank(tables.hashes[*best].locale))
-            best = index;
+        found = index;
+        if (locale != kLocaleNeutral)
+            break;
     }
-    return best;
+    return found;
+}
+
+std::optional<std::uint32_t> FindGameEntry(const ArchiveTables& tables, const std::string& name) {
+    if (const auto chinese = FindEntry(tables, name, kLocaleSimplifiedChinese))
+        return chinese;
+    if (const auto neutral = FindEntry(tables, name, kLocaleNeutral))
+        return neutral;
+    std::optional<std::uint16_t> lowest;
+    for (const std::uint32_t index : FindNameEntries(tables, name)) {
+        const HashEntry& hash = tables.hashes[index];
+        if (tables.blocks[hash.blockIndex].Exists() && (!lowest || hash.locale < *lowest))
+            lowest = hash.locale;
+    }
+    return lowest ? FindEntry(tables, name, *lowest) : std::nullopt;
 }
 
 ReadError DecodeUnit(std::span<std::uint8_t> stored, std::span<std::uint8_t> out, std::uint32_t blockFlags,

@@ -79,8 +79,13 @@ std::optional<ArchiveTables> ReadArchiveTables(archive_io::File& file, bool head
 // deleted slots are passed through. The writer probes the same way.
 std::vector<std::uint32_t> FindNameEntries(const ArchiveTables& tables, const std::string& name);
 
+// The entry of exactly that locale a reader takes when the chain holds several: for the neutral
+// locale the last on the chain, for any other the first, as the game's Storm picks them. Only
+// entries whose block exists count.
+std::optional<std::uint32_t> FindEntry(const ArchiveTables& tables, const std::string& name, std::uint16_t locale);
+
 // The entry the game on a Chinese system reads: Simplified Chinese (0x804), else neutral, else the
-// lowest other locale. Only entries whose block exists count.
+// lowest other locale, each as FindEntry picks it.
 std::optional<std::uint32_t> FindGameEntry(const ArchiveTables& tables, const std::string& name);
 
 // One file's bytes, read in order. It holds at most one sector (or, for a packed single-unit file,

@@ -2,7 +2,7 @@
 
 #include "archive/archive_file.h"
 #include "archive/format/mpq_crypto.h"
-#include "archive/storm_crypto.h"
+#include "archive/format/tomcrypt_setup.h"
 
 #include <tomcrypt.h>
 
@@ -33,10 +33,7 @@ constexpr const char* kWeakPrivateKey =
 // Sets up libtomcrypt's math and the MD5 descriptor once; the hash's index, or -1.
 int Md5Index() {
     static std::once_flag once;
-    std::call_once(once, [] {
-        PrepareStormSigning();
-        register_hash(&md5_desc);
-    });
+    std::call_once(once, [] { PrepareTomcrypt(); });
     return find_hash("md5");
 }
 
@@ -71,7 +68,8 @@ std::optional<std::uint64_t> SignedBegin(archive_io::File& file, const ArchiveTa
 }
 
 std::optional<std::array<unsigned char, 16>> Digest(archive_io::File& file, const ArchiveTables& tables,
-                                                    std::uint64_t signatureOffset) {
+                                                    std::uint64_t signatureOffset,
+                                                    std::span<const std::uint8_t> header = {}) {
     const std::optional<std::uint64_t> begin = SignedBegin(file, tables);
     const std::uint64_t end = tables.headerOffset + tables.archiveSize;
     if (!begin || end > tables.fileSize || Md5Index() < 0)
@@ -84,6 +82,11 @@ std::optional<std::array<unsigned char, 16>> Digest(archive_io::File& file, cons
         const std::span<std::uint8_t> piece(chunk.data(), count);
         if (!file.ReadAt(at, piece))
             return std::nullopt;
+        // A header about to be written stands in for the one on disk.
+        const std::uint64_t headerFrom = std::max(at, tables.headerOffset);
+        const std::uint64_t headerTo = std::min(at + count, tables.headerOffset + header.size());
+        for (std::uint64_t i = headerFrom; i < headerTo; ++i)
+            piece[static_cast<std::size_t>(i - at)] = header[static_cast<std::size_t>(i - tables.headerOffset)];
         // The signature's own bytes are hashed as zeros.
         const std::uint64_t zeroFrom = std::max(at, signatureOffset);
         const std::uint64_t zeroTo = std::min(at + count, signatureOffset + kSignatureFileSize);
@@ -110,8 +113,9 @@ std::optional<std::uint64_t> WeakSignatureOffset(const ArchiveTables& tables) {
     return std::nullopt;
 }
 
-bool SignWeakly(archive_io::File& file, const ArchiveTables& tables, std::uint64_t signatureOffset) {
-    const std::optional<std::array<unsigned char, 16>> digest = Digest(file, tables, signatureOffset);
+bool SignWeakly(archive_io::File& file, const ArchiveTables& tables, std::uint64_t signatureOffset,
+                std::span<const std::uint8_t> header) {
+    const std::optional<std::array<unsigned char, 16>> digest = Digest(file, tables, signatureOffset, header);
     RsaKey rsa;
     if (!digest || !LoadWeakKey(rsa))
         return false;

@@ -8,6 +8,7 @@
 #include "archive/format/mpq_reader.h"
 
 #include <cstdint>
+#include <span>
 
 namespace archive_io {
 class File;
@@ -21,9 +22,11 @@ constexpr std::uint32_t kSignatureFileSize = 72;
 // entry whose block is stored plain at 72 bytes); nullopt otherwise.
 std::optional<std::uint64_t> WeakSignatureOffset(const ArchiveTables& tables);
 
-// Computes the signature of the archive as it is on disk (tables and header already written) and
-// writes it into the 72 bytes at signatureOffset. False when the file cannot be read or written.
-bool SignWeakly(archive_io::File& file, const ArchiveTables& tables, std::uint64_t signatureOffset);
+// Computes the signature of the archive as it is on disk, its MPQ header taken as `header` when
+// given (a writer signs before it writes the header), and writes it into the 72 bytes at
+// signatureOffset. False when the file cannot be read or written.
+bool SignWeakly(archive_io::File& file, const ArchiveTables& tables, std::uint64_t signatureOffset,
+                std::span<const std::uint8_t> header = {});
 
 // True when the archive's weak signature matches its bytes.
 bool WeakSignatureIsValid(archive_io::File& file, const ArchiveTables& tables);

@@ -77,6 +77,62 @@ bool SameName(const HashEntry& hash, std::uint32_t name1, std::uint32_t name2) {
 
 } // namespace
 
+// The weak signature a writer renews: a neutral (signature) stored plain at its size.
+std::optional<std::uint32_t> SignatureEntryOf(const ArchiveTables& tables) {
+    const std::optional<std::uint32_t> entry = FindGameEntry(tables, kSignature);
+    if (!entry || tables.hashes[*entry].locale != kLocaleNeutral ||
+        tables.blocks[tables.hashes[*entry].blockIndex].storedSize != kSignatureFileSize)
+        return std::nullopt;
+    return entry;
+}
+
+bool NameHeld(const ArchiveTables& tables, const std::string& name) {
+    const std::uint32_t name1 = MpqHashString(name, 1);
+    const std::uint32_t name2 = MpqHashString(name, 2);
+    return std::any_of(tables.hashes.begin(), tables.hashes.end(), [&](const HashEntry& hash) {
+        return hash.InUse() && hash.name1 == name1 && hash.name2 == name2 && tables.blocks[hash.blockIndex].Exists();
+    });
+}
+
+WritePlan PlanWrite(const ArchiveTables& tables, const std::vector<std::uint32_t>& changedSlots,
+                    bool listfileChanges) {
+    std::vector<std::uint32_t> leaving = changedSlots;
+    for (const std::optional<std::uint32_t> slot :
+         {listfileChanges ? FindGameEntry(tables, kListfile) : std::nullopt, FindGameEntry(tables, kAttributes),
+          SignatureEntryOf(tables)}) {
+        if (slot)
+            leaving.push_back(*slot);
+    }
+    WritePlan plan;
+    const std::uint64_t headerEnd = tables.headerOffset + tables.headerSize;
+    std::uint64_t tail = headerEnd;
+    plan.archiveEnd = std::max({headerEnd, tables.Absolute(tables.hashTablePos) + tables.hashes.size() * 16,
+                                tables.Absolute(tables.blockTablePos) + tables.blocks.size() * 16});
+    for (const BlockEntry& block : tables.blocks) {
+        if (block.Exists() && block.storedSize != 0)
+            plan.archiveEnd = std::max(plan.archiveEnd, tables.Absolute(block.offset) + block.storedSize);
+    }
+    for (std::uint32_t index = 0; index < tables.hashes.size(); ++index) {
+        const HashEntry& hash = tables.hashes[index];
+        if (!hash.InUse() || std::find(leaving.begin(), leaving.end(), index) != leaving.end())
+            continue;
+        const BlockEntry& block = tables.blocks[hash.blockIndex];
+        if (block.Exists() && block.storedSize != 0)
+            tail = std::max(tail, tables.Absolute(block.offset) + block.storedSize);
+    }
+    const std::uint64_t fileEnd = std::max(tables.fileSize, plan.archiveEnd);
+    if (fileEnd - plan.archiveEnd > kMaxMovedTrailing) {
+        // Much data after the archive (a sparse tail of gigabytes, say): left where it is.
+        plan.start = fileEnd;
+        plan.overwriteFrom = plan.overwriteTo = fileEnd;
+    } else {
+        plan.start = tail;
+        plan.overwriteFrom = tail;
+        plan.overwriteTo = fileEnd;
+    }
+    return plan;
+}
+
 const char* WriteErrorText(WriteError error) {
     switch (error) {
     case WriteError::None:
@@ -110,6 +166,7 @@ struct ArchiveWriter::State {
     WriteError error = WriteError::None;
 
     std::vector<std::string> listed; // (listfile)'s names, when the archive has one
+    bool listfileChanges = false;    // read and written again only when a name comes or goes
     std::optional<Attributes> attributes;
 
     // The one change of this session.
@@ -118,13 +175,19 @@ struct ArchiveWriter::State {
     std::uint16_t locale = 0;
     std::uint32_t blockIndex = 0;
     std::uint32_t fileSize = 0;
+    WritePlan plan;
+    std::vector<std::uint8_t> trailing; // bytes after the old archive that move behind the new one
     std::uint64_t tail = 0;    // absolute: where this session writes
     std::uint64_t dataEnd = 0; // absolute: the end of the new file's data
     std::unique_ptr<FileEncoder> encoder;
     std::uint64_t written = 0; // bytes the encoder handed out, after its table
     PlainDigest digest;
+    bool prepared = false;
     bool committed = false;
     bool commitFailed = false;
+    std::vector<std::uint8_t> header;       // the header Commit writes
+    std::optional<std::uint64_t> signatureAt;
+    std::uint64_t newEnd = 0;               // the file's end after the commit
 
     bool Fail(WriteError why) {
         error = why;
@@ -143,34 +206,24 @@ struct ArchiveWriter::State {
         return FindGameEntry(tables, internal);
     }
 
-    // The weak signature this writer renews: a neutral (signature) stored plain at its size.
-    std::optional<std::uint32_t> SignatureEntry() const {
-        const std::optional<std::uint32_t> entry = Entry(kSignature);
-        if (!entry || tables.hashes[*entry].locale != kLocaleNeutral ||
-            tables.blocks[tables.hashes[*entry].blockIndex].storedSize != kSignatureFileSize)
-            return std::nullopt;
-        return entry;
-    }
+    std::optional<std::uint32_t> SignatureEntry() const { return SignatureEntryOf(tables); }
 
-    // The end of the last block that an entry other than the changed one and the internal files
-    // this writer rewrites still needs; every other locale of the changed name stays.
-    std::uint64_t TailFor(std::optional<std::uint32_t> changedSlot) const {
-        std::vector<std::uint32_t> leaving;
-        for (const std::optional<std::uint32_t> slot : {changedSlot, Entry(kListfile), Entry(kAttributes),
-                                                         SignatureEntry()}) {
-            if (slot)
-                leaving.push_back(*slot);
+    // Decides where this change writes, and keeps the bytes after the archive that are to move.
+    bool Plan(std::optional<std::uint32_t> changedSlot) {
+        std::vector<std::uint32_t> slots;
+        if (changedSlot)
+            slots.push_back(*changedSlot);
+        if (listfileChanges && !LoadListfile())
+            return false;
+        plan = PlanWrite(tables, slots, listfileChanges);
+        tail = plan.start;
+        trailing.clear();
+        if (plan.start != plan.overwriteTo && tables.fileSize > plan.archiveEnd) {
+            trailing.resize(static_cast<std::size_t>(tables.fileSize - plan.archiveEnd));
+            if (!file->ReadAt(plan.archiveEnd, trailing))
+                return Fail(FromIo(file->LastFailure()));
         }
-        std::uint64_t end = tables.headerOffset + tables.headerSize;
-        for (std::uint32_t index = 0; index < tables.hashes.size(); ++index) {
-            const HashEntry& hash = tables.hashes[index];
-            if (!hash.InUse() || std::find(leaving.begin(), leaving.end(), index) != leaving.end())
-                continue;
-            const BlockEntry& block = tables.blocks[hash.blockIndex];
-            if (block.Exists() && block.storedSize != 0)
-                end = std::max(end, tables.Absolute(block.offset) + block.storedSize);
-        }
-        return end;
+        return true;
     }
 
     // A block no entry names and that does not exist, else a new one at the table's end.
@@ -218,13 +271,17 @@ struct ArchiveWriter::State {
             a.patch[index] = false;
     }
 
-    bool Load() {
+    bool LoadListfile() {
         if (const auto entry = Entry(kListfile)) {
             const auto bytes = ReadWhole(*file, tables, *entry, kListfile);
             if (!bytes)
                 return Fail(WriteError::Refused);
             listed = SplitListfile(*bytes);
         }
+        return true;
+    }
+
+    bool Load() {
         if (const auto entry = Entry(kAttributes)) {
             const auto bytes = ReadWhole(*file, tables, *entry, kAttributes);
             if (!bytes)
@@ -279,11 +336,7 @@ struct ArchiveWriter::State {
             return false;
         if (signature && !WeakSignatureIsValid(*file, *after))
             return false;
-        std::optional<std::uint32_t> entry;
-        for (const std::uint32_t index : FindNameEntries(*after, name)) {
-            if (after->hashes[index].locale == locale && after->blocks[after->hashes[index].blockIndex].Exists())
-                entry = index;
-        }
+        const std::optional<std::uint32_t> entry = FindEntry(*after, name, locale);
         if (change == Change::Removed)
             return !entry || after->hashes[*entry].blockIndex != blockIndex;
         if (!entry)
@@ -351,29 +404,40 @@ bool ArchiveWriter::BeginFile(const std::string& name, std::uint16_t locale, std
     if (s.change != State::Change::None || name.empty() || name.size() > kMaxName || IsInternalFileName(name))
         return s.Fail(WriteError::BadArgument);
     try {
-        std::optional<std::uint32_t> slot;
-        for (const std::uint32_t index : FindNameEntries(s.tables, name)) {
-            if (s.tables.hashes[index].locale == locale)
-                slot = index;
-        }
-        s.tail = s.TailFor(slot);
+        // The entry readers take for this name and locale is the one replaced. A new entry goes in
+        // the first free or deleted slot of the chain; where that joins the chain to a later entry
+        // of the same name and locale (a chain cut by an emptied slot), readers would take that
+        // one: the slot becomes a deleted entry, which joins the chain, and that entry is replaced.
+        std::optional<std::uint32_t> slot = FindEntry(s.tables, name, locale);
+        // A name already held (in any locale, or where no reader reaches it) is already listed.
+        s.listfileChanges = !NameHeld(s.tables, name);
+        if (!s.Plan(slot))
+            return false;
         // A block another entry shares is left to it; the replaced entry gets a block of its own.
         const auto shared = [&](std::uint32_t block) {
             return std::count_if(s.tables.hashes.begin(), s.tables.hashes.end(),
                                  [&](const HashEntry& h) { return h.InUse() && h.blockIndex == block; }) > 1;
         };
         std::uint32_t blockIndex = 0;
-        if (slot && !shared(s.tables.hashes[*slot].blockIndex)) {
-            blockIndex = s.tables.hashes[*slot].blockIndex;
-        } else if (slot) {
+        if (!slot) {
             blockIndex = s.FreeBlock();
-            s.tables.hashes[*slot].blockIndex = blockIndex;
-        } else {
-            blockIndex = s.FreeBlock();
-            if (!InsertHashEntry(s.tables.hashes, name, locale, blockIndex))
+            const std::optional<std::uint32_t> inserted = InsertHashEntry(s.tables.hashes, name, locale, blockIndex);
+            if (!inserted)
                 return s.Fail(WriteError::TableFull);
-            if (!s.listed.empty() || s.Entry(kListfile))
+            const std::optional<std::uint32_t> later = FindEntry(s.tables, name, locale);
+            if (later && locale == kLocaleNeutral) {
+                s.tables.hashes[*inserted] = HashEntry{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFF, 0xFF, kHashDeleted};
+                slot = later;
+            } else if (s.listfileChanges) {
                 s.listed.push_back(name);
+            }
+        }
+        if (slot) {
+            blockIndex = s.tables.hashes[*slot].blockIndex;
+            if (shared(blockIndex)) {
+                blockIndex = s.FreeBlock();
+                s.tables.hashes[*slot].blockIndex = blockIndex;
+            }
         }
         s.name = name;
         s.locale = locale;
@@ -440,11 +504,22 @@ bool ArchiveWriter::Remove(const std::string& name) {
     const std::optional<std::uint32_t> slot = FindGameEntry(s.tables, name);
     if (!slot)
         return s.Fail(WriteError::NotFound);
+    const std::uint32_t name1 = MpqHashString(name, 1);
+    const std::uint32_t name2 = MpqHashString(name, 2);
+    bool nameStays = false;
+    for (std::uint32_t index = 0; index < s.tables.hashes.size(); ++index) {
+        const HashEntry& other = s.tables.hashes[index];
+        nameStays = nameStays || (index != *slot && SameName(other, name1, name2) &&
+                                  s.tables.blocks[other.blockIndex].Exists());
+    }
+    // The name leaves (listfile) only with its last entry.
+    s.listfileChanges = !nameStays;
     HashEntry& hash = s.tables.hashes[*slot];
     s.name = name;
     s.locale = hash.locale;
     s.blockIndex = hash.blockIndex;
-    s.tail = s.TailFor(slot);
+    if (!s.Plan(slot))
+        return false;
     s.dataEnd = s.tail;
     // A deleted slot keeps the probe chains that pass through it whole.
     hash = HashEntry{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFF, 0xFF, kHashDeleted};
@@ -454,11 +529,7 @@ bool ArchiveWriter::Remove(const std::string& name) {
         s.tables.blocks[s.blockIndex] = BlockEntry{};
         s.SetAttributes(s.blockIndex, 0, 0, {});
     }
-    const std::uint32_t name1 = MpqHashString(name, 1);
-    const std::uint32_t name2 = MpqHashString(name, 2);
-    const bool nameStays = std::any_of(s.tables.hashes.begin(), s.tables.hashes.end(),
-                                       [&](const HashEntry& h) { return SameName(h, name1, name2); });
-    if (!nameStays) {
+    if (s.listfileChanges) {
         std::erase_if(s.listed, [&](const std::string& listed) {
             return MpqHashString(listed, 1) == name1 && MpqHashString(listed, 2) == name2;
         });
@@ -467,10 +538,15 @@ bool ArchiveWriter::Remove(const std::string& name) {
     return true;
 }
 
-bool ArchiveWriter::Commit() {
+bool ArchiveWriter::Prepare(std::vector<std::uint8_t>& headerBytes) {
     State& s = *m_state;
+    headerBytes.clear();
     if (s.change == State::Change::None || s.committed)
         return true;
+    if (s.prepared) {
+        headerBytes = s.header;
+        return true;
+    }
     // A commit that failed is not tried again: the caller undoes what it wrote.
     if (s.change == State::Change::Writing || s.commitFailed)
         return s.Fail(s.error == WriteError::None ? WriteError::BadArgument : s.error);
@@ -478,18 +554,19 @@ bool ArchiveWriter::Commit() {
     try {
         ArchiveTables& t = s.tables;
         std::uint64_t at = s.dataEnd;
-        const std::vector<std::uint8_t> listfile = EncodeListfile(s.listed);
-        const std::optional<std::uint32_t> listEntry = s.Entry(kListfile);
-        if (listEntry) {
-            PlainDigest listDigest;
-            listDigest.Update(listfile);
-            const std::uint32_t listBlock = t.hashes[*listEntry].blockIndex;
-            s.SetAttributes(listBlock, listDigest.Crc32(), FileTimeNow(), listDigest.Md5());
+        if (s.listfileChanges) {
+            const std::vector<std::uint8_t> listfile = EncodeListfile(s.listed);
+            if (const std::optional<std::uint32_t> listEntry = s.Entry(kListfile)) {
+                PlainDigest listDigest;
+                listDigest.Update(listfile);
+                const std::uint32_t listBlock = t.hashes[*listEntry].blockIndex;
+                s.SetAttributes(listBlock, listDigest.Crc32(), FileTimeNow(), listDigest.Md5());
+            }
+            const std::optional<std::uint64_t> afterList = s.StoreInternal(kListfile, listfile, at);
+            if (!afterList)
+                return false;
+            at = *afterList;
         }
-        const std::optional<std::uint64_t> afterList = s.StoreInternal(kListfile, listfile, at);
-        if (!afterList)
-            return false;
-        at = *afterList;
         if (const auto entry = s.Entry(kAttributes)) {
             // The (attributes) and (signature) entries stay zero: their bytes change after they
             // are recorded.
@@ -505,7 +582,6 @@ bool ArchiveWriter::Commit() {
                 return false;
             at = *afterAttributes;
         }
-        std::optional<std::uint64_t> signatureAt;
         if (const auto entry = s.SignatureEntry()) {
             const std::vector<std::uint8_t> zeros(kSignatureFileSize, 0);
             if (!s.WriteAt(at, zeros))
@@ -513,7 +589,7 @@ bool ArchiveWriter::Commit() {
             t.blocks[t.hashes[*entry].blockIndex] =
                 BlockEntry{static_cast<std::uint32_t>(at - t.headerOffset), kSignatureFileSize, kSignatureFileSize,
                            kFileExists};
-            signatureAt = at;
+            s.signatureAt = at;
             at += kSignatureFileSize;
         }
         // Empty files keep no data; their offsets must not point past the new end.
@@ -532,6 +608,10 @@ bool ArchiveWriter::Commit() {
         t.archiveSize = static_cast<std::uint32_t>(end - t.headerOffset);
         if (!s.WriteAt(at, hashBytes) || !s.WriteAt(at + hashBytes.size(), blockBytes))
             return false;
+        // Bytes that were stored after the archive follow it again.
+        if (!s.trailing.empty() && !s.WriteAt(end, s.trailing))
+            return false;
+        s.newEnd = end + s.trailing.size();
         HeaderFields header;
         header.formatVersion = t.formatVersion;
         header.sectorSizeShift = t.sectorShift;
@@ -540,14 +620,46 @@ bool ArchiveWriter::Commit() {
         header.blockTableOffset = t.blockTablePos;
         header.hashTableEntries = static_cast<std::uint32_t>(t.hashes.size());
         header.blockTableEntries = static_cast<std::uint32_t>(t.blocks.size());
-        if (!s.WriteAt(t.headerOffset, EncodeHeader(header)))
-            return false;
-        if (!s.file->Truncate(end))
+        s.header = EncodeHeader(header);
+        const std::optional<std::uint64_t> size = s.file->Size();
+        if (!size)
             return s.Fail(FromIo(s.file->LastFailure()));
-        t.fileSize = end;
-        if (signatureAt && !SignWeakly(*s.file, t, *signatureAt))
+        t.fileSize = *size;
+        if (s.signatureAt && !SignWeakly(*s.file, t, *s.signatureAt, s.header))
             return s.Fail(WriteError::Io);
-        if (!s.ReadsBack(signatureAt))
+        // Everything the new header points at is on disk before the header is.
+        if (!s.file->Sync())
+            return s.Fail(FromIo(s.file->LastFailure()));
+        s.prepared = true;
+        s.commitFailed = false;
+        headerBytes = s.header;
+        return true;
+    } catch (...) {
+        return s.Fail(WriteError::Io);
+    }
+}
+
+bool ArchiveWriter::Commit() {
+    State& s = *m_state;
+    if (s.change == State::Change::None || s.committed)
+        return true;
+    std::vector<std::uint8_t> header;
+    if (!s.prepared && !Prepare(header))
+        return false;
+    if (s.commitFailed)
+        return s.Fail(s.error == WriteError::None ? WriteError::BadArgument : s.error);
+    s.commitFailed = true;
+    try {
+        ArchiveTables& t = s.tables;
+        if (!s.WriteAt(t.headerOffset, s.header))
+            return false;
+        // In place of the old tail; behind trailing bytes left in place, the file only grew.
+        if (s.plan.overwriteTo != s.plan.overwriteFrom) {
+            if (!s.file->Truncate(s.newEnd))
+                return s.Fail(FromIo(s.file->LastFailure()));
+            t.fileSize = s.newEnd;
+        }
+        if (!s.ReadsBack(s.signatureAt))
             return s.Fail(WriteError::ReadBack);
         s.committed = true;
         s.commitFailed = false;

@@ -3,15 +3,18 @@
 // and its commit, which rewrites (listfile), (attributes) (CRC32, file time and MD5, whichever the
 // archive keeps), a weak (signature) and both tables.
 //
-// Where it writes: only the header and the archive's tail, from the end of the last block that a
-// name other than the changed one and the internal files still needs (MpqLayout's
-// FirstWritableOffset gives the same or a lower offset, so the door's journal covers every byte
-// written). The new file's data, the internal files and the tables follow each other there; the
-// file is cut after the block table. Bytes after the old archive's end are not kept.
+// Where it writes (PlanWrite): from the end of the last block that an entry other than the changed
+// one and the internal files still needs; the new file's data, the internal files and the tables
+// follow each other there. Bytes stored after the archive's end (a strong signature, say) are kept:
+// up to kMaxMovedTrailing of them are moved behind the new end; more stay where they are, and the
+// writer then writes behind them instead, so that nothing of the old file is overwritten.
 //
-// Before Commit returns true, the result is read back through our reader: the tables must parse,
-// the changed entry must read back as exactly the bytes written (CRC32 and MD5) or be gone, and
-// the weak signature must verify. A result that does not is a failure, for the caller to undo.
+// How it commits: Prepare writes everything but the MPQ header (signed as it will be) and flushes
+// it to disk; Commit then writes the header, the one place a reader takes the archive's shape
+// from, and cuts the file. A crash before the header leaves the old header pointing at the old
+// tables; a crash after it leaves the new archive complete. Before Commit returns true the result
+// is read back through our reader: the tables parse, the changed entry reads back as exactly the
+// bytes written (CRC32 and MD5) or is gone, and the weak signature verifies.
 //
 // Example:
 //   auto writer = mpq::ArchiveWriter::Open(path, false, &why);
@@ -24,12 +27,37 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace archive_io {
 class File;
 }
 
 namespace mpq {
+
+// Trailing bytes up to this size are moved behind the new archive end; more stay in place.
+constexpr std::uint64_t kMaxMovedTrailing = 1u << 20;
+
+// Where a change writes, as the writer and the journal that guards it both compute it.
+struct WritePlan {
+    std::uint64_t archiveEnd = 0; // the old archive's extent: header, tables and blocks
+    std::uint64_t start = 0;      // where new data, internal files and tables go (absolute)
+    // The old bytes the change may overwrite or cut, besides the header: [start, fileSize), or
+    // nothing when the writer writes behind trailing bytes it leaves in place.
+    std::uint64_t overwriteFrom = 0;
+    std::uint64_t overwriteTo = 0;
+};
+
+// changedSlots: the hash slots whose blocks the change gives up (the entry replaced or removed);
+// every slot of the name when the caller does not know the locale yet (a lower, safe start).
+// listfileChanges: a name comes or goes, so (listfile) is written again; a caller that does not
+// know says true (a lower, safe start). The writer writes (listfile) again only when no entry of
+// an added name is held yet, or a removed name's last entry goes.
+WritePlan PlanWrite(const ArchiveTables& tables, const std::vector<std::uint32_t>& changedSlots,
+                    bool listfileChanges = true);
+
+// Whether any entry of the name whose block exists is in the hash table, reachable or not.
+bool NameHeld(const ArchiveTables& tables, const std::string& name);
 
 enum class WriteError : std::uint8_t {
     None,
@@ -63,8 +91,11 @@ public:
     bool EndFile();
     // Removes the entry FindGameEntry gives.
     bool Remove(const std::string& name);
-    // Writes the internal files, the tables and the header, cuts the file and reads it back. True
-    // at once when nothing changed or the change is committed; after a failed commit it fails
+    // Writes the internal files, the signature and the tables, flushes them, and gives the header
+    // Commit will write (empty when nothing changed).
+    bool Prepare(std::vector<std::uint8_t>& header);
+    // Prepares when that has not been done, writes the header, cuts the file and reads it back.
+    // True at once when nothing changed or the change is committed; after a failed commit it fails
     // again without writing.
     bool Commit();
 

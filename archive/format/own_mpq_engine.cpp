@@ -1,10 +1,13 @@
-// MpqEngine over our own reader. An archive opened read-only is read by mpq_reader alone; one
-// opened to be written still goes to StormLib until our writer takes its place.
+// MpqEngine over our own reader, writer and compaction. An archive opened read-only is read in
+// place; one opened to be written is held by an ArchiveWriter, which commits on flush.
 #include "archive/archive_file.h"
+#include "archive/format/mpq_compact.h"
 #include "archive/format/mpq_reader.h"
+#include "archive/format/mpq_writer.h"
 #include "archive/mpq_engine.h"
 
 #include <memory>
+#include <system_error>
 
 namespace {
 
@@ -21,26 +24,58 @@ MpqFailure FailureOf(mpq::ReadError error) {
     }
 }
 
+MpqFailure FailureOf(mpq::WriteError error) {
+    switch (error) {
+    case mpq::WriteError::None:
+        return MpqFailure::None;
+    case mpq::WriteError::NoSpace:
+        return MpqFailure::DiskFull;
+    case mpq::WriteError::Denied:
+        return MpqFailure::NotWritable;
+    case mpq::WriteError::Missing:
+        return MpqFailure::NoArchive;
+    case mpq::WriteError::Refused:
+        return MpqFailure::Malformed;
+    case mpq::WriteError::NotFound:
+        return MpqFailure::NotFound;
+    case mpq::WriteError::BadArgument:
+        return MpqFailure::BadArgument;
+    default:
+        return MpqFailure::EngineFailed;
+    }
+}
+
+MpqFailure FailureOf(archive_io::IoFailure failure) {
+    switch (failure) {
+    case archive_io::IoFailure::NoSpace:
+        return MpqFailure::DiskFull;
+    case archive_io::IoFailure::Denied:
+        return MpqFailure::NotWritable;
+    case archive_io::IoFailure::Missing:
+        return MpqFailure::NoArchive;
+    default:
+        return MpqFailure::EngineFailed;
+    }
+}
+
 class OwnMpqEngine final : public MpqEngine {
 public:
-    OwnMpqEngine() : m_writer(MakeStormMpqEngine()) {}
-
     MpqFailure LastFailure() const override { return m_failure; }
 
-    void SetProgress(MpqProgress progress) override { m_writer->SetProgress(std::move(progress)); }
+    void SetProgress(MpqProgress progress) override { m_progress = std::move(progress); }
 
     MpqHandle OpenArchive(const std::filesystem::path& path, bool readOnly, bool headerAtStart) override {
         auto archive = std::make_unique<Archive>();
+        archive->path = path;
         if (!readOnly) {
-            archive->storm = m_writer->OpenArchive(path, false, headerAtStart);
-            return archive->storm == nullptr ? WriterFailed<MpqHandle>(nullptr) : archive.release();
+            mpq::WriteError why = mpq::WriteError::None;
+            archive->writer = mpq::ArchiveWriter::Open(path, headerAtStart, &why);
+            return archive->writer ? archive.release() : Fail<MpqHandle>(FailureOf(why), nullptr);
         }
         archive_io::IoFailure ioFailure = archive_io::IoFailure::None;
         archive->file = archive_io::File::Open(path, archive_io::File::Mode::Read, &ioFailure);
         if (!archive->file)
-            return Fail<MpqHandle>(ioFailure == archive_io::IoFailure::Missing ? MpqFailure::NoArchive
-                                                                               : MpqFailure::EngineFailed,
-                                   nullptr);
+            return Fail<MpqHandle>(FailureOf(ioFailure), nullptr);
         mpq::ReadError why = mpq::ReadError::None;
         std::optional<mpq::ArchiveTables> tables = mpq::ReadArchiveTables(*archive->file, headerAtStart, &why);
         if (!tables)
@@ -49,37 +84,39 @@ public:
         return archive.release();
     }
 
-    bool IsReadOnly(MpqHandle handle) override {
-        const Archive* archive = AsArchive(handle);
-        return archive->storm == nullptr || m_writer->IsReadOnly(archive->storm);
-    }
+    bool IsReadOnly(MpqHandle handle) override { return AsArchive(handle)->writer == nullptr; }
 
     bool FlushArchive(MpqHandle handle) override {
         Archive* archive = AsArchive(handle);
-        if (archive->storm == nullptr)
+        if (archive->writer == nullptr)
             return true;
-        return m_writer->FlushArchive(archive->storm) || WriterFailed(false);
+        return archive->writer->Commit() || Fail(FailureOf(archive->writer->LastError()), false);
+    }
+
+    bool PrepareFlush(MpqHandle handle, std::vector<std::uint8_t>& header) override {
+        Archive* archive = AsArchive(handle);
+        header.clear();
+        if (archive->writer == nullptr)
+            return true;
+        return archive->writer->Prepare(header) || Fail(FailureOf(archive->writer->LastError()), false);
     }
 
     bool CloseArchive(MpqHandle handle) override {
         std::unique_ptr<Archive> archive(AsArchive(handle));
-        if (archive->storm == nullptr)
-            return true;
-        return m_writer->CloseArchive(archive->storm) || WriterFailed(false);
+        return FlushArchive(archive.get());
     }
 
     MpqHandle OpenFile(MpqHandle handle, const std::string& name) override {
         Archive* archive = AsArchive(handle);
-        auto file = std::make_unique<File>();
-        if (archive->storm != nullptr) {
-            file->storm = m_writer->OpenFile(archive->storm, name);
-            return file->storm == nullptr ? WriterFailed<MpqHandle>(nullptr) : file.release();
-        }
-        const std::optional<std::uint32_t> entry = mpq::FindGameEntry(archive->tables, name);
+        const mpq::ArchiveTables* tables = archive->Tables();
+        if (tables == nullptr)
+            return Fail<MpqHandle>(MpqFailure::BadArgument, nullptr);
+        const std::optional<std::uint32_t> entry = mpq::FindGameEntry(*tables, name);
         if (!entry)
             return Fail<MpqHandle>(MpqFailure::NotFound, nullptr);
         mpq::ReadError why = mpq::ReadError::None;
-        file->reader = mpq::FileReader::Open(*archive->file, archive->tables, *entry, name, &why);
+        auto file = std::make_unique<File>();
+        file->reader = mpq::FileReader::Open(archive->File(), *tables, *entry, name, &why);
         if (!file->reader)
             return Fail<MpqHandle>(FailureOf(why), nullptr);
         return file.release();
@@ -87,23 +124,23 @@ public:
 
     std::optional<std::uint64_t> FileSize(MpqHandle handle) override {
         const File* file = AsFile(handle);
-        if (file->storm != nullptr)
-            return m_writer->FileSize(file->storm);
+        if (file->reader == nullptr)
+            return Fail<std::optional<std::uint64_t>>(MpqFailure::BadArgument, std::nullopt);
         return file->reader->Size();
     }
 
     std::optional<std::uint32_t> FileLocale(MpqHandle handle) override {
         const File* file = AsFile(handle);
-        if (file->storm != nullptr)
-            return m_writer->FileLocale(file->storm);
+        if (file->reader == nullptr)
+            return Fail<std::optional<std::uint32_t>>(MpqFailure::BadArgument, std::nullopt);
         return file->reader->Locale();
     }
 
     bool ReadFile(MpqHandle handle, std::uint8_t* buffer, std::uint32_t size) override {
         File* file = AsFile(handle);
-        if (file->storm != nullptr)
-            return m_writer->ReadFile(file->storm, buffer, size) || WriterFailed(false);
         mpq::ReadError why = mpq::ReadError::None;
+        if (file->reader == nullptr)
+            return Fail(MpqFailure::BadArgument, false);
         if (!file->reader->Read(std::span<std::uint8_t>(buffer, size), &why))
             return Fail(FailureOf(why), false);
         return true;
@@ -111,58 +148,99 @@ public:
 
     bool CloseFile(MpqHandle handle) override {
         std::unique_ptr<File> file(AsFile(handle));
-        if (file->storm != nullptr)
-            return m_writer->CloseFile(file->storm);
         return true;
     }
 
     MpqHandle CreateFile(MpqHandle handle, const std::string& name, std::uint32_t size,
                          std::uint32_t locale) override {
         Archive* archive = AsArchive(handle);
-        if (archive->storm == nullptr)
+        if (archive->writer == nullptr)
             return Fail<MpqHandle>(MpqFailure::NotWritable, nullptr);
+        if (locale > 0xFFFF)
+            return Fail<MpqHandle>(MpqFailure::BadArgument, nullptr);
+        if (!archive->writer->BeginFile(name, static_cast<std::uint16_t>(locale), size))
+            return Fail<MpqHandle>(FailureOf(archive->writer->LastError()), nullptr);
         auto file = std::make_unique<File>();
-        file->storm = m_writer->CreateFile(archive->storm, name, size, locale);
-        return file->storm == nullptr ? WriterFailed<MpqHandle>(nullptr) : file.release();
+        file->writer = archive->writer.get();
+        return file.release();
     }
 
     bool WriteFile(MpqHandle handle, const std::uint8_t* data, std::uint32_t size) override {
         File* file = AsFile(handle);
-        if (file->storm == nullptr)
+        if (file->writer == nullptr)
             return Fail(MpqFailure::NotWritable, false);
-        return m_writer->WriteFile(file->storm, data, size) || WriterFailed(false);
+        return file->writer->Write(std::span<const std::uint8_t>(data, size)) ||
+               Fail(FailureOf(file->writer->LastError()), false);
     }
 
     bool FinishFile(MpqHandle handle) override {
         std::unique_ptr<File> file(AsFile(handle));
-        if (file->storm == nullptr)
+        if (file->writer == nullptr)
             return Fail(MpqFailure::NotWritable, false);
-        return m_writer->FinishFile(file->storm) || WriterFailed(false);
+        return file->writer->EndFile() || Fail(FailureOf(file->writer->LastError()), false);
     }
 
     bool RemoveFile(MpqHandle handle, const std::string& name) override {
         Archive* archive = AsArchive(handle);
-        if (archive->storm == nullptr)
+        if (archive->writer == nullptr)
             return Fail(MpqFailure::NotWritable, false);
-        return m_writer->RemoveFile(archive->storm, name) || WriterFailed(false);
+        return archive->writer->Remove(name) || Fail(FailureOf(archive->writer->LastError()), false);
     }
 
+    // The result goes to "<archive>.tmp", which is flushed and renamed over the archive's name: the
+    // archive's own bytes are never written.
     bool CompactArchive(MpqHandle handle) override {
         Archive* archive = AsArchive(handle);
-        if (archive->storm == nullptr)
+        if (archive->writer == nullptr)
             return Fail(MpqFailure::NotWritable, false);
-        return m_writer->CompactArchive(archive->storm) || WriterFailed(false);
+        std::filesystem::path temporary = archive->path;
+        temporary += ".tmp";
+        archive_io::IoFailure ioFailure = archive_io::IoFailure::None;
+        std::unique_ptr<archive_io::File> target =
+            archive_io::File::Open(temporary, archive_io::File::Mode::Create, &ioFailure);
+        if (!target)
+            return Fail(FailureOf(ioFailure), false);
+        const mpq::CompactOutcome outcome =
+            mpq::CompactArchive(archive->writer->File(), archive->writer->Tables(), *target, m_progress);
+        std::error_code error;
+        if (!outcome.ok || !target->Sync()) {
+            const MpqFailure failure = outcome.ok ? FailureOf(target->LastFailure())
+                                                  : (outcome.io != archive_io::IoFailure::None ? FailureOf(outcome.io)
+                                                                                               : MpqFailure::Malformed);
+            target.reset();
+            std::filesystem::remove(temporary, error);
+            return Fail(failure, false);
+        }
+        target.reset();
+        // Nothing is left to commit on the old file, which the rename replaces.
+        archive->writer.reset();
+        archive->compacted = true;
+        std::filesystem::rename(temporary, archive->path, error);
+        if (error) {
+            std::filesystem::remove(temporary, error);
+            return Fail(MpqFailure::NotWritable, false);
+        }
+        return true;
     }
 
 private:
     struct Archive {
-        std::unique_ptr<archive_io::File> file;
-        mpq::ArchiveTables tables;
-        MpqHandle storm = nullptr;
+        std::filesystem::path path;
+        std::unique_ptr<archive_io::File> file; // read-only
+        mpq::ArchiveTables tables;              // read-only
+        std::unique_ptr<mpq::ArchiveWriter> writer;
+        bool compacted = false;
+
+        const mpq::ArchiveTables* Tables() const {
+            if (writer)
+                return &writer->Tables();
+            return file ? &tables : nullptr;
+        }
+        archive_io::File& File() { return writer ? writer->File() : *file; }
     };
     struct File {
         std::unique_ptr<mpq::FileReader> reader;
-        MpqHandle storm = nullptr;
+        mpq::ArchiveWriter* writer = nullptr;
     };
 
     static Archive* AsArchive(MpqHandle handle) { return static_cast<Archive*>(handle); }
@@ -174,13 +252,8 @@ private:
         return result;
     }
 
-    template <typename T>
-    T WriterFailed(T result) {
-        return Fail(m_writer->LastFailure(), result);
-    }
-
-    std::shared_ptr<MpqEngine> m_writer;
     MpqFailure m_failure = MpqFailure::None;
+    MpqProgress m_progress;
 };
 
 } // namespace

@@ -153,10 +153,11 @@ TEST_P(HeldOperation, AnotherProcessWaitsOrFailsLockedAndUndoesNothing) {
     const fs::path archive = dir / "War3Patch.mpq";
     testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
     {
-        // Old data for compaction to drop.
+        // Old data for compaction to drop: the music, stored before the font, replaced by less.
         clsMpqControl control;
         control.SetMpqFileName(TextFromPath(archive));
         ASSERT_TRUE(control.SaveFileToMpq(u"Fonts\\dfst-m3u.ttf", Bytes("short")));
+        ASSERT_TRUE(control.SaveFileToMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3", Bytes("short music")));
     }
     const std::uintmax_t sizeBefore = fs::file_size(archive);
 

@@ -304,32 +304,55 @@ void WriteBackupMarker(const fs::path& archive, std::uint64_t size) {
     testkit::WriteFile(archive_guard::BackupMarkerPath(archive), bytes);
 }
 
+// A marked "-backup" of an unreleased earlier compaction can no longer say which archive it
+// belongs to: it is never put back over the archive in place, whatever that is, but set aside.
 struct BackupLeftover {
     const char* name;
-    bool archiveReplaced; // StormLib renamed its half-made archive over ours
-    bool archiveMissing;  // deleted before the move, as a replace on Windows does
+    bool archiveReplaced; // a half-made archive was renamed over ours
+    bool archiveMissing;  // deleted before the move
+    int lengthDelta;      // the backup's length against the marker's record
 };
 
 class BackupLeftoverTest : public LeftoverTest, public ::testing::WithParamInterface<BackupLeftover> {};
 
-TEST_P(BackupLeftoverTest, MarkedBackupOfAnInterruptedCompactionIsPutBack) {
-    fs::copy_file(m_archive, archive_guard::BackupPath(m_archive));
+TEST_P(BackupLeftoverTest, MarkedBackupIsSetAsideAndNeverPutBack) {
+    std::vector<std::uint8_t> backup = m_original;
+    backup.resize(m_original.size() + GetParam().lengthDelta, 0x5A);
+    std::fill(backup.end() - 64, backup.end(), 0x5A); // a stale archive of the same base
+    testkit::WriteFile(archive_guard::BackupPath(m_archive), backup);
     WriteBackupMarker(m_archive, m_original.size());
-    testkit::WriteFile(archive_guard::LegacyCompactionTempPath(m_archive), Bytes("half a new archive"));
+    const std::vector<std::uint8_t> inPlace = Bytes("MPQ\x1a renamed over before its tables were written");
     if (GetParam().archiveReplaced)
-        testkit::WriteFile(m_archive, Bytes("MPQ\x1a renamed over before its tables were written"));
+        testkit::WriteFile(m_archive, inPlace);
     if (GetParam().archiveMissing)
         fs::remove(m_archive);
     clsMpqControl control;
     control.SetMpqFileName(TextFromPath(m_archive));
-    EXPECT_TRUE(control.FileExistsInMpq(u"UI\\war3skins.txt"));
-    ExpectUntouched(GetParam().name);
+    MpqFailure why = MpqFailure::None;
+    const bool exists = control.FileExistsInMpq(u"UI\\war3skins.txt", &why);
+    if (GetParam().archiveMissing) {
+        EXPECT_FALSE(exists);
+        EXPECT_FALSE(fs::exists(m_archive));
+    } else if (GetParam().archiveReplaced) {
+        EXPECT_FALSE(exists);
+        EXPECT_EQ(testkit::ReadBytes(m_archive), inPlace);
+    } else {
+        EXPECT_TRUE(exists) << MpqFailureText(why);
+        EXPECT_EQ(testkit::ReadBytes(m_archive), m_original) << "the backup was put over the archive";
+    }
+    if (!GetParam().archiveMissing) {
+        EXPECT_FALSE(fs::exists(archive_guard::BackupPath(m_archive)));
+        EXPECT_EQ(testkit::ReadBytes(fs::path(archive_guard::BackupPath(m_archive).string() + ".1")), backup);
+        EXPECT_FALSE(fs::exists(archive_guard::BackupMarkerPath(m_archive)));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(States, BackupLeftoverTest,
-                         ::testing::Values(BackupLeftover{"BeforeStormLibBegan", false, false},
-                                           BackupLeftover{"HalfMadeArchiveRenamedOver", true, false},
-                                           BackupLeftover{"ArchiveDeletedBeforeTheMove", false, true}),
+                         ::testing::Values(BackupLeftover{"SameLengthStaleBackup", false, false, 0},
+                                           BackupLeftover{"LongerBackup", false, false, 1},
+                                           BackupLeftover{"ShorterBackup", false, false, -4096},
+                                           BackupLeftover{"HalfMadeArchiveRenamedOver", true, false, 0},
+                                           BackupLeftover{"ArchiveDeletedBeforeTheMove", false, true, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LeftoverTest, PlayersOwnFileOfTheBackupsNameIsNeverTakenForOne) {
@@ -361,23 +384,6 @@ TEST_F(LeftoverTest, TornMarkerIsDroppedAndTheArchiveKept) {
     control.SetMpqFileName(TextFromPath(m_archive));
     EXPECT_TRUE(control.FileExistsInMpq(u"UI\\war3skins.txt"));
     ExpectUntouched("torn marker");
-}
-
-// A "-backup" of the previous version's compaction goes back over the archive only when it has the
-// length its marker recorded: a file of another length under that name is the player's.
-TEST_F(LeftoverTest, LegacyBackupOfAnotherLengthThanItsMarkerSaysIsLeftAlone) {
-    for (const int delta : {1, -1, -4096}) {
-        SCOPED_TRACE(delta);
-        WriteBackupMarker(m_archive, m_original.size());
-        std::vector<std::uint8_t> foreign = m_original;
-        foreign.resize(m_original.size() + delta, 0x5A);
-        testkit::WriteFile(archive_guard::BackupPath(m_archive), foreign);
-        clsMpqControl control;
-        control.SetMpqFileName(TextFromPath(m_archive));
-        EXPECT_TRUE(control.FileExistsInMpq(u"UI\\war3skins.txt"));
-        EXPECT_EQ(testkit::ReadBytes(m_archive), m_original) << "the other file was put over the archive";
-        EXPECT_EQ(testkit::ReadBytes(archive_guard::BackupPath(m_archive)), foreign);
-    }
 }
 
 // An answer read from an archive StormLib could not close cleanly is not one to rely on: every

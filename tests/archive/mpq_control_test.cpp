@@ -112,15 +112,16 @@ TEST_P(MpqControlTest, DeleteRemovesTheFileAndItsListEntry) {
     EXPECT_EQ(testkit::SmpqExtract(m_archive, "Fonts\\dfst-m3u.ttf"), testkit::PatternBytes(20000, 11));
 }
 
-// StormLib 9.22 leaves an empty file's entry pointing past the end when the file stored before
-// it is deleted and the archive shrinks; it then no longer finds the empty file. We refuse such a
-// delete rather than lose a file the user did not ask to delete.
-TEST_P(MpqControlTest, DeleteThatWouldLoseAnEmptyFileIsRefused) {
-    const auto before = testkit::ReadBytes(m_archive);
-    EXPECT_FALSE(m_control.DeleteFileFromMpq(u"Fonts\\dfst-m3u.ttf"));
-    EXPECT_EQ(testkit::ReadBytes(m_archive), before);
+// Deleting the file stored last before an empty one shrinks the archive; the empty file's entry
+// must not be left pointing past the new end, where readers no longer find it.
+TEST_P(MpqControlTest, DeleteBeforeAnEmptyFileKeepsTheEmptyFile) {
+    ASSERT_TRUE(m_control.DeleteFileFromMpq(u"Fonts\\dfst-m3u.ttf"));
     EXPECT_TRUE(m_control.FileExistsInMpq(u"empty.txt"));
-    EXPECT_TRUE(m_control.FileExistsInMpq(u"Fonts\\dfst-m3u.ttf"));
+    EXPECT_FALSE(m_control.FileExistsInMpq(u"Fonts\\dfst-m3u.ttf"));
+    const std::optional<MpqLayout> layout = ReadMpqLayout(m_archive);
+    ASSERT_TRUE(layout.has_value());
+    for (const MpqLayout::Block& block : layout->blocks)
+        EXPECT_LE(block.offset, layout->fileSize);
 }
 
 TEST_P(MpqControlTest, CompactionShrinksAndKeepsEveryFile) {
@@ -444,6 +445,8 @@ TEST(OwnerAndMode, KeptByCompactionAndGivenToOurFiles) {
     control.SetMpqFileName(TextFromPath(archive));
     ASSERT_TRUE(control.SaveFileToMpq(u"Fonts\\dfst-m3u.ttf", Bytes("short")));
     ASSERT_NE(journal.st_ino, 0u) << "no journal seen";
+    // Old data for compaction to drop: the music, stored before the font, replaced by less.
+    ASSERT_TRUE(control.SaveFileToMpq(u"Sound\\Music\\mp3Music\\Mainscreen.mp3", Bytes("short music")));
     EXPECT_EQ(journal.st_uid, 4321u);
     EXPECT_EQ(journal.st_gid, 4322u);
     const auto grown = fs::file_size(archive);
@@ -499,5 +502,265 @@ TEST(ReadOnlyDirectory, ReadsWorkAndWritesFailNotWritable) {
         EXPECT_EQ(testkit::ReadBytes(archive), before);
     }
 }
+
+// --- Size limit and transfers a piece at a time ---
+
+constexpr std::uint32_t kLimit = 4u << 20;     // the limit the callers give for the string and skin files
+constexpr std::size_t kLarge = (5u << 20) / 2; // 2.5 MiB: three pieces of at most 1 MiB
+const std::u16string kStrings = u"UI\\FrameDef\\GlobalStrings.fdf";
+const std::u16string kMusic = u"Sound\\Music\\mp3Music\\War3XMainScreen.mp3";
+
+// An archive of the game's shape with a large resource, read through an engine whose steps are counted.
+class MpqTransfer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testkit::BuildArchive(m_archive, {{u"UI\\war3skins.txt", Bytes("[Human]")}, {kMusic, m_music}}, 1);
+        m_control.SetMpqFileName(TextFromPath(m_archive));
+        m_before = testkit::ReadBytes(m_archive);
+    }
+    bool ArchiveUnchanged() const { return testkit::ReadBytes(m_archive) == m_before; }
+    std::vector<fs::path> Entries() const {
+        std::vector<fs::path> names;
+        for (const auto& entry : fs::directory_iterator(m_dir.path()))
+            names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    testkit::TempDir m_dir;
+    fs::path m_archive = m_dir / "War3Patch.mpq";
+    std::vector<std::uint8_t> m_music = testkit::PatternBytes(kLarge, 21, false);
+    std::shared_ptr<testkit::FaultyMpqEngine> m_engine = std::make_shared<testkit::FaultyMpqEngine>();
+    clsMpqControl m_control{m_engine};
+    std::vector<std::uint8_t> m_before;
+};
+
+// The limit is judged from the stored size alone: a file one byte over it is refused before any
+// byte of it is read or any buffer is made for it.
+struct LimitCase {
+    const char* name;
+    std::uint32_t size;
+    std::uint32_t maxSize;
+    MpqFailure expected; // None: read whole
+};
+
+void PrintTo(const LimitCase& limitCase, std::ostream* out) {
+    *out << limitCase.name;
+}
+
+class MpqReadLimit : public ::testing::TestWithParam<LimitCase> {};
+
+TEST_P(MpqReadLimit, RefusedFromTheStoredSizeBeforeAnythingIsRead) {
+    const LimitCase& row = GetParam();
+    testkit::TempDir dir;
+    const std::vector<std::uint8_t> strings = testkit::PatternBytes(row.size, 5);
+    testkit::BuildArchive(dir / "War3Patch.mpq", {{kStrings, strings}}, 1);
+    auto engine = std::make_shared<testkit::FaultyMpqEngine>();
+    clsMpqControl control(engine);
+    control.SetMpqFileName(TextFromPath(dir / "War3Patch.mpq"));
+    std::vector<std::uint8_t> read;
+    MpqFailure why = MpqFailure::None;
+    EXPECT_EQ(control.ReadFileFromMpq(kStrings, read, &why, row.maxSize), row.expected == MpqFailure::None);
+    EXPECT_EQ(why, row.expected) << MpqFailureText(why);
+    if (row.expected == MpqFailure::None) {
+        EXPECT_EQ(read, strings);
+        return;
+    }
+    EXPECT_EQ(engine->Calls(testkit::MpqStep::ReadFile), 0);
+    EXPECT_EQ(read.capacity(), 0u) << "a buffer was made for a refused file";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, MpqReadLimit,
+                         ::testing::Values(LimitCase{"OneOverTheLimit", kLimit + 1, kLimit, MpqFailure::TooLarge},
+                                           LimitCase{"ExactlyTheLimit", kLimit, kLimit, MpqFailure::None},
+                                           LimitCase{"NoLimitGiven", kLimit + 1, clsMpqControl::kLargestFile,
+                                                     MpqFailure::None}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Through the real worker: several pieces each way, byte for byte, with progress up to the whole file.
+TEST(MpqTransferRoundTrip, ExtractAndStoreALargeFileByteExactly) {
+    testkit::TempDir dir;
+    const fs::path archive = dir / "War3Patch.mpq";
+    const std::vector<std::uint8_t> music = testkit::PatternBytes(kLarge, 21, false);
+    testkit::BuildArchive(archive, {{kMusic, music}}, 1);
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(archive));
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> reports;
+    control.SetProgress([&](std::uint64_t done, std::uint64_t total) { reports.emplace_back(done, total); });
+
+    std::uint64_t size = 0;
+    ASSERT_TRUE(control.ExtractFileFromMpq(kMusic, TextFromPath(dir / "out.mp3"), nullptr, &size));
+    EXPECT_EQ(size, music.size());
+    EXPECT_EQ(testkit::ReadBytes(dir / "out.mp3"), music);
+    ASSERT_FALSE(reports.empty());
+    const std::pair<std::uint64_t, std::uint64_t> whole(music.size(), music.size());
+    EXPECT_EQ(reports.back(), whole);
+
+    const std::vector<std::uint8_t> replacement = testkit::PatternBytes(kLarge + 12345, 22, false);
+    testkit::WriteFile(dir / "new.mp3", replacement);
+    reports.clear();
+    ASSERT_TRUE(control.SaveFileToMpqFromDisk(kMusic, TextFromPath(dir / "new.mp3")));
+    const std::pair<std::uint64_t, std::uint64_t> wholeReplacement(replacement.size(), replacement.size());
+    EXPECT_NE(std::find(reports.begin(), reports.end(), wholeReplacement), reports.end())
+        << "the write's progress never reached the whole file";
+    std::vector<std::uint8_t> read;
+    ASSERT_TRUE(control.ReadFileFromMpq(kMusic, read));
+    EXPECT_EQ(read, replacement);
+    std::uint64_t measured = 0;
+    EXPECT_TRUE(control.MeasureFileInMpq(kMusic, measured));
+    EXPECT_EQ(measured, replacement.size());
+    if (!testkit::HaveSmpq())
+        GTEST_SKIP() << "smpq not installed";
+    EXPECT_EQ(testkit::SmpqExtract(archive, "Sound\\Music\\mp3Music\\War3XMainScreen.mp3"), replacement);
+}
+
+// A failed extraction leaves what was at the destination (or nothing) and no temporary file.
+struct ExtractFailureCase {
+    const char* name;
+    const char* destination;      // relative to the test's directory
+    testkit::MpqStep failingStep; // with failAt
+    int failAt;                   // 0: the engine does not fail
+    MpqFailure expected;
+};
+
+void PrintTo(const ExtractFailureCase& failureCase, std::ostream* out) {
+    *out << failureCase.name;
+}
+
+class ExtractFailure : public MpqTransfer, public ::testing::WithParamInterface<ExtractFailureCase> {};
+
+TEST_P(ExtractFailure, LeavesTheDestinationAsItWas) {
+    const ExtractFailureCase& row = GetParam();
+    testkit::WriteFile(m_dir / "old.mp3", "previous extraction");
+    fs::create_directory(m_dir / "folder");
+    const std::vector<fs::path> before = Entries();
+    const fs::path destination = m_dir / row.destination;
+    const bool existed = fs::is_regular_file(destination);
+    m_engine->FailAt(row.failingStep, row.failAt);
+    MpqFailure why = MpqFailure::None;
+    EXPECT_FALSE(m_control.ExtractFileFromMpq(kMusic, TextFromPath(destination), &why));
+    EXPECT_EQ(why, row.expected) << MpqFailureText(why);
+    EXPECT_EQ(existed ? std::optional(testkit::ReadBytes(destination)) : std::nullopt,
+              existed ? std::optional(Bytes("previous extraction")) : std::nullopt);
+    std::vector<fs::path> after = Entries();
+    after.erase(std::remove(after.begin(), after.end(), "War3Patch.mpq-lock"), after.end());
+    EXPECT_EQ(after, before);
+    EXPECT_TRUE(ArchiveUnchanged());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ExtractFailure,
+                         ::testing::Values(ExtractFailureCase{"EngineFailsOnTheSecondPiece", "old.mp3",
+                                                              testkit::MpqStep::ReadFile, 2, MpqFailure::EngineFailed},
+                                           ExtractFailureCase{"EngineFailsOnTheLastPieceOfANewFile", "new.mp3",
+                                                              testkit::MpqStep::ReadFile, 3, MpqFailure::EngineFailed},
+                                           ExtractFailureCase{"DestinationIsADirectory", "folder",
+                                                              testkit::MpqStep::ReadFile, 0, MpqFailure::DiskFile},
+                                           ExtractFailureCase{"DestinationDirectoryMissing", "no-such-dir/new.mp3",
+                                                              testkit::MpqStep::ReadFile, 0, MpqFailure::DiskFile}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A store from a disk file that fails part of the way leaves the archive byte for byte as it was.
+struct StoreFailureCase {
+    const char* name;
+    const char* source;           // relative to the test's directory; "War3Patch.mpq" is the archive
+    bool shrinkAfterFirstPiece;   // the disk file is cut short once the first piece is written
+    testkit::MpqStep failingStep; // with failAt
+    int failAt;
+    MpqFailure expected;
+};
+
+void PrintTo(const StoreFailureCase& failureCase, std::ostream* out) {
+    *out << failureCase.name;
+}
+
+class StoreFromDiskFailure : public MpqTransfer, public ::testing::WithParamInterface<StoreFailureCase> {};
+
+TEST_P(StoreFromDiskFailure, LeavesTheArchiveByteIdentical) {
+    const StoreFailureCase& row = GetParam();
+    const fs::path source = m_dir / row.source;
+    testkit::WriteFile(m_dir / "new.mp3", testkit::PatternBytes(kLarge, 23, false));
+    if (row.shrinkAfterFirstPiece) {
+        m_engine->SetHook([&](testkit::MpqStep step, int occurrence) {
+            if (step == testkit::MpqStep::WriteFile && occurrence == 1)
+                fs::resize_file(source, 1000);
+        });
+    }
+    m_engine->FailAt(row.failingStep, row.failAt);
+    MpqFailure why = MpqFailure::None;
+    EXPECT_FALSE(m_control.SaveFileToMpqFromDisk(kMusic, TextFromPath(source), &why));
+    EXPECT_EQ(why, row.expected) << MpqFailureText(why);
+    EXPECT_TRUE(ArchiveUnchanged());
+    std::vector<std::uint8_t> read;
+    EXPECT_TRUE(m_control.ReadFileFromMpq(kMusic, read));
+    EXPECT_EQ(read, m_music);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, StoreFromDiskFailure,
+                         ::testing::Values(StoreFailureCase{"DiskFileShrinksMidway", "new.mp3", true,
+                                                            testkit::MpqStep::WriteFile, 0, MpqFailure::DiskFile},
+                                           StoreFailureCase{"EngineFailsOnTheSecondPiece", "new.mp3", false,
+                                                            testkit::MpqStep::WriteFile, 2, MpqFailure::EngineFailed},
+                                           StoreFailureCase{"TheArchiveItself", "War3Patch.mpq", false,
+                                                            testkit::MpqStep::WriteFile, 0, MpqFailure::BadArgument}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The comparison is exact, over every piece, and stops reading at a different size.
+using Edit = std::function<std::vector<std::uint8_t>(std::vector<std::uint8_t>)>;
+const Edit kSame = [](std::vector<std::uint8_t> bytes) { return bytes; };
+
+struct CompareCase {
+    const char* name;
+    Edit disk; // the disk file made from the stored bytes; none: no disk file
+    std::u16string address;
+    bool comparable;
+    bool same;
+    MpqFailure expected;
+    int reads; // ReadFile calls the comparison makes
+};
+
+void PrintTo(const CompareCase& compareCase, std::ostream* out) {
+    *out << compareCase.name;
+}
+
+class CompareWithDisk : public MpqTransfer, public ::testing::WithParamInterface<CompareCase> {};
+
+TEST_P(CompareWithDisk, IsExactAndReadsNoMoreThanNeeded) {
+    const CompareCase& row = GetParam();
+    const fs::path disk = m_dir / "disk.mp3";
+    if (row.disk)
+        testkit::WriteFile(disk, row.disk(m_music));
+    bool same = !row.same;
+    MpqFailure why = MpqFailure::None;
+    EXPECT_EQ(m_control.CompareFileInMpq(row.address, TextFromPath(disk), same, &why), row.comparable);
+    EXPECT_EQ(why, row.expected) << MpqFailureText(why);
+    EXPECT_EQ(same, row.same);
+    EXPECT_EQ(m_engine->Calls(testkit::MpqStep::ReadFile), row.reads);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CompareWithDisk,
+                         ::testing::Values(CompareCase{"Identical", kSame, kMusic, true, true, MpqFailure::None, 3},
+                                           CompareCase{"LastByteDiffers",
+                                                       [](std::vector<std::uint8_t> bytes) {
+                                                           bytes.back() ^= 1;
+                                                           return bytes;
+                                                       },
+                                                       kMusic, true, false, MpqFailure::None, 3},
+                                           CompareCase{"FirstByteDiffers",
+                                                       [](std::vector<std::uint8_t> bytes) {
+                                                           bytes.front() ^= 1;
+                                                           return bytes;
+                                                       },
+                                                       kMusic, true, false, MpqFailure::None, 1},
+                                           CompareCase{"OneByteLonger",
+                                                       [](std::vector<std::uint8_t> bytes) {
+                                                           bytes.push_back(0);
+                                                           return bytes;
+                                                       },
+                                                       kMusic, true, false, MpqFailure::None, 0},
+                                           CompareCase{"AbsentInTheArchive", kSame, u"Fonts\\FRIZQT__.TTF", false,
+                                                       false, MpqFailure::NotFound, 0},
+                                           CompareCase{"NoDiskFile", nullptr, kMusic, false, false,
+                                                       MpqFailure::DiskFile, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -6,7 +6,7 @@
 #include "archive/format/mpq_writer.h"
 #include "archive/archive_file.h"
 #include "archive/mpq_builder.h"
-#include "archive/storm_crypto.h"
+#include "archive/format/tomcrypt_setup.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
 
@@ -37,6 +37,7 @@ struct WriterRow {
     bool encrypted = false; // the game's files encrypted with the fix key
     bool sign = false;
     Edit edit = Edit::Replace;
+    std::size_t trailing = 0; // bytes stored after the archive ('NGIS' first, as a strong signature)
 };
 
 void PrintTo(const WriterRow& row, std::ostream* out) {
@@ -151,6 +152,16 @@ TEST_P(WriterTest, StormLibReadsAndVerifiesEveryEntry) {
     if (row.sign) {
         ASSERT_TRUE(testkit::SignArchiveWeakly(path));
     }
+    Bytes trailing;
+    std::uint64_t trailingAt = 0;
+    if (row.trailing != 0) {
+        trailing = testkit::PatternBytes(row.trailing, 13, false);
+        std::copy_n("NGIS", 4, trailing.begin());
+        Bytes whole = testkit::ReadBytes(path);
+        trailingAt = whole.size();
+        whole.insert(whole.end(), trailing.begin(), trailing.end());
+        testkit::WriteFile(path, whole);
+    }
     StormView before = ViewWithStorm(path);
     ASSERT_TRUE(before.opened);
     ASSERT_TRUE(before.verifyErrors.empty());
@@ -215,7 +226,21 @@ TEST_P(WriterTest, StormLibReadsAndVerifiesEveryEntry) {
         ASSERT_NE(it, after.files.end()) << key.first << " " << key.second;
         EXPECT_EQ(it->second, bytes) << key.first << " " << key.second;
     }
-    EXPECT_EQ(after.signature, row.sign ? static_cast<DWORD>(ERROR_WEAK_SIGNATURE_OK) : before.signature);
+    if (row.sign) {
+        EXPECT_EQ(after.signature, static_cast<DWORD>(ERROR_WEAK_SIGNATURE_OK));
+    } else if (row.trailing == 0) {
+        EXPECT_EQ(after.signature, before.signature);
+    }
+    if (row.trailing != 0) {
+        // A few bytes follow the new end; many stay where they were, and the archive grows behind them.
+        const Bytes whole = testkit::ReadBytes(path);
+        const std::uint64_t at = row.trailing <= mpq::kMaxMovedTrailing ? whole.size() - trailing.size() : trailingAt;
+        ASSERT_GE(whole.size(), at + trailing.size());
+        EXPECT_TRUE(std::equal(trailing.begin(), trailing.end(), whole.begin() + static_cast<std::ptrdiff_t>(at)));
+        if (row.trailing > mpq::kMaxMovedTrailing) {
+            EXPECT_GT(whole.size(), trailingAt + trailing.size());
+        }
+    }
     if (testkit::HaveSmpq() && row.edit == Edit::Replace) {
         EXPECT_EQ(testkit::SmpqExtract(path, "UI/FrameDef/GlobalStrings.fdf"), content);
     }
@@ -251,7 +276,11 @@ INSTANTIATE_TEST_SUITE_P(Edits, WriterTest, ::testing::Values(
     WriterRow{"StormLibFormat0", Maker::StormLib, Options(0)},
     WriterRow{"StormLibFormat1Add", Maker::StormLib, Options(1), false, false, Edit::Add},
     WriterRow{"StormLibEncryptedRemove", Maker::StormLib, Options(1), true, false, Edit::Remove},
-    WriterRow{"StormLibSigned", Maker::StormLib, Options(0), false, true, Edit::ReplaceLarger}),
+    WriterRow{"StormLibSigned", Maker::StormLib, Options(0), false, true, Edit::ReplaceLarger},
+    WriterRow{"StrongSignatureBehind", Maker::Builder, Options(1), false, false, Edit::ReplaceLarger, 260},
+    WriterRow{"StrongSignatureBehindRemove", Maker::Builder, Options(0), false, false, Edit::Remove, 260},
+    WriterRow{"MuchDataBehind", Maker::Builder, Options(1), false, false, Edit::Replace, (1u << 20) + 4096},
+    WriterRow{"MuchDataBehindSigned", Maker::Builder, Options(0), false, true, Edit::Add, (1u << 20) + 1}),
     [](const ::testing::TestParamInfo<WriterRow>& info) { return std::string(info.param.name); });
 // clang-format on
 

@@ -136,15 +136,18 @@ TEST_P(Leftover, IsReplayedDroppedOrMovedAsideOnlyWhenOursAndNeverAppliedToAnoth
     const bool foreign = outcome == Outcome::ForeignJournal || outcome == Outcome::ForeignCompactionFile;
     const fs::path aside = archive_guard::AsideJournalPath(m_archive, 1);
 
-    // A caller that only looks (a status) reports an interrupted write and changes nothing.
+    // A caller that only looks (a status) reports an interrupted write, or a player's file under one
+    // of our names as such, and changes nothing.
     clsMpqControl looking;
     looking.SetRecovery(false);
     looking.SetMpqFileName(TextFromPath(m_archive));
     const Buffer before = testkit::ReadBytes(m_archive);
-    const bool pending = archive_guard::HasRecoveryFiles(m_archive);
+    const bool leftover = archive_guard::HasRecoveryFiles(m_archive);
     MpqFailure lookWhy = MpqFailure::None;
-    EXPECT_EQ(looking.ArchiveOpens(&lookWhy), !pending);
-    EXPECT_EQ(lookWhy, pending ? MpqFailure::PendingRecovery : MpqFailure::None);
+    EXPECT_EQ(looking.ArchiveOpens(&lookWhy), !leftover);
+    EXPECT_EQ(lookWhy, !leftover ? MpqFailure::None
+                       : foreign ? MpqFailure::ForeignFile
+                                 : MpqFailure::PendingRecovery);
     EXPECT_EQ(testkit::ReadBytes(m_archive), before);
     EXPECT_EQ(BytesIfThere(left), leftBytes);
 

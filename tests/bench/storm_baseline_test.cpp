@@ -1,6 +1,6 @@
 // The yardstick must do the same work as the door, or the comparison means nothing: each in-place
 // operation is checked with the independent smpq tool.
-#include "archive/storm_baseline.h"
+#include "bench/storm_baseline.h"
 
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"

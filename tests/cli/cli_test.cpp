@@ -35,6 +35,12 @@ MpqBuilderFile Skins(const std::string& firstRace) {
 const MpqBuilderFile kNoGameNameEntry = {u"UI\\FrameDef\\GlobalStrings.fdf",
                                          testkit::Bytes("StringList {\r\n    GAMENAME_SHORT \"%s\",\r\n}\r\n")};
 const MpqBuilderFile kMarker = {u"readme.txt", testkit::Bytes("marker")};
+// A game file padded with blanks to `size` bytes; 4 MiB is the most the program reads of either.
+MpqBuilderFile Padded(MpqBuilderFile file, std::size_t size) {
+    file.content.resize(size, ' ');
+    return file;
+}
+constexpr std::size_t kTextLimit = 4u << 20;
 
 // A strict reader of one JSON document: anything malformed, or a second document, makes Value() or Document() fail.
 struct JsonParser {
@@ -272,10 +278,55 @@ const RunCase kRunCases[] = {
     {"SetCursorNoFile", {"cursor", "set", "orc"}, 1, "war3skins.txt: not found", "not found", {}, kNever, {{kMarker}}},
     {"ExtractAbsentItem", {"resource", "extract", "font-zhcn", "x.ttf"}, 1, "dfst-m3u.ttf: not found", "not found"},
     {"ReplaceFromMissingFile", {"resource", "replace", "font-en", "none.ttf"}, 1, "cannot read", "cannot read file"},
+    {"ExtractIntoMissingDirectory", {"resource", "extract", "menu-music-roc", "none/music.mp3"}, 1,
+     "cannot write none/music.mp3", "cannot write file"},
+    {"StringsFileAtTheLimit", {"lan-name", "get"}, 0, "Host\n", "", {{"value", R"("Host")"}}, kNever,
+     {{Padded(Strings("Host"), kTextLimit)}}},
+    {"StringsFileOverTheLimit", {"lan-name", "get"}, 1, "GlobalStrings.fdf: too large", "too large",
+     {{"error/archive", R"("War3Patch.mpq")"}}, kNever, {{Padded(Strings("Host"), kTextLimit + 1)}}},
+    {"SkinsFileOverTheLimit", {"cursor", "set", "orc"}, 1, "war3skins.txt: too large", "too large", {}, kNever,
+     {{Padded(Skins("Human"), kTextLimit + 1)}}},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, CliRunTest, testing::Combine(testing::ValuesIn(kRunCases), testing::Bool()),
     [](auto& i) { return std::string(std::get<0>(i.param).name) + (std::get<1>(i.param) ? "Json" : "Human"); });
 // clang-format on
+
+// A resource of several pieces each way: stored, found unchanged by a comparison over every piece,
+// replaced when only its last byte differs, listed and extracted byte for byte.
+TEST_F(CliTest, LargeResourceInPieces) {
+    const std::vector<std::uint8_t> big = testkit::PatternBytes((3u << 20) + 5, 4, false);
+    std::vector<std::uint8_t> lastByte = big;
+    lastByte.back() ^= 1;
+    testkit::WriteFile(m_root / "big.mp3", big);
+    testkit::WriteFile(m_root / "last.mp3", lastByte);
+    const std::string size = std::to_string(big.size());
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string out;
+        bool writes;
+    } steps[] = {
+        // clang-format off
+        {"Store", {"resource", "replace", "menu-music-roc", "big.mp3"},
+         "War3Patch.mpq: menu-music-roc replaced from big.mp3\n", true},
+        {"SameBytesAgain", {"resource", "replace", "menu-music-roc", "big.mp3"}, "War3Patch.mpq: unchanged\n", false},
+        {"LastByteDiffers", {"resource", "replace", "menu-music-roc", "last.mp3"},
+         "War3Patch.mpq: menu-music-roc replaced from last.mp3\n", true},
+        {"List", {"resource", "list"}, "menu-music-roc\t" + size + kList.substr(kList.find("\tSound")), false},
+        {"Extract", {"resource", "extract", "menu-music-roc", "out.mp3"},
+         "War3Patch.mpq: menu-music-roc extracted to out.mp3 (" + size + " bytes)\n", false},
+        // clang-format on
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        const auto before = StateOf(Patch());
+        const CliResult result = Run(step.arguments);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out, step.out);
+        EXPECT_EQ(StateOf(Patch()) != before, step.writes);
+    }
+    EXPECT_EQ(testkit::ReadFile(m_root / "out.mp3"), lastByte);
+}
 
 TEST_F(CliTest, ProgressBarOnlyOnATerminalWithoutQuiet) {
     const std::vector<std::string> commands[] = {{"compact"}, {"resource", "replace", "menu-music-roc", "big.mp3"}};
@@ -361,6 +412,10 @@ const EffectiveCase kEffectiveCases[] = {
      R"(false null "War3xLocal.mpq")",
      "The Frozen Throne: LAN name unknown from War3xLocal.mpq; cursor unknown from War3xLocal.mpq\n"
      "Reign of Chaos: LAN name \"R\" from War3.mpq; cursor \"human\" from War3.mpq\n"},
+    {"StringsFileOverTheLimitMakesItUnknown", {{"War3Patch.mpq", {Padded(Strings("P"), kTextLimit + 1), Skins("Orc")}},
+      {"War3.mpq", {Strings("R"), Skins("Human")}}}, R"(false null "War3Patch.mpq")",
+     "The Frozen Throne: LAN name unknown from War3Patch.mpq; cursor \"orc\" from War3Patch.mpq\n"
+     "Reign of Chaos: LAN name unknown from War3Patch.mpq; cursor \"orc\" from War3Patch.mpq\n"},
     {"NoArchiveHoldsTheFile", {{"War3Patch.mpq", {kMarker}}, {"War3.mpq", {kMarker}}}, "true null null",
      "The Frozen Throne: LAN name none; cursor none\nReign of Chaos: LAN name none; cursor none\n"},
 };
@@ -372,7 +427,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, CliEffectiveTest, testing::ValuesIn(kEffectiveCas
 TEST_F(CliTest, StatusFoundThroughWineNeitherRecoversNorWaitsForALock) {
     testkit::BuildArchive(GameDir() / "War3x.mpq", {kMarker});
     testkit::BuildArchive(GameDir() / "War3.mpq", {Strings("R\xFF")});
-    // Whatever the journal holds, putting it right is a write; status only reports it.
+    // Whatever the journal's name holds, putting it right is a write; status only reports it, and
+    // a file that is not a journal of ours as such.
     testkit::WriteFile(GameDir() / "War3x.mpq-journal", testkit::PatternBytes(700, 9, false));
     const auto before = std::pair(StateOf(Patch()), StateOf(GameDir() / "War3x.mpq-journal"));
     // A Wine prefix whose registry names C:\Warcraft III, drive C being the test's directory.
@@ -395,7 +451,7 @@ TEST_F(CliTest, StatusFoundThroughWineNeitherRecoversNorWaitsForALock) {
     EXPECT_EQ(described,
               "\"registry\" \"" + (prefix / "dosdevices/c:/Warcraft III/").string() +
                   "\" \"War3Patch.mpq\" true \"Host\" \"human\" \"menu-music-roc\" 5000  false \"no archive\" "
-                  "false \"pending recovery\" \"R\uFFFD\" true ");
+                  "false \"foreign recovery file\" \"R\uFFFD\" true ");
 
     // Another process's operation holds War3Patch.mpq: a flock on its lock file.
     const int fd = ::open((GameDir() / "War3Patch.mpq-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);

@@ -309,4 +309,120 @@ TEST(DeleteFromArchiveAtAnOffset, AbsentResourceIsASuccess) {
     EXPECT_EQ(testkit::ReadFile(dir / "War3Patch.mpq"), shifted);
 }
 
+// --- Large resources, a piece at a time ---
+
+constexpr std::size_t kLargeResource = (5u << 20) / 2; // three pieces of at most 1 MiB
+
+// The archive's menu model is large enough to go in several pieces each way.
+class LargeResourceArchive : public ResourceArchive {
+protected:
+    void SetUp() override {
+        m_model = testkit::PatternBytes(kLargeResource, 8, false);
+        ResourceArchive::SetUp();
+    }
+};
+
+TEST_F(LargeResourceArchive, ExtractAndReplaceAreByteExact) {
+    ExpectSuccess(Run(ResourceMode::Extract, kMenuModel, m_dir / "menu.mdx"));
+    EXPECT_EQ(testkit::ReadFile(m_dir / "menu.mdx"), m_model);
+    const Bytes font = testkit::PatternBytes(kLargeResource + 777, 12, false);
+    testkit::WriteFile(m_dir / "font.ttf", font);
+    ExpectSuccess(Run(ResourceMode::Replace, kEnglishFont, m_dir / "font.ttf"));
+    EXPECT_EQ(Stored(kEnglishFont), font);
+    EXPECT_EQ(Stored(kMenuModel), m_model);
+}
+
+struct TransferFailureCase {
+    const char* name;
+    ResourceMode mode;
+    testkit::MpqStep failingStep; // with failAt
+    int failAt;                   // 0: the engine does not fail
+    bool shrinkDiskFile;          // the disk file is cut short once the first piece is stored
+};
+
+void PrintTo(const TransferFailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class LargeTransferFailure : public LargeResourceArchive, public testing::WithParamInterface<TransferFailureCase> {};
+
+// Part of the way through: the disk file at the destination and the archive stay as they were,
+// and no temporary file is left beside either.
+TEST_P(LargeTransferFailure, LeavesTheDiskFileAndTheArchive) {
+    const TransferFailureCase& c = GetParam();
+    const Bytes disk = testkit::PatternBytes(kLargeResource, 13, false);
+    testkit::WriteFile(m_dir / "menu.mdx", disk);
+    if (c.shrinkDiskFile) {
+        m_engine->SetHook([&](testkit::MpqStep step, int occurrence) {
+            if (step == testkit::MpqStep::WriteFile && occurrence == 1)
+                std::filesystem::resize_file(m_dir / "menu.mdx", 100);
+        });
+    }
+    m_engine->FailAt(c.failingStep, c.failAt);
+    ExpectFailure(Run(c.mode, kMenuModel, m_dir / "menu.mdx"));
+    EXPECT_TRUE(ArchiveUnchanged());
+    if (!c.shrinkDiskFile) {
+        EXPECT_EQ(testkit::ReadFile(m_dir / "menu.mdx"), disk);
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"War3Patch.mpq", "War3Patch.mpq-lock", "menu.mdx"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LargeTransferFailure,
+                         testing::Values(TransferFailureCase{"ExtractFailsOnTheSecondPiece", ResourceMode::Extract,
+                                                             testkit::MpqStep::ReadFile, 2, false},
+                                         TransferFailureCase{"ExtractFailsOnTheLastPiece", ResourceMode::Extract,
+                                                             testkit::MpqStep::ReadFile, 3, false},
+                                         TransferFailureCase{"ReplaceFailsOnTheSecondPiece", ResourceMode::Replace,
+                                                             testkit::MpqStep::WriteFile, 2, false},
+                                         TransferFailureCase{"ReplaceFromAFileCutShortMidway", ResourceMode::Replace,
+                                                             testkit::MpqStep::WriteFile, 0, true}),
+                         [](const testing::TestParamInfo<TransferFailureCase>& info) { return info.param.name; });
+
+// --- The window's reads of the string and skin files ---
+
+struct GameTextSizeCase {
+    const char* name;
+    std::size_t size; // both files padded with blanks to this size
+    bool read;
+};
+
+void PrintTo(const GameTextSizeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class GameTextFileSize : public testing::TestWithParam<GameTextSizeCase> {};
+
+// Above the limit neither file is read at all (a decompression bomb never reaches memory), every
+// edit fails, and the archive stays as it was.
+TEST_P(GameTextFileSize, AboveTheLimitNothingIsRead) {
+    const GameTextSizeCase& c = GetParam();
+    testkit::TempDir dir;
+    Bytes strings = modstest::GlobalStringsFile("Host");
+    Bytes skins = modstest::War3SkinsFile("Orc");
+    strings.resize(c.size, ' ');
+    skins.resize(c.size, ' ');
+    testkit::BuildArchive(dir / "War3Patch.mpq", {{mods::kGlobalStringsPath, strings}, {mods::kWar3SkinsPath, skins}});
+    const Bytes before = modstest::ArchiveBytes(dir / "War3Patch.mpq");
+    auto engine = std::make_shared<testkit::FaultyMpqEngine>();
+    clsMpqControl mpq(engine);
+    mpq.SetMpqFileName(TextFromPath(dir / "War3Patch.mpq"));
+    EXPECT_EQ(mods::ReadLanGameName(mpq), c.read ? std::optional<std::u16string>(u"Host") : std::nullopt);
+    EXPECT_EQ(mods::ReadCursorRace(mpq), c.read ? std::optional(mods::Race::Orc) : std::nullopt);
+    if (c.read)
+        return;
+    ExpectFailure(mods::WriteLanGameName(mpq, u"New"));
+    ExpectFailure(mods::WriteCursorRace(mpq, mods::Race::Human));
+    EXPECT_EQ(engine->Calls(testkit::MpqStep::ReadFile), 0);
+    EXPECT_EQ(modstest::ArchiveBytes(dir / "War3Patch.mpq"), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GameTextFileSize,
+                         testing::Values(GameTextSizeCase{"AtTheLimit", mods::kMaxGameTextFileSize, true},
+                                         GameTextSizeCase{"OneOverTheLimit", mods::kMaxGameTextFileSize + 1, false}),
+                         [](const testing::TestParamInfo<GameTextSizeCase>& info) { return info.param.name; });
+
 } // namespace

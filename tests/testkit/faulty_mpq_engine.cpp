@@ -32,6 +32,8 @@ const char* StepName(MpqStep step) {
         return "RemoveFile";
     case MpqStep::CompactArchive:
         return "CompactArchive";
+    case MpqStep::PrepareFlush:
+        return "PrepareFlush";
     }
     return "?";
 }
@@ -74,6 +76,11 @@ bool FaultyMpqEngine::IsReadOnly(MpqHandle archive) {
 bool FaultyMpqEngine::FlushArchive(MpqHandle archive) {
     const bool fail = Enter(MpqStep::FlushArchive);
     return m_real->FlushArchive(archive) && !fail;
+}
+
+bool FaultyMpqEngine::PrepareFlush(MpqHandle archive, std::vector<std::uint8_t>& header) {
+    const bool fail = Enter(MpqStep::PrepareFlush);
+    return m_real->PrepareFlush(archive, header) && !fail;
 }
 
 bool FaultyMpqEngine::CloseArchive(MpqHandle archive) {

@@ -1,5 +1,5 @@
 #pragma once
-// The real StormLib engine with one chosen step made to fail, for clsMpqControl's failure paths.
+// The real engine with one chosen step made to fail, for clsMpqControl's failure paths.
 // The failing step still runs for real where it can (StormLib writes, then the call reports
 // failure), so a test sees what the door does after the engine has already touched the file.
 // A hook can run before every step, e.g. to kill the process there.
@@ -25,6 +25,7 @@ enum class MpqStep {
     FinishFile,
     RemoveFile,
     CompactArchive,
+    PrepareFlush,
 };
 
 const char* StepName(MpqStep step);
@@ -41,6 +42,7 @@ public:
     MpqHandle OpenArchive(const std::filesystem::path& path, bool readOnly, bool headerAtStart) override;
     bool IsReadOnly(MpqHandle archive) override;
     bool FlushArchive(MpqHandle archive) override;
+    bool PrepareFlush(MpqHandle archive, std::vector<std::uint8_t>& header) override;
     bool CloseArchive(MpqHandle archive) override;
     MpqHandle OpenFile(MpqHandle archive, const std::string& name) override;
     std::optional<std::uint64_t> FileSize(MpqHandle file) override;

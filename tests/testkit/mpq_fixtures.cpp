@@ -3,7 +3,7 @@
 #include "testkit/temp_dir.h"
 
 #include "archive/mpq_layout.h"
-#include "archive/storm_crypto.h"
+#include "archive/format/tomcrypt_setup.h"
 
 #include <StormLib.h>
 
@@ -110,7 +110,7 @@ std::optional<std::vector<std::uint8_t>> SmpqExtract(const fs::path& archive, co
 }
 
 bool SignArchiveWeakly(const fs::path& archive) {
-    PrepareStormSigning();
+    PrepareTomcrypt();
     HANDLE handle = nullptr;
     if (!SFileOpenArchive(archive.c_str(), 0, 0, &handle) || handle == nullptr)
         return false;

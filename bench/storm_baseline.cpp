@@ -1,6 +1,6 @@
 // The unsafe in-place StormLib operations the benchmark compares clsMpqControl with. They do what
 // the door does minus its safety: no header check, no journal, no fsync.
-#include "archive/storm_baseline.h"
+#include "bench/storm_baseline.h"
 
 #include <StormLib.h>
 
