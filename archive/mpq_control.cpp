@@ -407,8 +407,8 @@ private:
 // The frame of every read of a file's bytes. The stored size is checked first: refused as
 // Malformed when it is empty, does not fit the engine's signed 32 bits or is over 4096 times the
 // archive's size (a lying size must not make anyone allocate gigabytes), and as TooLarge above the
-// caller's limit. Only then are the file's stored units checked as deeply as the engine will read
-// them, sized(size) is told, and take(piece) gets the bytes in order. A sink returning false ends
+// caller's limit. Only then is sized(size) told, and take(piece) gets the bytes in order, as the
+// worker's reader decodes them (a unit that does not decode fails the read as Malformed). A sink returning false ends
 // the read with the reason it set.
 template <typename Sized, typename Take>
 bool ReadInPieces(MpqEngine* engine, const std::u16string& mpqFileName, const LockWait& lockWait,
@@ -436,9 +436,6 @@ bool ReadInPieces(MpqEngine* engine, const std::u16string& mpqFileName, const Lo
                 failure = MpqFailure::TooLarge;
                 return false;
             }
-            // Decoding every unit costs a pass over the file: done only for a file the caller takes.
-            if (!ReadMpqLayout(checked.path, {*name}))
-                return false;
             const auto total = static_cast<std::uint32_t>(*size);
             if (!sized(total, failure))
                 return false;

@@ -1,18 +1,8 @@
 #pragma once
-// Our own reading of an MPQ archive's header and tables, done before StormLib ever sees the file.
-// The header and tables are read by our reader (format/mpq_reader.h), which refuses what a game
-// archive never is; StormLib's parser (which has known overflows and assertions on malformed
-// archives in 9.22) then only meets well-formed input. On top of that, this refuses:
-//   - in (listfile), (attributes) and the files in filesToRead (every locale's entry): a sector
-//     offset table that is not ascending inside the block and starting with its own size, a
-//     sector stored longer than its data, sector checksums longer than one word per sector, a
-//     compression other than zlib, bzip2 or PKWARE (combinations of these in format 0, but not
-//     bzip2 | zlib, which is LZMA's mask), a packed single-unit file stored longer than its size
-//     or an unpacked one stored at another size, or an (attributes) larger than its format can be
-//     for the block table;
-//   - in any unencrypted file with sector checksums, the same sector offset table faults
-//     (compaction copies those checksums into a buffer of one word per sector).
-// It also tells where StormLib may start writing, which the rollback journal needs.
+// The archive's header and tables as the door sees them, read by our reader (format/mpq_reader.h),
+// which refuses what a game archive never is before anything is allocated. The door reads nothing
+// else of the archive: file data is read, decompressed and written in the archive worker.
+// It also tells where the writer may start writing, which the rollback journal needs.
 #include "archive/format/mpq_crypto.h"
 #include "archive/format/mpq_reader.h"
 
@@ -65,8 +55,8 @@ struct MpqLayout {
     std::uint64_t FirstWritableOffset(const std::vector<std::string>& changedNames) const;
 };
 
-// Nullopt when the file is refused (or cannot be read); never throws. filesToRead names the stored
-// files the caller is about to read; each present one is checked as deeply as the internal files.
+// Nullopt when the file is refused (or cannot be read); never throws. filesToRead names stored
+// files whose every entry must also have a sector table our reader takes (nothing is decoded).
 std::optional<MpqLayout> ReadMpqLayout(archive_io::File& file, const std::vector<std::string>& filesToRead = {});
 std::optional<MpqLayout> ReadMpqLayout(const std::filesystem::path& path,
                                        const std::vector<std::string>& filesToRead = {});
