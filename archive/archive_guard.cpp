@@ -28,8 +28,8 @@ namespace {
 // included. After the body, once the engine has written everything but the MPQ header: a commit
 // record with the header it is about to write (magic, length u64, bytes, FNV-1a checksum).
 constexpr std::array<std::uint8_t, 8> kMagic = {'O', 'S', 'T', 'J', 'R', 'N', 'L', '3'};
-constexpr std::array<std::array<std::uint8_t, 8>, 2> kOldMagics = {{{'O', 'S', 'T', 'J', 'R', 'N', 'L', '1'},
-                                                                     {'O', 'S', 'T', 'J', 'R', 'N', 'L', '2'}}};
+constexpr std::array<std::array<std::uint8_t, 8>, 2> kOldMagics = {
+    {{'O', 'S', 'T', 'J', 'R', 'N', 'L', '1'}, {'O', 'S', 'T', 'J', 'R', 'N', 'L', '2'}}};
 constexpr std::array<std::uint8_t, 8> kCommitMagic = {'O', 'S', 'T', 'J', 'C', 'M', 'T', '1'};
 constexpr std::size_t kHeaderSize = 8 + 10 * 8;
 constexpr std::uint64_t kMaxMpqHeader = 64;
@@ -138,9 +138,9 @@ struct JournalHeader {
 
 std::vector<std::uint8_t> EncodeHeader(const JournalHeader& header) {
     std::vector<std::uint8_t> bytes(kMagic.begin(), kMagic.end());
-    for (std::uint64_t value : {header.device, header.inode, header.originalLength, header.regionOffset,
-                                header.regionLength, header.regionHash, header.journalLength,
-                                header.mpqHeaderOffset, header.mpqHeaderLength})
+    for (std::uint64_t value :
+         {header.device, header.inode, header.originalLength, header.regionOffset, header.regionLength,
+          header.regionHash, header.journalLength, header.mpqHeaderOffset, header.mpqHeaderLength})
         PutLe(bytes, value, 8);
     PutLe(bytes, HashOf(bytes), 8);
     return bytes;
@@ -515,7 +515,6 @@ bool SettleCompaction(const fs::path& archive, bool& foreign) {
 }
 
 // ---- The previous version's compaction backup ----
-
 
 fs::path BackupPartPath(const fs::path& archive) {
     return WithSuffix(archive, "-backup.part");

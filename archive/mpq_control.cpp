@@ -408,8 +408,8 @@ private:
 // Malformed when it is empty, does not fit the engine's signed 32 bits or is over 4096 times the
 // archive's size (a lying size must not make anyone allocate gigabytes), and as TooLarge above the
 // caller's limit. Only then is sized(size) told, and take(piece) gets the bytes in order, as the
-// worker's reader decodes them (a unit that does not decode fails the read as Malformed). A sink returning false ends
-// the read with the reason it set.
+// worker's reader decodes them (a unit that does not decode fails the read as Malformed). A sink
+// returning false ends the read with the reason it set.
 template <typename Sized, typename Take>
 bool ReadInPieces(MpqEngine* engine, const std::u16string& mpqFileName, const LockWait& lockWait,
                   const std::u16string& fileAddress, std::uint32_t maxSize, MpqFailure* why, Sized sized, Take take) {

@@ -14,10 +14,10 @@
 #include "archive/archive_file.h"
 #include "archive/mpq_control.h"
 #include "archive/mpq_worker.h"
-#include "bench/storm_baseline.h"
 #include "bench/file_restore.h"
 #include "bench/game_archive.h"
 #include "bench/status_probe.h"
+#include "bench/storm_baseline.h"
 #include "mods/modifications.h"
 #include "support/text_path.h"
 #include "support/utf8_convert.h"
@@ -455,8 +455,8 @@ bool ReportGoals(const std::vector<Measurement>& results, const fs::path& baseli
         std::fprintf(stderr, "goal %-6s %s\n", met ? "met" : "MISSED", what.c_str());
         allMet = allMet && met;
     };
-    const auto baseline = baselinePath.empty() ? std::map<std::pair<std::string, long>, double>{}
-                                               : ReadBaseline(baselinePath);
+    const auto baseline =
+        baselinePath.empty() ? std::map<std::pair<std::string, long>, double>{} : ReadBaseline(baselinePath);
     if (!baselinePath.empty() && baseline.empty())
         verdict(false, "baseline " + baselinePath.string() + ": no measurements in it");
     std::map<std::string, std::vector<const Measurement*>> byOp;

@@ -32,8 +32,8 @@ constexpr std::uint32_t kFileDeleteMarker = 0x02000000;
 constexpr std::uint32_t kFileSectorCrc = 0x04000000;
 constexpr std::uint32_t kFileExists = 0x80000000;
 // What game archives carry; the patch-file and delete-marker flags and unknown bits are refused.
-constexpr std::uint32_t kFileKnownFlags = kFileExists | kFileImplode | kFileCompress | kFileEncrypted | kFileFixKey |
-                                          kFileSingleUnit | kFileSectorCrc;
+constexpr std::uint32_t kFileKnownFlags =
+    kFileExists | kFileImplode | kFileCompress | kFileEncrypted | kFileFixKey | kFileSingleUnit | kFileSectorCrc;
 
 // The first byte of a compressed unit: which methods packed it (applied in this order when
 // several are set, undone in reverse).

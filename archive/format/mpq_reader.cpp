@@ -33,8 +33,7 @@ bool IsPowerOfTwo(std::uint32_t value) {
     return value != 0 && (value & (value - 1)) == 0;
 }
 
-template <typename T>
-std::optional<T> Refuse(ReadError* why, ReadError error) {
+template <typename T> std::optional<T> Refuse(ReadError* why, ReadError error) {
     if (why != nullptr)
         *why = error;
     return std::nullopt;
@@ -153,7 +152,8 @@ std::optional<ArchiveTables> ReadTables(archive_io::File& file, bool headerAtSta
     }
     if (!IsPowerOfTwo(hashCount) || hashCount > kMaxTableEntries || blockCount > kMaxTableEntries)
         return Refuse<ArchiveTables>(why, ReadError::BadTables);
-    for (const auto& [position, count] : {std::pair{tables.hashTablePos, hashCount}, {tables.blockTablePos, blockCount}}) {
+    for (const auto& [position, count] :
+         {std::pair{tables.hashTablePos, hashCount}, {tables.blockTablePos, blockCount}}) {
         const std::uint64_t start = tables.Absolute(position);
         if (start > tables.fileSize || static_cast<std::uint64_t>(count) * 16 > tables.fileSize - start)
             return Refuse<ArchiveTables>(why, ReadError::BadTables);
@@ -390,8 +390,8 @@ ReadError DecodeUnit(std::span<std::uint8_t> stored, std::span<std::uint8_t> out
         return refused;
     // Methods are undone bzip2 first, then PKWARE, then zlib; each stage fits in the unit's size.
     // A chain ping-pongs between out and a scratch buffer so that the last stage lands in out.
-    const int stages = ((mask & kCompressionBzip2) != 0) + ((mask & kCompressionPkware) != 0) +
-                       ((mask & kCompressionZlib) != 0);
+    const int stages =
+        ((mask & kCompressionBzip2) != 0) + ((mask & kCompressionPkware) != 0) + ((mask & kCompressionZlib) != 0);
     std::vector<std::uint8_t> scratch(stages > 1 ? out.size() : 0);
     std::span<const std::uint8_t> input = stored.subspan(1);
     int remaining = stages;

@@ -34,22 +34,22 @@ namespace mpq {
 
 enum class ReadError : std::uint8_t {
     None,
-    Io,                  // the file could not be read
-    NoHeader,            // no MPQ header where one may be
-    BadHeader,           // a format, header size or sector size game archives do not have
-    BadTables,           // tables of an impossible size or outside the file
-    BadHashEntry,        // a hash entry naming a block past the table, or for another platform
-    BadBlock,            // a block with unknown flags, outside the file or of an impossible size
-    NotFound,            // no such file
-    BadSectorTable,      // a sector offset table that does not fit its block
-    Huffman,             // compressions the game's data files do not use
+    Io,             // the file could not be read
+    NoHeader,       // no MPQ header where one may be
+    BadHeader,      // a format, header size or sector size game archives do not have
+    BadTables,      // tables of an impossible size or outside the file
+    BadHashEntry,   // a hash entry naming a block past the table, or for another platform
+    BadBlock,       // a block with unknown flags, outside the file or of an impossible size
+    NotFound,       // no such file
+    BadSectorTable, // a sector offset table that does not fit its block
+    Huffman,        // compressions the game's data files do not use
     Adpcm,
     Sparse,
     Lzma,
     UnknownCompression,
-    CorruptData,         // a unit that does not decode to exactly its size
-    ChecksumMismatch,    // a sector whose stored checksum does not match
-    TooLarge,            // a single-unit file too large to decode at once
+    CorruptData,      // a unit that does not decode to exactly its size
+    ChecksumMismatch, // a sector whose stored checksum does not match
+    TooLarge,         // a single-unit file too large to decode at once
 };
 
 // A short stable English text, e.g. ReadError::Lzma -> "LZMA compression is not supported".
@@ -61,7 +61,7 @@ struct ArchiveTables {
     std::uint32_t headerSize = 0;
     std::uint16_t formatVersion = 0;
     std::uint16_t sectorShift = 0;
-    std::uint32_t archiveSize = 0; // as the header says
+    std::uint32_t archiveSize = 0;   // as the header says
     std::uint32_t hashTablePos = 0;  // relative to the header
     std::uint32_t blockTablePos = 0; // relative to the header
     std::vector<HashEntry> hashes;   // the whole table, free and deleted slots included
@@ -98,8 +98,7 @@ public:
 
     // Null with *why set when the entry's block is missing or its sector table is refused.
     static std::unique_ptr<FileReader> Open(archive_io::File& file, const ArchiveTables& tables,
-                                            std::uint32_t hashIndex, const std::string& name,
-                                            ReadError* why = nullptr);
+                                            std::uint32_t hashIndex, const std::string& name, ReadError* why = nullptr);
     ~FileReader();
 
     std::uint32_t Size() const;

@@ -23,8 +23,8 @@ const char* const kSignature = "(signature)";
 
 // Now as a Windows FILETIME (100 ns units since 1601), the time (attributes) records.
 std::uint64_t FileTimeNow() {
-    const auto sinceUnixEpoch = std::chrono::duration_cast<std::chrono::nanoseconds>(
-        std::chrono::system_clock::now().time_since_epoch());
+    const auto sinceUnixEpoch =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch());
     constexpr std::uint64_t unixEpochAsFileTime = 116444736000000000ULL;
     return unixEpochAsFileTime + static_cast<std::uint64_t>(sinceUnixEpoch.count() / 100);
 }
@@ -94,12 +94,10 @@ bool NameHeld(const ArchiveTables& tables, const std::string& name) {
     });
 }
 
-WritePlan PlanWrite(const ArchiveTables& tables, const std::vector<std::uint32_t>& changedSlots,
-                    bool listfileChanges) {
+WritePlan PlanWrite(const ArchiveTables& tables, const std::vector<std::uint32_t>& changedSlots, bool listfileChanges) {
     std::vector<std::uint32_t> leaving = changedSlots;
-    for (const std::optional<std::uint32_t> slot :
-         {listfileChanges ? FindGameEntry(tables, kListfile) : std::nullopt, FindGameEntry(tables, kAttributes),
-          SignatureEntryOf(tables)}) {
+    for (const std::optional<std::uint32_t> slot : {listfileChanges ? FindGameEntry(tables, kListfile) : std::nullopt,
+                                                    FindGameEntry(tables, kAttributes), SignatureEntryOf(tables)}) {
         if (slot)
             leaving.push_back(*slot);
     }
@@ -177,17 +175,17 @@ struct ArchiveWriter::State {
     std::uint32_t fileSize = 0;
     WritePlan plan;
     std::vector<std::uint8_t> trailing; // bytes after the old archive that move behind the new one
-    std::uint64_t tail = 0;    // absolute: where this session writes
-    std::uint64_t dataEnd = 0; // absolute: the end of the new file's data
+    std::uint64_t tail = 0;             // absolute: where this session writes
+    std::uint64_t dataEnd = 0;          // absolute: the end of the new file's data
     std::unique_ptr<FileEncoder> encoder;
     std::uint64_t written = 0; // bytes the encoder handed out, after its table
     PlainDigest digest;
     bool prepared = false;
     bool committed = false;
     bool commitFailed = false;
-    std::vector<std::uint8_t> header;       // the header Commit writes
+    std::vector<std::uint8_t> header; // the header Commit writes
     std::optional<std::uint64_t> signatureAt;
-    std::uint64_t newEnd = 0;               // the file's end after the commit
+    std::uint64_t newEnd = 0; // the file's end after the commit
 
     bool Fail(WriteError why) {
         error = why;
@@ -202,9 +200,7 @@ struct ArchiveWriter::State {
         return true;
     }
 
-    std::optional<std::uint32_t> Entry(const char* internal) const {
-        return FindGameEntry(tables, internal);
-    }
+    std::optional<std::uint32_t> Entry(const char* internal) const { return FindGameEntry(tables, internal); }
 
     std::optional<std::uint32_t> SignatureEntry() const { return SignatureEntryOf(tables); }
 
@@ -509,8 +505,8 @@ bool ArchiveWriter::Remove(const std::string& name) {
     bool nameStays = false;
     for (std::uint32_t index = 0; index < s.tables.hashes.size(); ++index) {
         const HashEntry& other = s.tables.hashes[index];
-        nameStays = nameStays || (index != *slot && SameName(other, name1, name2) &&
-                                  s.tables.blocks[other.blockIndex].Exists());
+        nameStays = nameStays ||
+                    (index != *slot && SameName(other, name1, name2) && s.tables.blocks[other.blockIndex].Exists());
     }
     // The name leaves (listfile) only with its last entry.
     s.listfileChanges = !nameStays;
@@ -523,8 +519,9 @@ bool ArchiveWriter::Remove(const std::string& name) {
     s.dataEnd = s.tail;
     // A deleted slot keeps the probe chains that pass through it whole.
     hash = HashEntry{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFF, 0xFF, kHashDeleted};
-    const bool blockStillNamed = std::any_of(s.tables.hashes.begin(), s.tables.hashes.end(),
-                                             [&](const HashEntry& h) { return h.InUse() && h.blockIndex == s.blockIndex; });
+    const bool blockStillNamed = std::any_of(s.tables.hashes.begin(), s.tables.hashes.end(), [&](const HashEntry& h) {
+        return h.InUse() && h.blockIndex == s.blockIndex;
+    });
     if (!blockStillNamed) {
         s.tables.blocks[s.blockIndex] = BlockEntry{};
         s.SetAttributes(s.blockIndex, 0, 0, {});
@@ -586,9 +583,8 @@ bool ArchiveWriter::Prepare(std::vector<std::uint8_t>& headerBytes) {
             const std::vector<std::uint8_t> zeros(kSignatureFileSize, 0);
             if (!s.WriteAt(at, zeros))
                 return false;
-            t.blocks[t.hashes[*entry].blockIndex] =
-                BlockEntry{static_cast<std::uint32_t>(at - t.headerOffset), kSignatureFileSize, kSignatureFileSize,
-                           kFileExists};
+            t.blocks[t.hashes[*entry].blockIndex] = BlockEntry{static_cast<std::uint32_t>(at - t.headerOffset),
+                                                               kSignatureFileSize, kSignatureFileSize, kFileExists};
             s.signatureAt = at;
             at += kSignatureFileSize;
         }

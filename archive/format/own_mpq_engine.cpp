@@ -151,8 +151,7 @@ public:
         return true;
     }
 
-    MpqHandle CreateFile(MpqHandle handle, const std::string& name, std::uint32_t size,
-                         std::uint32_t locale) override {
+    MpqHandle CreateFile(MpqHandle handle, const std::string& name, std::uint32_t size, std::uint32_t locale) override {
         Archive* archive = AsArchive(handle);
         if (archive->writer == nullptr)
             return Fail<MpqHandle>(MpqFailure::NotWritable, nullptr);
@@ -246,8 +245,7 @@ private:
     static Archive* AsArchive(MpqHandle handle) { return static_cast<Archive*>(handle); }
     static File* AsFile(MpqHandle handle) { return static_cast<File*>(handle); }
 
-    template <typename T>
-    T Fail(MpqFailure failure, T result) {
+    template <typename T> T Fail(MpqFailure failure, T result) {
         m_failure = failure;
         return result;
     }

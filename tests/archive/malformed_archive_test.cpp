@@ -1,9 +1,9 @@
 // Files that are not well-formed game archives: every operation returns false, nothing crashes or
 // hangs, and the file stays byte for byte as it was.
-#include "archive/mpq_control.h"
-#include "archive/mpq_engine.h"
 #include "archive/archive_file.h"
 #include "archive/format/mpq_reader.h"
+#include "archive/mpq_control.h"
+#include "archive/mpq_engine.h"
 #include "archive/mpq_layout.h"
 #include "support/text_path.h"
 #include "testkit/hostile_archives.h"
@@ -376,10 +376,9 @@ std::string HostileShapeFailures(testkit::HostileShape shape) {
     for (const auto& [name, run] : operations) {
         // Only GlobalStrings.fdf of the Huffman shape is damaged, and replacing it repairs it; only
         // war3skins.txt of the sector-table shape, which nothing can open, to read or to delete.
-        const bool succeeds =
-            (shape == testkit::HostileShape::HuffmanSector && name != "ReadGlobalStrings") ||
-            (shape == testkit::HostileShape::SectorOffsetsOutsideBlock && name != "ReadWar3Skins" &&
-             name != "FileExistsInMpq" && name != "DeleteFileFromMpq");
+        const bool succeeds = (shape == testkit::HostileShape::HuffmanSector && name != "ReadGlobalStrings") ||
+                              (shape == testkit::HostileShape::SectorOffsetsOutsideBlock && name != "ReadWar3Skins" &&
+                               name != "FileExistsInMpq" && name != "DeleteFileFromMpq");
         testkit::MakeHostileArchive(shape, path);
         const std::vector<std::uint8_t> before = testkit::FileFingerprint(path);
         clsMpqControl control(MakeOwnMpqEngine());

@@ -24,9 +24,9 @@ struct Comparison {
     std::optional<mpq::ReadError> archiveRefused; // our refusal of the whole archive
     bool stormOpened = false;
     int identical = 0;
-    std::map<std::string, std::string> refused;   // name -> our reason, where StormLib read it
-    std::set<std::string> stormFailed;            // names StormLib could not read (ours may)
-    std::vector<std::string> mismatches;          // read by both, different bytes or sizes
+    std::map<std::string, std::string> refused; // name -> our reason, where StormLib read it
+    std::set<std::string> stormFailed;          // names StormLib could not read (ours may)
+    std::vector<std::string> mismatches;        // read by both, different bytes or sizes
 };
 
 std::optional<std::vector<std::uint8_t>> StormRead(HANDLE archive, const std::string& name, LCID locale) {
@@ -70,8 +70,7 @@ Comparison CompareWithStorm(const fs::path& path) {
     Comparison result;
     std::unique_ptr<archive_io::File> file = archive_io::File::Open(path, archive_io::File::Mode::Read);
     mpq::ReadError why = mpq::ReadError::None;
-    const std::optional<mpq::ArchiveTables> tables =
-        file ? mpq::ReadArchiveTables(*file, false, &why) : std::nullopt;
+    const std::optional<mpq::ArchiveTables> tables = file ? mpq::ReadArchiveTables(*file, false, &why) : std::nullopt;
     if (!tables)
         result.archiveRefused = file ? why : mpq::ReadError::Io;
 
@@ -90,8 +89,7 @@ Comparison CompareWithStorm(const fs::path& path) {
         const std::string key = name + " [" + std::to_string(found.lcLocale) + "]";
         const std::optional<std::vector<std::uint8_t>> theirs = StormRead(archive, name, found.lcLocale);
         mpq::ReadError ourWhy = mpq::ReadError::None;
-        const std::optional<std::vector<std::uint8_t>> ours =
-            OurRead(*file, *tables, found.dwHashIndex, name, ourWhy);
+        const std::optional<std::vector<std::uint8_t>> ours = OurRead(*file, *tables, found.dwHashIndex, name, ourWhy);
         if (!theirs)
             result.stormFailed.insert(key);
         else if (!ours)
@@ -121,7 +119,7 @@ std::string Describe(const Comparison& c) {
 // A real archive and what our reader does with it.
 struct RealRow {
     const char* file;
-    std::optional<mpq::ReadError> archiveRefused;          // set: the whole archive is refused
+    std::optional<mpq::ReadError> archiveRefused;            // set: the whole archive is refused
     std::map<std::string, mpq::ReadError> refusedFiles = {}; // "name [locale]" -> reason
 };
 
@@ -314,8 +312,8 @@ std::vector<std::uint8_t> Unit(std::uint8_t mask, std::vector<std::uint8_t> body
 }
 
 // A zlib stream of 100 'a's behind the zlib mask.
-const std::vector<std::uint8_t> kZlib100 = {0x02, 0x78, 0x9C, 0x4B, 0x4C, 0xA4, 0x3D, 0x00,
-                                            0x00, 0x7A, 0x47, 0x25, 0xE5};
+const std::vector<std::uint8_t> kZlib100 = {0x02, 0x78, 0x9C, 0x4B, 0x4C, 0xA4, 0x3D,
+                                            0x00, 0x00, 0x7A, 0x47, 0x25, 0xE5};
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Masks, DecodeUnitTest, ::testing::Values(

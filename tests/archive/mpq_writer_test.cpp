@@ -1,12 +1,12 @@
 // Our writer's results, judged by StormLib: every entry lists, extracts and verifies (sector
 // checksums, CRC32, MD5), a weak signature stays valid, and smpq reads the edited file. Inputs are
 // made by our builder and by StormLib itself.
+#include "archive/archive_file.h"
 #include "archive/format/mpq_reader.h"
 #include "archive/format/mpq_signature.h"
 #include "archive/format/mpq_writer.h"
-#include "archive/archive_file.h"
-#include "archive/mpq_builder.h"
 #include "archive/format/tomcrypt_setup.h"
+#include "archive/mpq_builder.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
 
@@ -97,8 +97,9 @@ std::optional<Bytes> StormRead(HANDLE archive, const std::string& name, LCID loc
         return std::nullopt;
     Bytes bytes(SFileGetFileSize(file, nullptr));
     DWORD read = 0;
-    const bool ok = bytes.empty() || (SFileReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read,
-                                                    nullptr) && read == bytes.size());
+    const bool ok =
+        bytes.empty() ||
+        (SFileReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
     SFileCloseFile(file);
     return ok ? std::optional<Bytes>(bytes) : std::nullopt;
 }
@@ -166,8 +167,8 @@ TEST_P(WriterTest, StormLibReadsAndVerifiesEveryEntry) {
     ASSERT_TRUE(before.opened);
     ASSERT_TRUE(before.verifyErrors.empty());
 
-    const Bytes content = row.edit == Edit::ReplaceLarger ? testkit::PatternBytes(70000, 11, false)
-                                                          : testkit::PatternBytes(5000, 12);
+    const Bytes content =
+        row.edit == Edit::ReplaceLarger ? testkit::PatternBytes(70000, 11, false) : testkit::PatternBytes(5000, 12);
     const bool headerAtStart = row.options.userDataSize == 0;
     mpq::WriteError why = mpq::WriteError::None;
     {
