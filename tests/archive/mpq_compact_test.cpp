@@ -161,20 +161,6 @@ Compacted Compact(const fs::path& in, const fs::path& out) {
     return result;
 }
 
-std::optional<Bytes> StormRead(HANDLE archive, const std::string& name, LCID locale) {
-    SFileSetLocale(locale);
-    HANDLE file = nullptr;
-    if (!SFileOpenFileEx(archive, name.c_str(), SFILE_OPEN_FROM_MPQ, &file))
-        return std::nullopt;
-    Bytes bytes(SFileGetFileSize(file, nullptr));
-    DWORD read = 0;
-    const bool ok =
-        bytes.empty() ||
-        (SFileReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
-    SFileCloseFile(file);
-    return ok ? std::optional(bytes) : std::nullopt;
-}
-
 // Every entry StormLib lists in `in` (under its real name) reads the same from `out` and verifies
 // as well; (attributes) and (signature) are rewritten, so they only verify no worse. Returns the
 // number of entries compared.
@@ -198,7 +184,9 @@ int ExpectSameFiles(const fs::path& in, const fs::path& out, const mpq::ArchiveT
             const std::string what = name + " [" + std::to_string(found.lcLocale) + "]";
             const bool rewritten = name == "(attributes)" || name == "(signature)";
             if (!rewritten) {
-                EXPECT_EQ(StormRead(a, name, found.lcLocale), StormRead(b, name, found.lcLocale)) << what;
+                EXPECT_EQ(testkit::StormReadEntry(a, name, found.lcLocale),
+                          testkit::StormReadEntry(b, name, found.lcLocale))
+                    << what;
             }
             SFileSetLocale(found.lcLocale);
             const DWORD before = SFileVerifyFile(a, name.c_str(), SFILE_VERIFY_ALL);

@@ -29,26 +29,6 @@ struct Comparison {
     std::vector<std::string> mismatches;        // read by both, different bytes or sizes
 };
 
-std::optional<std::vector<std::uint8_t>> StormRead(HANDLE archive, const std::string& name, LCID locale) {
-    const LCID previous = SFileSetLocale(locale);
-    HANDLE file = nullptr;
-    const bool opened = SFileOpenFileEx(archive, name.c_str(), SFILE_OPEN_FROM_MPQ, &file);
-    SFileSetLocale(previous);
-    if (!opened)
-        return std::nullopt;
-    DWORD high = 0;
-    const DWORD size = SFileGetFileSize(file, &high);
-    std::optional<std::vector<std::uint8_t>> bytes;
-    if (size != SFILE_INVALID_SIZE && high == 0) {
-        bytes.emplace(size);
-        DWORD read = 0;
-        if (size != 0 && (!SFileReadFile(file, bytes->data(), size, &read, nullptr) || read != size))
-            bytes.reset();
-    }
-    SFileCloseFile(file);
-    return bytes;
-}
-
 std::optional<std::vector<std::uint8_t>> OurRead(archive_io::File& file, const mpq::ArchiveTables& tables,
                                                  std::uint32_t hashIndex, const std::string& name,
                                                  mpq::ReadError& why) {
@@ -87,7 +67,7 @@ Comparison CompareWithStorm(const fs::path& path) {
             tables->hashes[found.dwHashIndex].name1 != MpqHashString(name, 1))
             continue;
         const std::string key = name + " [" + std::to_string(found.lcLocale) + "]";
-        const std::optional<std::vector<std::uint8_t>> theirs = StormRead(archive, name, found.lcLocale);
+        const std::optional<std::vector<std::uint8_t>> theirs = testkit::StormReadEntry(archive, name, found.lcLocale);
         mpq::ReadError ourWhy = mpq::ReadError::None;
         const std::optional<std::vector<std::uint8_t>> ours = OurRead(*file, *tables, found.dwHashIndex, name, ourWhy);
         if (!theirs)

@@ -88,22 +88,6 @@ bool MakeWithStorm(const fs::path& path, const WriterRow& row) {
     return SFileCloseArchive(archive) && ok;
 }
 
-std::optional<Bytes> StormRead(HANDLE archive, const std::string& name, LCID locale) {
-    const LCID previous = SFileSetLocale(locale);
-    HANDLE file = nullptr;
-    const bool opened = SFileOpenFileEx(archive, name.c_str(), SFILE_OPEN_FROM_MPQ, &file);
-    SFileSetLocale(previous);
-    if (!opened)
-        return std::nullopt;
-    Bytes bytes(SFileGetFileSize(file, nullptr));
-    DWORD read = 0;
-    const bool ok =
-        bytes.empty() ||
-        (SFileReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr) && read == bytes.size());
-    SFileCloseFile(file);
-    return ok ? std::optional<Bytes>(bytes) : std::nullopt;
-}
-
 // Every named entry of the archive as StormLib reads it, and whether each verifies.
 struct StormView {
     bool opened = false;
@@ -121,7 +105,7 @@ StormView ViewWithStorm(const fs::path& path) {
     SFILE_FIND_DATA found{};
     HANDLE find = SFileFindFirstFile(archive, "*", &found, nullptr);
     for (bool more = find != nullptr; more; more = SFileFindNextFile(find, &found)) {
-        const std::optional<Bytes> bytes = StormRead(archive, found.cFileName, found.lcLocale);
+        const std::optional<Bytes> bytes = testkit::StormReadEntry(archive, found.cFileName, found.lcLocale);
         if (bytes)
             view.files[{found.cFileName, found.lcLocale}] = *bytes;
         else

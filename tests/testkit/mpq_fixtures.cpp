@@ -2,8 +2,8 @@
 
 #include "testkit/temp_dir.h"
 
-#include "archive/mpq_layout.h"
 #include "archive/format/tomcrypt_setup.h"
+#include "archive/mpq_layout.h"
 
 #include <StormLib.h>
 
@@ -149,6 +149,26 @@ const char* SignatureCheckName(SignatureCheck check) {
         return "other";
     }
     return "?";
+}
+
+std::optional<std::vector<std::uint8_t>> StormReadEntry(void* archive, const std::string& name, std::uint32_t locale) {
+    const LCID previous = SFileSetLocale(locale);
+    HANDLE file = nullptr;
+    const bool opened = SFileOpenFileEx(archive, name.c_str(), SFILE_OPEN_FROM_MPQ, &file);
+    SFileSetLocale(previous);
+    if (!opened)
+        return std::nullopt;
+    DWORD high = 0;
+    const DWORD size = SFileGetFileSize(file, &high);
+    std::optional<std::vector<std::uint8_t>> bytes;
+    if (size != SFILE_INVALID_SIZE && high == 0) {
+        bytes.emplace(size);
+        DWORD read = 0;
+        if (size != 0 && (!SFileReadFile(file, bytes->data(), size, &read, nullptr) || read != size))
+            bytes.reset();
+    }
+    SFileCloseFile(file);
+    return bytes;
 }
 
 std::vector<std::uint8_t> ReadBytes(const fs::path& path) {

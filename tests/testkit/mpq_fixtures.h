@@ -42,6 +42,10 @@ inline void PrintTo(SignatureCheck check, std::ostream* out) {
     *out << SignatureCheckName(check);
 }
 
+// One entry of an archive StormLib holds open (a HANDLE), read through StormLib in exactly that
+// locale; nullopt when StormLib cannot open or read it.
+std::optional<std::vector<std::uint8_t>> StormReadEntry(void* archive, const std::string& name, std::uint32_t locale);
+
 // A whole file read in one go (ReadFile's iterator is slow in loops over thousands of files).
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
 
