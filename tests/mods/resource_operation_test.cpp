@@ -374,10 +374,6 @@ TEST_P(LargeTransferFailure, LeavesTheDiskFileAndTheArchive) {
 INSTANTIATE_TEST_SUITE_P(Cases, LargeTransferFailure,
                          testing::Values(TransferFailureCase{"ExtractFailsOnTheSecondPiece", ResourceMode::Extract,
                                                              testkit::MpqStep::ReadFile, 2, false},
-                                         TransferFailureCase{"ExtractFailsOnTheLastPiece", ResourceMode::Extract,
-                                                             testkit::MpqStep::ReadFile, 3, false},
-                                         TransferFailureCase{"ReplaceFailsOnTheSecondPiece", ResourceMode::Replace,
-                                                             testkit::MpqStep::WriteFile, 2, false},
                                          TransferFailureCase{"ReplaceFromAFileCutShortMidway", ResourceMode::Replace,
                                                              testkit::MpqStep::WriteFile, 0, true}),
                          [](const testing::TestParamInfo<TransferFailureCase>& info) { return info.param.name; });
