@@ -5,7 +5,7 @@
 #include "app/style_flat.h"
 #include "app/style_xp.h"
 #include "app/ui_prompts.h"
-#include "archive/mpq_control.h"
+#include "archive/door/mpq_control.h"
 #include "archive/mpq_engine.h"
 #include "mods/modifications.h"
 #include "mods/set_string.h"

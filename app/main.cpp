@@ -2,7 +2,7 @@
 // executable started with --mpq-worker is the archive worker, before any Qt object exists.
 #include "app/frm_main.h"
 #include "app/qt_translations.h"
-#include "archive/mpq_worker.h"
+#include "archive/worker/mpq_worker.h"
 #include "support/public_vars.h"
 
 #include <QApplication>

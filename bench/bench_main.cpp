@@ -12,8 +12,8 @@
 // Every timed run starts from the same archive bytes (restored, untimed) and its result is checked
 // afterwards (untimed), so a fast wrong answer cannot pass for a fast right one.
 #include "archive/archive_file.h"
-#include "archive/mpq_control.h"
-#include "archive/mpq_worker.h"
+#include "archive/door/mpq_control.h"
+#include "archive/worker/mpq_worker.h"
 #include "bench/file_restore.h"
 #include "bench/game_archive.h"
 #include "bench/status_probe.h"

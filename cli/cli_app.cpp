@@ -1,9 +1,9 @@
 #include "cli/cli_app.h"
 
 #include "archive/archive_name.h"
-#include "archive/mpq_control.h"
+#include "archive/door/mpq_control.h"
 #include "archive/mpq_failure.h"
-#include "archive/mpq_layout.h"
+#include "archive/door/mpq_layout.h"
 #include "cli/cli_options.h"
 #include "cli/json_writer.h"
 #include "cli/terminal.h"

@@ -1,6 +1,6 @@
 // ostrawen-cli's entry. The same executable started with --mpq-worker is its archive worker, so
 // that check comes before anything else.
-#include "archive/mpq_worker.h"
+#include "archive/worker/mpq_worker.h"
 #include "cli/cli_app.h"
 
 #include <iostream>

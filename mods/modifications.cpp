@@ -1,6 +1,6 @@
 #include "mods/modifications.h"
 
-#include "archive/mpq_control.h"
+#include "archive/door/mpq_control.h"
 #include "mods/byte_splice.h"
 #include "mods/set_string.h"
 #include "support/text_compare.h"

@@ -1,6 +1,6 @@
 #include "app/demo/demo_game_files.h"
 
-#include "archive/mpq_builder.h"
+#include "archive/format/mpq_builder.h"
 #include "mods/modifications.h"
 #include "support/utf8_convert.h"
 

@@ -2,7 +2,7 @@
 // own LAN game name and cursor race, text files shaped like the game's (BOM, CRLF, [Human] first), and
 // all seven resources present.
 #include "app/demo/demo_game_files.h"
-#include "archive/mpq_control.h"
+#include "archive/door/mpq_control.h"
 #include "mods/modifications.h"
 #include "support/text_path.h"
 #include "testkit/temp_dir.h"

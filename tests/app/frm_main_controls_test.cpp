@@ -4,7 +4,7 @@
 #include "window_fixture.h"
 
 #include "app/ui_prompts.h"
-#include "archive/worker_mpq_engine.h"
+#include "archive/worker/worker_mpq_engine.h"
 #include "testkit/hostile_archives.h"
 
 #include <QAbstractItemView>

@@ -4,7 +4,7 @@
 
 #include "app/frm_main.h"
 #include "app/ui_prompts.h"
-#include "archive/mpq_control.h"
+#include "archive/door/mpq_control.h"
 #include "support/public_vars.h"
 #include "support/text_path.h"
 

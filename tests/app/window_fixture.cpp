@@ -1,7 +1,7 @@
 #include "window_fixture.h"
 
 #include "app/ui_prompts.h"
-#include "archive/mpq_control.h"
+#include "archive/door/mpq_control.h"
 #include "support/public_vars.h"
 #include "support/text_path.h"
 

@@ -3,7 +3,7 @@
 // our own builder, a Wine prefix of its own (so the host's registry never leaks in), and a started
 // window pointed at it.
 #include "app/frm_main.h"
-#include "archive/mpq_builder.h"
+#include "archive/format/mpq_builder.h"
 #include "testkit/temp_dir.h"
 
 #include <QString>

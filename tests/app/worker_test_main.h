@@ -2,7 +2,7 @@
 // QTEST_MAIN for the window tests, which are also the archive worker their window starts: the check
 // comes before QApplication. The build includes this ahead of every window test's source. A worker
 // whose last argument is "--slow-step=<step>" (WriteFile, ...) takes 400 ms over that step.
-#include "archive/mpq_worker.h"
+#include "archive/worker/mpq_worker.h"
 #include "testkit/faulty_mpq_engine.h"
 
 #include <QtTest/qtest.h>

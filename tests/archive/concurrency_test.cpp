@@ -1,9 +1,9 @@
 // Several processes on one archive: operations take turns under the archive's lock, so none sees
 // another's half-made files, recovery never mistakes a live operation's journal or compaction for
 // a crashed one, and every successful write stays.
-#include "archive/archive_guard.h"
-#include "archive/archive_lock.h"
-#include "archive/mpq_control.h"
+#include "archive/door/archive_guard.h"
+#include "archive/door/archive_lock.h"
+#include "archive/door/mpq_control.h"
 #include "support/text_path.h"
 #include "testkit/faulty_mpq_engine.h"
 #include "testkit/mpq_fixtures.h"

@@ -3,10 +3,10 @@
 // afterwards the next operation must find exactly the old archive or exactly the new content.
 // Also checks the journal's one assumption: StormLib writes nothing below the journal's start.
 // StormLib runs in this process here, so that its own writes are among the calls watched.
-#include "archive/archive_lock.h"
-#include "archive/mpq_control.h"
+#include "archive/door/archive_lock.h"
+#include "archive/door/mpq_control.h"
 #include "archive/mpq_engine.h"
-#include "archive/mpq_layout.h"
+#include "archive/door/mpq_layout.h"
 #include "support/text_path.h"
 #include "testkit/io_tripwire.h"
 #include "testkit/mpq_fixtures.h"

@@ -2,8 +2,8 @@
 // mid-edit, hash tables that readers and writers could walk differently, and a large tail after
 // the archive. Each is a way an edit could report success and leave a broken or foreign archive.
 #include "archive/archive_file.h"
-#include "archive/archive_guard.h"
-#include "archive/mpq_control.h"
+#include "archive/door/archive_guard.h"
+#include "archive/door/mpq_control.h"
 #include "archive/mpq_engine.h"
 #include "support/text_path.h"
 #include "testkit/faulty_mpq_engine.h"

@@ -1,9 +1,9 @@
 // Writes that fail part way: an engine step that fails after StormLib has already written, a full
 // disk, leftovers of an interrupted earlier run. The archive must keep exactly its old bytes.
-#include "archive/archive_guard.h"
-#include "archive/archive_lock.h"
-#include "archive/mpq_control.h"
-#include "archive/mpq_layout.h"
+#include "archive/door/archive_guard.h"
+#include "archive/door/archive_lock.h"
+#include "archive/door/mpq_control.h"
+#include "archive/door/mpq_layout.h"
 #include "support/text_path.h"
 #include "testkit/faulty_mpq_engine.h"
 #include "testkit/mpq_fixtures.h"

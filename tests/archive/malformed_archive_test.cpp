@@ -2,9 +2,9 @@
 // hangs, and the file stays byte for byte as it was.
 #include "archive/archive_file.h"
 #include "archive/format/mpq_reader.h"
-#include "archive/mpq_control.h"
+#include "archive/door/mpq_control.h"
 #include "archive/mpq_engine.h"
-#include "archive/mpq_layout.h"
+#include "archive/door/mpq_layout.h"
 #include "support/text_path.h"
 #include "testkit/hostile_archives.h"
 #include "testkit/mpq_fixtures.h"

@@ -2,8 +2,8 @@
 // we write opens, every file reads back byte for byte in its locale and passes SFileVerifyFile's
 // sector, CRC32 and MD5 checks; what StormLib writes of (listfile) and (attributes) is what we write.
 #include "archive/format/mpq_encode.h"
-#include "archive/mpq_builder.h"
-#include "archive/mpq_layout.h"
+#include "archive/format/mpq_builder.h"
+#include "archive/door/mpq_layout.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
 

@@ -1,8 +1,8 @@
 // The five archive operations against archives built in temporary directories, checked with smpq.
-#include "archive/archive_guard.h"
-#include "archive/archive_lock.h"
-#include "archive/mpq_control.h"
-#include "archive/mpq_layout.h"
+#include "archive/door/archive_guard.h"
+#include "archive/door/archive_lock.h"
+#include "archive/door/mpq_control.h"
+#include "archive/door/mpq_layout.h"
 #include "support/text_path.h"
 #include "testkit/faulty_mpq_engine.h"
 #include "testkit/mpq_fixtures.h"

@@ -6,7 +6,7 @@
 #include "archive/format/mpq_signature.h"
 #include "archive/format/mpq_writer.h"
 #include "archive/format/tomcrypt_setup.h"
-#include "archive/mpq_builder.h"
+#include "archive/format/mpq_builder.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
 

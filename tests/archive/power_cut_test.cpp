@@ -3,8 +3,8 @@
 // that instant leaves it (testkit/power_cut.h), and the next operation recovers. The archive must
 // hold its old or its new content, and the new one whenever the operation had already returned true.
 // About 20 s on two cores: 8 operations x at most 48 cut points x 8 seeds.
-#include "archive/archive_guard.h"
-#include "archive/mpq_control.h"
+#include "archive/door/archive_guard.h"
+#include "archive/door/mpq_control.h"
 #include "support/text_path.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/power_cut.h"

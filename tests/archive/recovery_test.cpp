@@ -2,8 +2,8 @@
 // ours that belongs to the archive in place is replayed; one cut short is dropped; a damaged one,
 // an old-format one or one left from an archive that has since been replaced is moved aside and
 // never applied; a file of one of our names that is not ours is never touched.
-#include "archive/archive_guard.h"
-#include "archive/mpq_control.h"
+#include "archive/door/archive_guard.h"
+#include "archive/door/mpq_control.h"
 #include "support/text_path.h"
 #include "testkit/faulty_mpq_engine.h"
 #include "testkit/mpq_fixtures.h"

@@ -1,9 +1,9 @@
 // The archive worker: the wire protocol refuses every malformed frame, and a worker that aborts,
 // crashes, hangs, runs out of memory or talks garbage costs one failed call, never the program,
 // the archive or a stray process.
-#include "archive/mpq_control.h"
-#include "archive/worker_mpq_engine.h"
-#include "archive/worker_protocol.h"
+#include "archive/door/mpq_control.h"
+#include "archive/worker/worker_mpq_engine.h"
+#include "archive/worker/worker_protocol.h"
 #include "support/text_path.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"

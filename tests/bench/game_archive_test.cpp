@@ -2,7 +2,7 @@
 // most files small, the edited files in place and readable through the door.
 #include "bench/game_archive.h"
 
-#include "archive/mpq_control.h"
+#include "archive/door/mpq_control.h"
 #include "mods/modifications.h"
 #include "support/text_path.h"
 #include "testkit/mpq_fixtures.h"

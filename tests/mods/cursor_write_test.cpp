@@ -1,4 +1,4 @@
-#include "archive/mpq_control.h"
+#include "archive/door/mpq_control.h"
 #include "game_files.h"
 #include "mods/modifications.h"
 #include "support/text_path.h"

@@ -1,6 +1,6 @@
 #include "testkit/hostile_archives.h"
 
-#include "archive/mpq_layout.h"
+#include "archive/door/mpq_layout.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
 

@@ -2,7 +2,7 @@
 // Hostile archives, each made by our own code from an archive our builder writes: the shapes that
 // crash, abort or exhaust StormLib 9.22 when it opens or reads them. Tests, fuzzers and power-cut
 // runs use them as seeds. Example: MakeHostileArchive(HostileShape::HuffmanSector, dir / "x.mpq").
-#include "archive/mpq_builder.h"
+#include "archive/format/mpq_builder.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -3,7 +3,7 @@
 #include "testkit/temp_dir.h"
 
 #include "archive/format/tomcrypt_setup.h"
-#include "archive/mpq_layout.h"
+#include "archive/door/mpq_layout.h"
 
 #include <StormLib.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 // Archives for tests: built with our builder, inspected with the independent smpq tool.
-#include "archive/mpq_builder.h"
+#include "archive/format/mpq_builder.h"
 
 #include <cstdint>
 #include <filesystem>

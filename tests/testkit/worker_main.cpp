@@ -4,7 +4,7 @@
 // --crash-step=OpenArchive (abort), --segv-step, --hang-step (sleeps forever), --alloc-step
 // (allocates until the memory cap stops it), --garbage-step (announces a 4 GiB message, then
 // sleeps); and --file-size-limit=N, as a full disk: no file may grow past N bytes.
-#include "archive/mpq_worker.h"
+#include "archive/worker/mpq_worker.h"
 #include "testkit/faulty_mpq_engine.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "archive/mpq_layout.h"
+#include "archive/door/mpq_layout.h"
 
 #include "archive/archive_file.h"
 #include "archive/format/mpq_format.h"

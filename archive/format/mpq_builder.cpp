@@ -1,4 +1,4 @@
-#include "archive/mpq_builder.h"
+#include "archive/format/mpq_builder.h"
 
 #include "archive/archive_file.h"
 #include "archive/archive_name.h"

@@ -1,4 +1,4 @@
-#include "archive/worker_protocol.h"
+#include "archive/worker/worker_protocol.h"
 
 #include <cstring>
 

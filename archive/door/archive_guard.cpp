@@ -1,4 +1,4 @@
-#include "archive/archive_guard.h"
+#include "archive/door/archive_guard.h"
 
 #include "support/durable_file.h"
 

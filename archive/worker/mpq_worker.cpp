@@ -1,9 +1,9 @@
 // The worker's loop: read a request, make the one engine call it names, answer. Ids stand for the
 // engine's handles so that no pointer crosses the stream; an id the worker did not hand out fails.
-#include "archive/mpq_worker.h"
+#include "archive/worker/mpq_worker.h"
 
-#include "archive/worker_process.h"
-#include "archive/worker_protocol.h"
+#include "archive/worker/worker_process.h"
+#include "archive/worker/worker_protocol.h"
 
 #include <array>
 #include <chrono>

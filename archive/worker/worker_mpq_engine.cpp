@@ -1,10 +1,10 @@
 // The parent's side of the worker: each call becomes one request (reads and writes over a chunk
 // become several), then we wait for the reply in short steps, passing on progress, until the
 // worker answers, ends or stays silent too long.
-#include "archive/worker_mpq_engine.h"
+#include "archive/worker/worker_mpq_engine.h"
 
-#include "archive/worker_process.h"
-#include "archive/worker_protocol.h"
+#include "archive/worker/worker_process.h"
+#include "archive/worker/worker_protocol.h"
 
 #include <algorithm>
 #include <cstdint>

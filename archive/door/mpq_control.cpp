@@ -3,16 +3,16 @@
 // and tables itself (mpq_layout.h) and refuses a malformed file before StormLib opens it. Reads
 // open the archive read-only, so they never change it; edits run inside a rollback journal, and
 // compaction works on a second name of the archive that replaces it only when verified.
-#include "archive/mpq_control.h"
+#include "archive/door/mpq_control.h"
 
 #include "archive/archive_file.h"
-#include "archive/archive_guard.h"
-#include "archive/archive_lock.h"
+#include "archive/door/archive_guard.h"
+#include "archive/door/archive_lock.h"
 #include "archive/archive_name.h"
 #include "archive/format/mpq_writer.h"
 #include "archive/mpq_engine.h"
-#include "archive/mpq_layout.h"
-#include "archive/worker_mpq_engine.h"
+#include "archive/door/mpq_layout.h"
+#include "archive/worker/worker_mpq_engine.h"
 #include "support/file_streams.h"
 #include "support/text_path.h"
 

@@ -1,6 +1,6 @@
 // The worker over a socket pair and posix_spawn. Every descriptor we open is close-on-exec; only
 // the worker's end of the socket is given to it, under a fixed number.
-#include "archive/worker_process.h"
+#include "archive/worker/worker_process.h"
 
 #include <cerrno>
 #include <csignal>

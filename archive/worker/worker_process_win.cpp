@@ -1,7 +1,7 @@
 // The worker over two anonymous pipes and CreateProcessW. Only the worker's two pipe ends are
 // inheritable, and only for the moment the worker is created; a job object kills the worker with
 // us (its handle closes when we die) and holds it to the memory cap.
-#include "archive/worker_process.h"
+#include "archive/worker/worker_process.h"
 
 #include <windows.h>
 

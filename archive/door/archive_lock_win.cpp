@@ -1,4 +1,4 @@
-#include "archive/archive_lock.h"
+#include "archive/door/archive_lock.h"
 
 #include <windows.h>
 
