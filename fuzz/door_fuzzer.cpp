@@ -1,5 +1,6 @@
-// Every door operation on a mutated archive, with StormLib in a worker process beside the harness.
-// StormLib may crash on what our check lets through; the worker contains that. What must hold:
+// Every door operation on a mutated archive, with our MPQ engine in a worker process beside the
+// harness, built with the sanitizers as this harness is: a fault of the engine ends the worker with
+// a report on its standard error, which the door contains as a failed operation. What must hold:
 //   - this process survives and does not hang (libFuzzer reports a crash or a timeout otherwise);
 //   - a read never changes the archive, and an operation that returned false left it byte-identical;
 //   - a file that reads, reads the same in a second worker (no bytes from uninitialised memory);
@@ -9,10 +10,10 @@
 // The fuzzer input is the archive; which file is written and deleted follows from its bytes.
 #include "fuzz/game_files.h"
 
-#include "archive/mpq_control.h"
+#include "archive/door/mpq_control.h"
+#include "archive/door/mpq_layout.h"
 #include "archive/mpq_failure.h"
-#include "archive/mpq_layout.h"
-#include "archive/worker_mpq_engine.h"
+#include "archive/worker/worker_mpq_engine.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -91,8 +92,8 @@ private:
 };
 
 // How often each operation succeeded and why it failed, printed at exit: a run in which no write
-// ever succeeds tests nothing about writes, and one in which the worker dies on reads shows
-// archives our check lets through to a StormLib that cannot take them.
+// ever succeeds tests nothing about writes, and one in which the worker dies shows archives on which
+// our engine faults.
 class Tally {
 public:
     static void Count(const char* operation, bool result, MpqFailure why) {
@@ -119,14 +120,13 @@ private:
     }
 };
 
-// Inputs on which the worker died in an operation other than compaction (which reads every file,
-// checked or not, and is contained by design) go to FUZZ_WORKER_DEATHS_DIR when it is set, the
-// first few per operation: our check accepted them and StormLib still could not take them.
+// Inputs on which the worker died go to FUZZ_WORKER_DEATHS_DIR when it is set, the first few per
+// operation and process: the engine in the worker is ours, so each is a fault of ours to look at
+// (run through check_fuzzer, or through door_fuzzer alone, where the worker's report shows).
 void KeepWorkerDeath(const char* operation, std::span<const std::uint8_t> input) {
     static std::map<std::string, int> kept;
     const char* directory = std::getenv("FUZZ_WORKER_DEATHS_DIR");
-    if (directory == nullptr || *directory == '\0' || std::string(operation) == "CompressMpq" ||
-        ++kept[operation] > 10) {
+    if (directory == nullptr || *directory == '\0' || ++kept[operation] > 10) {
         return;
     }
     std::uint64_t digest = 1469598103934665603ull;
@@ -144,8 +144,8 @@ void KeepWorkerDeath(const char* operation, std::span<const std::uint8_t> input)
 // and the sanitizer's own limits instead, through the environment it inherits when it starts; this
 // process read its own options when it started and keeps them.
 // FUZZ_DOOR_WORKER names another worker instead, e.g. the program of an ordinary build: there a
-// heap overflow in StormLib does not stop the worker, and only the checks after each operation can
-// tell whether it did harm, as it would for a player.
+// heap overflow in the engine does not stop the worker, and only the checks after each operation
+// can tell whether it did harm, as it would for a player.
 std::shared_ptr<MpqEngine> MakeDoorEngine() {
     WorkerOptions options;
     options.silenceBound = std::chrono::seconds(5);
@@ -194,7 +194,7 @@ public:
     }
 
     // A second worker, whose fresh memory holds other bytes, reads every file that read: bytes
-    // StormLib hands back without having filled them show up as two different answers.
+    // the engine hands back without having filled them show up as two different answers.
     void CrossRead() {
         if (m_readable.empty())
             return;
