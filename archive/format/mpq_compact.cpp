@@ -16,6 +16,7 @@ namespace mpq {
 namespace {
 
 constexpr std::size_t kChunk = 1u << 20;
+constexpr std::size_t kWindow = 4u << 20;
 constexpr std::uint64_t kLargestRelative = std::numeric_limits<std::uint32_t>::max();
 // StormLib reads up to this many bytes of unknown words after a sector offset table (and counts
 // them into the table); we re-key them with it.
@@ -203,7 +204,11 @@ private:
     std::optional<std::uint32_t> m_signatureBlock;             // old index
     ArchiveTables m_result;                                    // the target's tables, filled as they are written
     std::vector<std::uint8_t> m_buffer;
-    std::uint64_t m_writeAt = 0; // absolute, in target
+    std::uint64_t m_writeAt = 0;        // absolute, in target
+    std::vector<std::uint8_t> m_window; // source bytes from m_windowStart
+    std::uint64_t m_windowStart = 0;
+    std::vector<std::uint8_t> m_pending; // target bytes from m_pendingStart, not yet written
+    std::uint64_t m_pendingStart = 0;
     std::uint64_t m_done = 0;
     std::uint64_t m_total = 0;
 
@@ -220,14 +225,42 @@ private:
         return Refuse("the compacted archive could not be written");
     }
 
+    // Game archives hold thousands of small blocks, read and written in order: reads go through a
+    // window of the source and writes gather in a buffer, so that each costs a call per window,
+    // not per block.
     bool Read(std::uint64_t offset, std::span<std::uint8_t> bytes) {
-        return m_source.ReadAt(offset, bytes) || ReadFailed();
+        if (bytes.size() >= kWindow)
+            return m_source.ReadAt(offset, bytes) || ReadFailed();
+        if (offset < m_windowStart || offset + bytes.size() > m_windowStart + m_window.size()) {
+            const std::uint64_t available = m_tables.fileSize > offset ? m_tables.fileSize - offset : 0;
+            m_window.resize(static_cast<std::size_t>(
+                std::max<std::uint64_t>(bytes.size(), std::min<std::uint64_t>(kWindow, available))));
+            m_windowStart = offset;
+            if (!m_source.ReadAt(offset, m_window)) {
+                m_window.clear();
+                return ReadFailed();
+            }
+        }
+        std::copy_n(m_window.begin() + static_cast<std::ptrdiff_t>(offset - m_windowStart), bytes.size(),
+                    bytes.begin());
+        return true;
     }
 
     bool Write(std::span<const std::uint8_t> bytes) {
-        if (!m_target.WriteAt(m_writeAt, bytes))
-            return WriteFailed();
+        if (m_pending.empty())
+            m_pendingStart = m_writeAt;
+        m_pending.insert(m_pending.end(), bytes.begin(), bytes.end());
         m_writeAt += bytes.size();
+        return m_pending.size() < kWindow || Flush();
+    }
+
+    // Writes what Write gathered; before any write elsewhere, a jump of m_writeAt or the end.
+    bool Flush() {
+        if (m_pending.empty())
+            return true;
+        if (!m_target.WriteAt(m_pendingStart, m_pending))
+            return WriteFailed();
+        m_pending.clear();
         return true;
     }
 
@@ -452,6 +485,8 @@ private:
 
     bool WriteData() {
         const ArchiveTables& t = m_tables;
+        if (!Flush())
+            return false;
         m_writeAt = t.headerOffset + t.headerSize;
         Report();
         for (const std::uint32_t newIndex : m_order) {
@@ -594,13 +629,15 @@ private:
         encoding.name = "(attributes)";
         encoding.blockOffset = placement.newEntry.offset;
         FileEncoder encoder(encoding, [this](std::span<const std::uint8_t> piece) { return Write(piece); });
+        if (!Flush())
+            return false;
         m_writeAt += encoder.TableSize();
         if (!encoder.Write(m_attributes) || !encoder.Finish()) {
             if (!m_outcome.refusal.empty())
                 return false;
             return Refuse("(attributes) could not be stored: " + encoder.Failure());
         }
-        if (!m_target.WriteAt(blockStart, encoder.Table()))
+        if (!Flush() || !m_target.WriteAt(blockStart, encoder.Table()))
             return WriteFailed();
         placement.newEntry.storedSize = encoder.StoredSize();
         placement.newEntry.fileSize = encoding.fileSize;
@@ -646,7 +683,7 @@ private:
                           .blockTableOffset = r.blockTablePos,
                           .hashTableEntries = static_cast<std::uint32_t>(r.hashes.size()),
                           .blockTableEntries = static_cast<std::uint32_t>(r.blocks.size())});
-        if (!m_target.WriteAt(r.headerOffset, header))
+        if (!Flush() || !m_target.WriteAt(r.headerOffset, header))
             return WriteFailed();
         return true;
     }
@@ -674,7 +711,7 @@ private:
         if (!CopyRange(trailerStart, t.fileSize - trailerStart, std::nullopt, false))
             return false;
         // The target was to be empty; whatever it held past our end is not ours to keep.
-        if (!m_target.Truncate(m_writeAt))
+        if (!Flush() || !m_target.Truncate(m_writeAt))
             return WriteFailed();
         m_result.fileSize = m_writeAt;
         if (m_signatureBlock) {
