@@ -373,6 +373,12 @@ int Run::Dispatch() {
     const bool drawProgress = !m_options.quiet && StderrIsTerminal();
     if (drawProgress)
         m_mpq.SetProgress([this](std::uint64_t done, std::uint64_t total) { DrawProgress(done, total); });
+    // A journal of ours that did not belong to the archive found there is left for the player to see.
+    m_mpq.SetSetAsideNotice([this] {
+        m_err << "warning: " << m_archiveName
+              << ": an interrupted write's journal did not belong to the archive now in its place; it was set "
+                 "aside beside it (-journal.N or -backup.N) and the archive left as it is\n";
+    });
     const int code = body();
     if (m_progressShown)
         m_err << "\r" << std::string(60, ' ') << "\r" << std::flush;

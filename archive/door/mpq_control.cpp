@@ -96,6 +96,7 @@ struct LockWait {
     std::chrono::milliseconds limit;
     MpqProgress progress;
     bool recover = true;
+    std::function<void()> setAside;
 };
 
 bool Fail(MpqFailure* why, MpqFailure failure) {
@@ -177,6 +178,8 @@ std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName, Ac
         }
         // Under the lock nothing found is a live operation's: an interrupted write is put right.
         checked.recovery = archive_guard::RecoverArchive(checked.path);
+        if (checked.recovery.setAside && lockWait.setAside)
+            lockWait.setAside();
         if (checked.recovery.failure != MpqFailure::None) {
             why = checked.recovery.failure;
             return std::nullopt;
@@ -518,7 +521,7 @@ bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress, MpqFailur
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
     if (!name)
         return Fail(why, MpqFailure::BadArgument);
-    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, {}, why,
+    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, {}, why,
                                [&](OpenedArchive& archive, const CheckedArchive& checked, MpqFailure& failure) {
                                    OpenedFile file(*m_engine, archive.handle(), *name);
                                    if (!file) {
@@ -535,14 +538,14 @@ bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress, MpqFailur
 }
 
 bool clsMpqControl::ArchiveOpens(MpqFailure* why) {
-    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, {}, why,
+    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, {}, why,
                                [](OpenedArchive&, const CheckedArchive&, MpqFailure&) { return true; });
 }
 
 bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vector<std::uint8_t>& arsFile,
                                     MpqFailure* why, std::uint32_t maxSize) {
     return ReadInPieces(
-        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, fileAddress, maxSize, why,
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress, maxSize, why,
         [&](std::uint32_t size, MpqFailure&) {
             arsFile.clear();
             arsFile.reserve(size);
@@ -564,7 +567,7 @@ bool clsMpqControl::SaveFileToMpq(const std::u16string& fileAddress, const std::
         if (!m_engine)
             return false;
         const auto size = static_cast<std::uint32_t>(fileContent.size());
-        return StoreInMpq(*m_engine, m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, fileAddress, size,
+        return StoreInMpq(*m_engine, m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress, size,
                           failure, [&](MpqHandle file, MpqFailure&) {
                               // StormLib gets no call for no bytes, and never a null buffer.
                               return size == 0 || m_engine->WriteFile(file, fileContent.data(), size);
@@ -582,7 +585,7 @@ bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress, MpqFail
         if (!m_engine)
             return false;
         const std::optional<CheckedArchive> checked =
-            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress, m_recover}, {}, failure);
+            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, {}, failure);
         if (!checked)
             return false;
         if (!LayoutHolds(checked->layout, *name)) {
@@ -624,7 +627,7 @@ bool clsMpqControl::CompressMpq(MpqFailure* why) {
         if (!m_engine)
             return false;
         const std::optional<CheckedArchive> checked =
-            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress, m_recover}, {}, failure);
+            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, {}, failure);
         if (!checked)
             return false;
         if (checked->recovery.foreignCompaction) {
@@ -673,7 +676,7 @@ bool clsMpqControl::ExtractFileFromMpq(const std::u16string& fileAddress, const 
     std::unique_ptr<modFileStreams::FileWriter> target;
     std::uint32_t total = 0;
     const bool read = ReadInPieces(
-        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, fileAddress, kLargestFile, why,
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress, kLargestFile, why,
         [&](std::uint32_t stored, MpqFailure& failure) {
             total = stored;
             target = modFileStreams::FileWriter::Begin(diskPath);
@@ -710,7 +713,7 @@ bool clsMpqControl::SaveFileToMpqFromDisk(const std::u16string& fileAddress, con
             return false;
         const auto size = static_cast<std::uint32_t>(source->Size());
         std::vector<std::uint8_t> piece(std::min(size, kPieceSize));
-        return StoreInMpq(*m_engine, m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, fileAddress, size,
+        return StoreInMpq(*m_engine, m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress, size,
                           failure, [&](MpqHandle file, MpqFailure& writeFailure) {
                               TransferProgress progress(*m_engine, m_progress, size);
                               for (std::uint32_t done = 0; done < size;) {
@@ -740,7 +743,7 @@ bool clsMpqControl::CompareFileInMpq(const std::u16string& fileAddress, const st
     std::vector<std::uint8_t> disk;
     MpqFailure failure = MpqFailure::None;
     const bool read = ReadInPieces(
-        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, fileAddress, kLargestFile, &failure,
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress, kLargestFile, &failure,
         [&](std::uint32_t size, MpqFailure&) {
             differs = size != source->Size();
             return !differs;
@@ -765,7 +768,7 @@ bool clsMpqControl::CompareFileInMpq(const std::u16string& fileAddress, const st
 bool clsMpqControl::MeasureFileInMpq(const std::u16string& fileAddress, std::uint64_t& size, MpqFailure* why) {
     std::uint32_t total = 0;
     const bool read = ReadInPieces(
-        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover}, fileAddress, kLargestFile, why,
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress, kLargestFile, why,
         [&](std::uint32_t stored, MpqFailure&) {
             total = stored;
             return true;

@@ -11,6 +11,7 @@
 #include "archive/mpq_failure.h"
 
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -76,6 +77,10 @@ public:
     // false: an operation that finds an interrupted write's recovery files fails with PendingRecovery
     // and leaves them, for a caller that only looks. Default true: they are put right first.
     void SetRecovery(bool recover) { m_recover = recover; }
+    // Called when recovery found a journal or old backup of ours that did not belong to the archive
+    // in place (another archive was copied over it after a crash) and set it aside as
+    // "<archive>-journal.<n>" or "<archive>-backup.<n>", leaving the archive as it is; empty to stop.
+    void SetSetAsideNotice(std::function<void()> notice) { m_setAsideNotice = std::move(notice); }
 
 private:
     std::u16string m_mpqFileName;
@@ -84,4 +89,5 @@ private:
     bool m_recover = true;
     // Also called while another operation holds the archive's lock.
     MpqProgress m_progress;
+    std::function<void()> m_setAsideNotice;
 };

@@ -104,8 +104,15 @@ TEST_P(CopiedOverAfterCrashTest, TheCopyIsNeverChangedByRecovery) {
     EXPECT_EQ(why, MpqFailure::PendingRecovery);
     EXPECT_EQ(testkit::ReadBytes(a), bBytes);
 
-    // The next read settles it: B stays B, the journal is set aside.
-    EXPECT_EQ(Read(a, kStrings), Strings("base"));
+    // The next read settles it: B stays B, the journal is set aside, and the caller is told.
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(a));
+    int notices = 0;
+    control.SetSetAsideNotice([&] { ++notices; });
+    Buffer strings;
+    EXPECT_TRUE(control.ReadFileFromMpq(kStrings, strings));
+    EXPECT_EQ(strings, Strings("base"));
+    EXPECT_EQ(notices, 1);
     EXPECT_EQ(testkit::ReadBytes(a), bBytes);
     EXPECT_FALSE(fs::exists(archive_guard::JournalPath(a)));
     EXPECT_TRUE(fs::exists(archive_guard::AsideJournalPath(a, 1)));

@@ -56,8 +56,11 @@ Comparison CompareWithStorm(const fs::path& path) {
 
     HANDLE archive = nullptr;
     result.stormOpened = SFileOpenArchive(path.c_str(), 0, MPQ_OPEN_READ_ONLY, &archive);
-    if (!result.stormOpened || !tables)
+    if (!result.stormOpened || !tables) {
+        if (result.stormOpened)
+            SFileCloseArchive(archive);
         return result;
+    }
     SFILE_FIND_DATA found{};
     HANDLE find = SFileFindFirstFile(archive, "*", &found, nullptr);
     for (bool more = find != nullptr; more; more = SFileFindNextFile(find, &found)) {
