@@ -573,6 +573,10 @@ std::unique_ptr<FileReader> FileReader::Open(archive_io::File& file, const Archi
                 if (state->Packed() || state->Encrypted()) {
                     if (state->block.fileSize > kMaxSingleUnit)
                         return fail(ReadError::TooLarge);
+                    // A packed unit stored longer than its data says two things at once: Storm
+                    // decompresses it and fails, where taking it plain would hand out its bytes.
+                    if (state->Packed() && state->block.storedSize > state->block.fileSize)
+                        return fail(ReadError::CorruptData);
                 } else if (state->block.storedSize < state->block.fileSize) {
                     return fail(ReadError::CorruptData);
                 }

@@ -13,9 +13,10 @@
 //   - an existing or named block with a flag game archives do not use (patch file, delete marker,
 //     unknown bits), data outside the file, or a size more than 2048 times its stored size.
 // FileReader then refuses, for the one file it reads: a sector table that is not ascending inside
-// the block from its own end, a unit stored longer than its data, a compression other than zlib,
-// bzip2 and PKWARE implode (each named in the refusal), a unit that does not decode to exactly its
-// size, and a sector whose checksum is present and wrong.
+// the block from its own end, a packed single unit stored longer than its data, a compression
+// other than zlib, bzip2 and PKWARE implode (each named in the refusal), a unit that does not
+// decode to exactly its size, and a sector whose checksum is present and wrong. A sector stored at
+// least as long as its data is taken plain, as Storm takes it.
 // Example: tables = ReadArchiveTables(file, false, &why); FindGameEntry(*tables, "UI\\war3skins.txt").
 #include "archive/format/mpq_format.h"
 

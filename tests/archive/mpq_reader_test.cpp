@@ -2,8 +2,10 @@
 // listfile's names, each locale) reads byte-identically through both, or ours refuses it with a
 // reason the row expects. Inputs: the real archives of others, and archives StormLib makes here.
 #include "archive/archive_file.h"
+#include "archive/format/mpq_builder.h"
 #include "archive/format/mpq_crypto.h"
 #include "archive/format/mpq_reader.h"
+#include "testkit/hostile_archives.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
 
@@ -314,5 +316,36 @@ INSTANTIATE_TEST_SUITE_P(Masks, DecodeUnitTest, ::testing::Values(
     UnitRow{"BzipGarbage", Unit(0x10), 64, 1, mpq::ReadError::CorruptData}),
     [](const ::testing::TestParamInfo<UnitRow>& info) { return std::string(info.param.name); });
 // clang-format on
+
+// A packed single unit stored longer than its data: Storm decompresses it and fails, so our reader
+// refuses it rather than hand out the stored bytes as the file.
+TEST(SingleUnit, PackedAndStoredLongerThanItsDataIsRefused) {
+    testkit::TempDir dir;
+    const fs::path path = dir / "War3Patch.mpq";
+    MpqBuilderFile skins{u"UI\\war3skins.txt", testkit::PatternBytes(3000, 5)};
+    skins.singleUnit = true;
+    // A file stored after it, so that a longer stored size still lies inside the archive.
+    const MpqBuilderFile music{u"Sound\\Music\\mp3Music\\Mainscreen.mp3", testkit::PatternBytes(8000, 6, false)};
+    ASSERT_TRUE(CreateMpqArchive(path, {skins, music}, 1));
+    testkit::ArchiveEditor editor(testkit::ReadBytes(path));
+    testkit::ArchiveEditor::Block& block = editor.BlockOf("UI\\war3skins.txt");
+    ASSERT_LT(block.compressedSize, block.fileSize) << "the unit must be packed";
+    for (const std::uint32_t stored : {block.fileSize, block.fileSize + 32}) {
+        block.compressedSize = stored;
+        testkit::WriteFile(path, editor.Bytes());
+        const std::unique_ptr<archive_io::File> file = archive_io::File::Open(path, archive_io::File::Mode::Read);
+        const std::optional<mpq::ArchiveTables> tables = mpq::ReadArchiveTables(*file, true);
+        ASSERT_TRUE(tables.has_value());
+        mpq::ReadError why = mpq::ReadError::None;
+        const auto entry = mpq::FindGameEntry(*tables, "UI\\war3skins.txt");
+        ASSERT_TRUE(entry.has_value());
+        const bool opened = mpq::FileReader::Open(*file, *tables, *entry, "UI\\war3skins.txt", &why) != nullptr;
+        // Stored at its size it is taken plain, as Storm takes it; longer, it is refused.
+        EXPECT_EQ(opened, stored == block.fileSize) << stored;
+        if (!opened) {
+            EXPECT_EQ(why, mpq::ReadError::CorruptData);
+        }
+    }
+}
 
 } // namespace
