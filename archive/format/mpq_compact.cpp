@@ -27,59 +27,20 @@ constexpr std::size_t kMaxNameLength = 1024;
 // block (CRC32, file time, MD5 and a patch word).
 constexpr std::uint64_t kAttributeBytesPerBlock = 32;
 
-std::uint32_t Le32(const std::uint8_t* at) {
-    return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
-           (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
-}
-
-void PutLe32(std::uint8_t* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-// The cipher's key-mixing column (its table's words at 0x400 + low key byte), read off the public
-// cipher: a zero word decrypted under key b comes out as b + 0xEEEEEEEE + column[b]. Re-keying a
-// unit in pieces, and guessing a key, need the cipher one word at a time.
-const std::array<std::uint32_t, 256>& MixColumn() {
-    static const std::array<std::uint32_t, 256> column = [] {
-        std::array<std::uint32_t, 256> values{};
-        for (std::uint32_t low = 0; low < values.size(); ++low) {
-            std::uint32_t word = 0;
-            MpqDecryptBlock(std::span(&word, 1), low);
-            values[low] = word - low - 0xEEEEEEEE;
-        }
-        return values;
-    }();
-    return column;
-}
-
 // One unit decrypted under its old key and encrypted under its new one, given front to back in
 // pieces of whole words (a piece that is not the unit's last must hold whole words only).
 class Rekeyer {
 public:
-    Rekeyer(std::uint32_t oldKey, std::uint32_t newKey) : m_decryptKey(oldKey), m_encryptKey(newKey) {}
+    Rekeyer(std::uint32_t oldKey, std::uint32_t newKey) : m_decrypt(oldKey), m_encrypt(newKey) {}
 
     void Apply(std::span<std::uint8_t> bytes) {
-        const auto& mix = MixColumn();
-        for (std::size_t at = 0; at + 4 <= bytes.size(); at += 4) {
-            m_decryptSeed += mix[m_decryptKey & 0xFF];
-            const std::uint32_t plain = Le32(bytes.data() + at) ^ (m_decryptKey + m_decryptSeed);
-            m_decryptSeed = plain + m_decryptSeed + (m_decryptSeed << 5) + 3;
-            m_decryptKey = Advance(m_decryptKey);
-            m_encryptSeed += mix[m_encryptKey & 0xFF];
-            PutLe32(bytes.data() + at, plain ^ (m_encryptKey + m_encryptSeed));
-            m_encryptSeed = plain + m_encryptSeed + (m_encryptSeed << 5) + 3;
-            m_encryptKey = Advance(m_encryptKey);
-        }
+        for (std::size_t at = 0; at + 4 <= bytes.size(); at += 4)
+            StoreLe32(bytes.data() + at, m_encrypt.Encrypt(m_decrypt.Decrypt(LoadLe32(bytes.data() + at))));
     }
 
 private:
-    static std::uint32_t Advance(std::uint32_t key) { return ((~key << 0x15) + 0x11111111) | (key >> 0x0B); }
-
-    std::uint32_t m_decryptKey;
-    std::uint32_t m_decryptSeed = 0xEEEEEEEE;
-    std::uint32_t m_encryptKey;
-    std::uint32_t m_encryptSeed = 0xEEEEEEEE;
+    MpqCipher m_decrypt;
+    MpqCipher m_encrypt;
 };
 
 struct UnitKeys {
@@ -120,7 +81,7 @@ std::optional<SectorTable> DecryptSectorTable(std::span<const std::uint8_t> stor
     std::vector<std::uint8_t> plain(stored.begin(), stored.end());
     MpqDecryptBytes(plain, tableKey);
     SectorTable table;
-    table.size = Le32(plain.data());
+    table.size = LoadLe32(plain.data());
     if (table.size < base || table.size - base > kMaxSectorTableExtra || table.size % 4 != 0 ||
         table.size > stored.size()) {
         return std::nullopt;
@@ -128,7 +89,7 @@ std::optional<SectorTable> DecryptSectorTable(std::span<const std::uint8_t> stor
     const std::size_t sectors = static_cast<std::size_t>((block.fileSize - 1) / sectorSize + 1);
     table.offsets.resize(sectors + 1);
     for (std::size_t i = 0; i <= sectors; ++i)
-        table.offsets[i] = Le32(plain.data() + i * 4);
+        table.offsets[i] = LoadLe32(plain.data() + i * 4);
     for (std::size_t i = 0; i < sectors; ++i) {
         if (table.offsets[i + 1] <= table.offsets[i] || table.offsets[i + 1] - table.offsets[i] > longestSector)
             return std::nullopt;
@@ -148,10 +109,10 @@ std::optional<std::uint32_t> DetectFileKey(std::span<const std::uint8_t> stored,
     if (stored.size() < std::max<std::uint64_t>(base, 8))
         return std::nullopt;
     const auto plain0 = static_cast<std::uint32_t>(base);
-    const std::uint32_t keyPlusMix = (Le32(stored.data()) ^ plain0) - 0xEEEEEEEE;
-    for (const std::uint32_t mix : MixColumn()) {
-        const std::uint32_t tableKey = keyPlusMix - mix;
-        std::array<std::uint32_t, 2> words = {Le32(stored.data()), Le32(stored.data() + 4)};
+    const std::uint32_t keyPlusMix = (LoadLe32(stored.data()) ^ plain0) - 0xEEEEEEEE;
+    for (std::uint32_t low = 0; low < 256; ++low) {
+        const std::uint32_t tableKey = keyPlusMix - MpqKeyMix(static_cast<std::uint8_t>(low));
+        std::array<std::uint32_t, 2> words = {LoadLe32(stored.data()), LoadLe32(stored.data() + 4)};
         MpqDecryptBlock(words, tableKey);
         if (words[0] != plain0 || words[1] <= plain0 || words[1] - plain0 > sectorSize)
             continue;

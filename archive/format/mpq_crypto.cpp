@@ -23,56 +23,51 @@ const std::array<std::uint32_t, 0x500>& CryptTable() {
     return table;
 }
 
-std::uint32_t LoadLe32(const std::uint8_t* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-           (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
-void StoreLe32(std::uint8_t* bytes, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-// One pass of the cipher over words; the key stream depends on the plain text, hence the flag.
-template <bool Encrypt, typename Load, typename Store>
-void Cipher(std::size_t count, std::uint32_t key, Load load, Store store) {
-    const auto& table = CryptTable();
-    std::uint32_t seed2 = 0xEEEEEEEE;
-    for (std::size_t i = 0; i < count; ++i) {
-        seed2 += table[0x400 + (key & 0xFF)];
-        const std::uint32_t in = load(i);
-        const std::uint32_t out = in ^ (key + seed2);
-        const std::uint32_t plain = Encrypt ? in : out;
-        key = ((~key << 0x15) + 0x11111111) | (key >> 0x0B);
-        seed2 = plain + seed2 + (seed2 << 5) + 3;
-        store(i, out);
-    }
-}
-
 } // namespace
 
+std::uint32_t MpqCipher::Step(std::uint32_t in, bool encrypt) {
+    m_seed += CryptTable()[0x400 + (m_key & 0xFF)];
+    const std::uint32_t out = in ^ (m_key + m_seed);
+    const std::uint32_t plain = encrypt ? in : out;
+    m_key = ((~m_key << 0x15) + 0x11111111) | (m_key >> 0x0B);
+    m_seed = plain + m_seed + (m_seed << 5) + 3;
+    return out;
+}
+
+std::uint32_t MpqCipher::Decrypt(std::uint32_t word) {
+    return Step(word, false);
+}
+
+std::uint32_t MpqCipher::Encrypt(std::uint32_t word) {
+    return Step(word, true);
+}
+
+std::uint32_t MpqKeyMix(std::uint8_t lowByte) {
+    return CryptTable()[0x400 + lowByte];
+}
+
 void MpqDecryptBlock(std::span<std::uint32_t> words, std::uint32_t key) {
-    Cipher<false>(
-        words.size(), key, [&](std::size_t i) { return words[i]; },
-        [&](std::size_t i, std::uint32_t value) { words[i] = value; });
+    MpqCipher cipher(key);
+    for (std::uint32_t& word : words)
+        word = cipher.Decrypt(word);
 }
 
 void MpqEncryptBlock(std::span<std::uint32_t> words, std::uint32_t key) {
-    Cipher<true>(
-        words.size(), key, [&](std::size_t i) { return words[i]; },
-        [&](std::size_t i, std::uint32_t value) { words[i] = value; });
+    MpqCipher cipher(key);
+    for (std::uint32_t& word : words)
+        word = cipher.Encrypt(word);
 }
 
 void MpqDecryptBytes(std::span<std::uint8_t> bytes, std::uint32_t key) {
-    Cipher<false>(
-        bytes.size() / 4, key, [&](std::size_t i) { return LoadLe32(bytes.data() + i * 4); },
-        [&](std::size_t i, std::uint32_t value) { StoreLe32(bytes.data() + i * 4, value); });
+    MpqCipher cipher(key);
+    for (std::size_t at = 0; at + 4 <= bytes.size(); at += 4)
+        mpq::StoreLe32(bytes.data() + at, cipher.Decrypt(mpq::LoadLe32(bytes.data() + at)));
 }
 
 void MpqEncryptBytes(std::span<std::uint8_t> bytes, std::uint32_t key) {
-    Cipher<true>(
-        bytes.size() / 4, key, [&](std::size_t i) { return LoadLe32(bytes.data() + i * 4); },
-        [&](std::size_t i, std::uint32_t value) { StoreLe32(bytes.data() + i * 4, value); });
+    MpqCipher cipher(key);
+    for (std::size_t at = 0; at + 4 <= bytes.size(); at += 4)
+        mpq::StoreLe32(bytes.data() + at, cipher.Encrypt(mpq::LoadLe32(bytes.data() + at)));
 }
 
 std::uint32_t MpqHashString(const std::string& name, std::uint32_t hashType) {

@@ -7,6 +7,25 @@
 #include <span>
 #include <string>
 
+// The cipher one word at a time, for data that arrives in pieces: each call advances the key
+// stream by one word. Example: MpqCipher cipher(key); plain = cipher.Decrypt(word) for each word.
+class MpqCipher {
+public:
+    explicit MpqCipher(std::uint32_t key) : m_key(key) {}
+    std::uint32_t Decrypt(std::uint32_t word);
+    std::uint32_t Encrypt(std::uint32_t word);
+
+private:
+    // The key stream depends on the plain text.
+    std::uint32_t Step(std::uint32_t in, bool encrypt);
+    std::uint32_t m_key;
+    std::uint32_t m_seed = 0xEEEEEEEE;
+};
+
+// The cipher's key-mixing word for a key's low byte: recovering a key from a known plain word
+// needs it.
+std::uint32_t MpqKeyMix(std::uint8_t lowByte);
+
 // In place, on whole words.
 void MpqDecryptBlock(std::span<std::uint32_t> words, std::uint32_t key);
 void MpqEncryptBlock(std::span<std::uint32_t> words, std::uint32_t key);

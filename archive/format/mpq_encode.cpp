@@ -17,23 +17,13 @@ void PutLe16(std::uint8_t* at, std::uint16_t value) {
     at[1] = static_cast<std::uint8_t>(value >> 8);
 }
 
-void PutLe32(std::uint8_t* at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
 void PutLe64(std::uint8_t* at, std::uint64_t value) {
     for (int i = 0; i < 8; ++i)
         at[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-std::uint32_t Le32(const std::uint8_t* at) {
-    return static_cast<std::uint32_t>(at[0]) | (static_cast<std::uint32_t>(at[1]) << 8) |
-           (static_cast<std::uint32_t>(at[2]) << 16) | (static_cast<std::uint32_t>(at[3]) << 24);
-}
-
 std::uint64_t Le64(const std::uint8_t* at) {
-    return static_cast<std::uint64_t>(Le32(at)) | (static_cast<std::uint64_t>(Le32(at + 4)) << 32);
+    return static_cast<std::uint64_t>(LoadLe32(at)) | (static_cast<std::uint64_t>(LoadLe32(at + 4)) << 32);
 }
 
 bool IsPowerOfTwo(std::uint64_t value) {
@@ -43,7 +33,7 @@ bool IsPowerOfTwo(std::uint64_t value) {
 std::vector<std::uint8_t> WordBytes(std::span<const std::uint32_t> words) {
     std::vector<std::uint8_t> bytes(words.size() * 4);
     for (std::size_t i = 0; i < words.size(); ++i)
-        PutLe32(bytes.data() + i * 4, words[i]);
+        StoreLe32(bytes.data() + i * 4, words[i]);
     return bytes;
 }
 
@@ -91,15 +81,15 @@ std::vector<std::uint8_t> EncodeHeader(const HeaderFields& fields) {
     std::vector<std::uint8_t> bytes(size, 0);
     if (size == 0)
         return bytes;
-    PutLe32(&bytes[0], kHeaderSignature);
-    PutLe32(&bytes[4], size);
-    PutLe32(&bytes[8], fields.archiveSize);
+    StoreLe32(&bytes[0], kHeaderSignature);
+    StoreLe32(&bytes[4], size);
+    StoreLe32(&bytes[8], fields.archiveSize);
     PutLe16(&bytes[12], fields.formatVersion);
     PutLe16(&bytes[14], fields.sectorSizeShift);
-    PutLe32(&bytes[16], fields.hashTableOffset);
-    PutLe32(&bytes[20], fields.blockTableOffset);
-    PutLe32(&bytes[24], fields.hashTableEntries);
-    PutLe32(&bytes[28], fields.blockTableEntries);
+    StoreLe32(&bytes[16], fields.hashTableOffset);
+    StoreLe32(&bytes[20], fields.blockTableOffset);
+    StoreLe32(&bytes[24], fields.hashTableEntries);
+    StoreLe32(&bytes[28], fields.blockTableEntries);
     // Format 1's hi-block table position and high offset words stay zero below 4 GiB.
     return bytes;
 }
@@ -112,10 +102,10 @@ std::uint32_t UserDataHeaderDistance(std::uint32_t userDataSize) {
 
 std::array<std::uint8_t, kUserDataHeaderSize> EncodeUserDataHeader(std::uint32_t userDataSize) {
     std::array<std::uint8_t, kUserDataHeaderSize> bytes{};
-    PutLe32(&bytes[0], kUserDataSignature);
-    PutLe32(&bytes[4], userDataSize);
-    PutLe32(&bytes[8], UserDataHeaderDistance(userDataSize));
-    PutLe32(&bytes[12], 0); // no part of the user data is a header of its own
+    StoreLe32(&bytes[0], kUserDataSignature);
+    StoreLe32(&bytes[4], userDataSize);
+    StoreLe32(&bytes[8], UserDataHeaderDistance(userDataSize));
+    StoreLe32(&bytes[12], 0); // no part of the user data is a header of its own
     return bytes;
 }
 
@@ -381,7 +371,7 @@ bool FileEncoder::Finish() {
         // StormLib compresses the checksums like a sector and never encrypts them.
         s.unit.resize(s.checksums.size() * 4);
         for (std::size_t i = 0; i < s.checksums.size(); ++i)
-            PutLe32(s.unit.data() + i * 4, s.checksums[i]);
+            StoreLe32(s.unit.data() + i * 4, s.checksums[i]);
         std::span<std::uint8_t> stored(s.unit);
         if (auto deflated = s.Deflate(s.unit))
             stored = *deflated;
@@ -472,11 +462,11 @@ std::optional<std::vector<std::uint8_t>> EncodeAttributes(const Attributes& attr
         return std::nullopt;
     }
     std::vector<std::uint8_t> bytes(kAttributesHeaderSize + EntryBytes(flags) * count);
-    PutLe32(&bytes[0], kAttributesVersion);
-    PutLe32(&bytes[4], flags);
+    StoreLe32(&bytes[0], kAttributesVersion);
+    StoreLe32(&bytes[4], flags);
     std::uint8_t* at = bytes.data() + kAttributesHeaderSize;
     for (std::uint32_t crc : attributes.crc32) {
-        PutLe32(at, crc);
+        StoreLe32(at, crc);
         at += 4;
     }
     for (std::uint64_t time : attributes.fileTimes) {
@@ -496,8 +486,8 @@ AttributesDecoding DecodeAttributes(std::span<const std::uint8_t> bytes, std::ui
         result.refusal = "shorter than its 8-byte header";
         return result;
     }
-    const std::uint32_t version = Le32(bytes.data());
-    const std::uint32_t flags = Le32(bytes.data() + 4);
+    const std::uint32_t version = LoadLe32(bytes.data());
+    const std::uint32_t flags = LoadLe32(bytes.data() + 4);
     if (version != kAttributesVersion) {
         result.refusal = "version " + std::to_string(version) + ", not 100";
         return result;
@@ -532,7 +522,7 @@ AttributesDecoding DecodeAttributes(std::span<const std::uint8_t> bytes, std::ui
     if ((flags & kAttributeCrc32) != 0) {
         attributes.crc32.resize(*entries);
         for (std::uint32_t& crc : attributes.crc32) {
-            crc = Le32(at);
+            crc = LoadLe32(at);
             at += 4;
         }
     }

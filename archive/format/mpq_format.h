@@ -58,6 +58,17 @@ constexpr std::uint32_t kAttributeFileTime = 0x02;
 constexpr std::uint32_t kAttributeMd5 = 0x04;
 constexpr std::uint32_t kAttributePatchBit = 0x08;
 
+// Every number in the format is little-endian.
+inline std::uint32_t LoadLe32(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
+           (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
+}
+
+inline void StoreLe32(std::uint8_t* bytes, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
 struct HashEntry {
     std::uint32_t name1 = 0xFFFFFFFF;
     std::uint32_t name2 = 0xFFFFFFFF;

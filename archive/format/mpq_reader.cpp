@@ -20,11 +20,6 @@ constexpr std::uint32_t kMaxTableEntries = 1u << 20;
 // more than this many times its packed size is a lie meant to make the reader allocate.
 constexpr std::uint64_t kMaxExpansion = 2048;
 
-std::uint32_t Le32(const std::uint8_t* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8) |
-           (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
 std::uint16_t Le16(const std::uint8_t* bytes) {
     return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
 }
@@ -47,7 +42,7 @@ std::optional<std::vector<std::uint32_t>> ReadTable(archive_io::File& file, std:
         return std::nullopt;
     std::vector<std::uint32_t> words(static_cast<std::size_t>(count) * 4);
     for (std::size_t i = 0; i < words.size(); ++i)
-        words[i] = Le32(raw.data() + i * 4);
+        words[i] = LoadLe32(raw.data() + i * 4);
     MpqDecryptBlock(words, key);
     return words;
 }
@@ -63,16 +58,16 @@ std::optional<std::uint64_t> FindHeader(archive_io::File& file, std::uint64_t fi
     while (offset + kHeaderSize0 <= fileSize) {
         if (!file.ReadAt(offset, probe))
             return Refuse<std::uint64_t>(why, ReadError::Io);
-        const std::uint32_t signature = Le32(probe.data());
+        const std::uint32_t signature = LoadLe32(probe.data());
         if (signature == kHeaderSignature)
             return offset;
         if (headerAtStart)
             break;
         if (signature == kUserDataSignature && !followedUserData) {
             followedUserData = true;
-            const std::uint32_t userDataSize = Le32(probe.data() + 4);
-            const std::uint32_t headerDistance = Le32(probe.data() + 8);
-            const std::uint32_t userDataHeaderSize = Le32(probe.data() + 12);
+            const std::uint32_t userDataSize = LoadLe32(probe.data() + 4);
+            const std::uint32_t headerDistance = LoadLe32(probe.data() + 8);
+            const std::uint32_t userDataHeaderSize = LoadLe32(probe.data() + 12);
             if (headerDistance == 0 || headerDistance % kHeaderSearchStep != 0 || userDataSize > headerDistance ||
                 userDataHeaderSize > userDataSize) {
                 break;
@@ -83,7 +78,7 @@ std::optional<std::uint64_t> FindHeader(archive_io::File& file, std::uint64_t fi
                     return Refuse<std::uint64_t>(why, ReadError::NoHeader);
                 if (!file.ReadAt(between, std::span(probe).first(4)))
                     return Refuse<std::uint64_t>(why, ReadError::Io);
-                const std::uint32_t inBetween = Le32(probe.data());
+                const std::uint32_t inBetween = LoadLe32(probe.data());
                 if (inBetween == kHeaderSignature || inBetween == kUserDataSignature)
                     return Refuse<std::uint64_t>(why, ReadError::NoHeader);
             }
@@ -131,14 +126,14 @@ std::optional<ArchiveTables> ReadTables(archive_io::File& file, bool headerAtSta
     const std::uint64_t available = tables.fileSize - tables.headerOffset;
     if (!file.ReadAt(tables.headerOffset, std::span(header).first(std::min<std::uint64_t>(available, header.size()))))
         return Refuse<ArchiveTables>(why, ReadError::Io);
-    tables.headerSize = Le32(header.data() + 4);
-    tables.archiveSize = Le32(header.data() + 8);
+    tables.headerSize = LoadLe32(header.data() + 4);
+    tables.archiveSize = LoadLe32(header.data() + 8);
     tables.formatVersion = Le16(header.data() + 12);
     tables.sectorShift = Le16(header.data() + 14);
-    tables.hashTablePos = Le32(header.data() + 16);
-    tables.blockTablePos = Le32(header.data() + 20);
-    const std::uint32_t hashCount = Le32(header.data() + 24);
-    const std::uint32_t blockCount = Le32(header.data() + 28);
+    tables.hashTablePos = LoadLe32(header.data() + 16);
+    tables.blockTablePos = LoadLe32(header.data() + 20);
+    const std::uint32_t hashCount = LoadLe32(header.data() + 24);
+    const std::uint32_t blockCount = LoadLe32(header.data() + 28);
 
     if (tables.formatVersion > 1)
         return Refuse<ArchiveTables>(why, ReadError::BadHeader);
@@ -450,7 +445,7 @@ struct FileReader::State {
             MpqDecryptBytes(bytes, key - 1);
         offsets.resize(static_cast<std::size_t>(entries));
         for (std::size_t i = 0; i < offsets.size(); ++i)
-            offsets[i] = Le32(bytes.data() + i * 4);
+            offsets[i] = LoadLe32(bytes.data() + i * 4);
         if (offsets[0] != entries * 4 || offsets[entries - 1] > block.storedSize)
             return ReadError::BadSectorTable;
         for (std::uint64_t i = 0; i + 1 < entries; ++i) {
@@ -481,7 +476,7 @@ struct FileReader::State {
         if (decoded != ReadError::None)
             return decoded;
         for (std::size_t i = 0; i < checksums.size(); ++i)
-            checksums[i] = Le32(plain.data() + i * 4);
+            checksums[i] = LoadLe32(plain.data() + i * 4);
         // Writers that fill the table with -1 mean "no checksum" as well.
         for (std::uint32_t& checksum : checksums) {
             if (checksum == 0xFFFFFFFF)
