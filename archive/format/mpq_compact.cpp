@@ -21,8 +21,6 @@ constexpr std::uint64_t kLargestRelative = std::numeric_limits<std::uint32_t>::m
 // StormLib reads up to this many bytes of unknown words after a sector offset table (and counts
 // them into the table); we re-key them with it.
 constexpr std::uint32_t kMaxSectorTableExtra = 0x400;
-// Longer listfile lines are no names of stored files (StormLib's limit is MAX_PATH).
-constexpr std::size_t kMaxNameLength = 1024;
 // What (attributes) may hold for a block table of n entries: the header and at most 32 bytes per
 // block (CRC32, file time, MD5 and a patch word).
 constexpr std::uint64_t kAttributeBytesPerBlock = 32;
@@ -343,29 +341,18 @@ private:
             std::unique_ptr<FileReader> reader = FileReader::Open(m_source, t, index, "(listfile)");
             if (!reader)
                 continue;
-            std::string line;
-            bool overlong = false;
+            ListfileSplitter splitter;
             std::vector<std::uint8_t> piece;
             while (reader->Position() < reader->Size() && !wanted.empty()) {
                 piece.resize(
                     static_cast<std::size_t>(std::min<std::uint64_t>(1u << 16, reader->Size() - reader->Position())));
                 if (!reader->Read(piece))
                     break;
-                for (const std::uint8_t c : piece) {
-                    if (c == '\r' || c == '\n' || c == ';') {
-                        if (!line.empty() && !overlong)
-                            offer(line);
-                        line.clear();
-                        overlong = false;
-                    } else if (line.size() < kMaxNameLength) {
-                        line.push_back(static_cast<char>(c));
-                    } else {
-                        overlong = true;
-                    }
-                }
+                splitter.Feed(piece, offer);
             }
-            if (!line.empty() && !overlong && reader->Position() == reader->Size())
-                offer(line);
+            // A last line without its end counts only when the whole file was read.
+            if (reader->Position() == reader->Size())
+                splitter.Finish(offer);
         }
         return true;
     }

@@ -435,6 +435,25 @@ std::vector<std::uint8_t> EncodeListfile(std::span<const std::string> names) {
     return bytes;
 }
 
+void ListfileSplitter::Feed(std::span<const std::uint8_t> bytes, const NameSink& sink) {
+    for (const std::uint8_t c : bytes) {
+        if (c == '\r' || c == '\n' || c == ';' || c == 0) {
+            Finish(sink);
+        } else if (m_line.size() < kMaxListedName) {
+            m_line.push_back(static_cast<char>(c));
+        } else {
+            m_overlong = true;
+        }
+    }
+}
+
+void ListfileSplitter::Finish(const NameSink& sink) {
+    if (!m_line.empty() && !m_overlong)
+        sink(m_line);
+    m_line.clear();
+    m_overlong = false;
+}
+
 // ---------------------------------------------------------------------------------------------
 // (attributes)
 

@@ -146,6 +146,23 @@ bool IsInternalFileName(const std::string& name);
 // Example: {"b.txt", "A.txt", "a.TXT"} -> "A.txt\r\nb.txt\r\n" (the first of equal names stays).
 std::vector<std::uint8_t> EncodeListfile(std::span<const std::string> names);
 
+// (listfile)'s names as readers split them, on CR, LF, ';' and NUL, from bytes given in pieces of
+// any size; a line longer than kMaxListedName is no stored file's name and is skipped. Holds one
+// line at a time. Example: Feed("a.txt\r\nb", f); Feed(".txt", f); Finish(f) calls f("a.txt"),
+// f("b.txt").
+class ListfileSplitter {
+public:
+    static constexpr std::size_t kMaxListedName = 1024;
+    using NameSink = std::function<void(const std::string&)>;
+
+    void Feed(std::span<const std::uint8_t> bytes, const NameSink& sink);
+    void Finish(const NameSink& sink);
+
+private:
+    std::string m_line;
+    bool m_overlong = false;
+};
+
 // ---------------------------------------------------------------------------------------------
 // (attributes)
 

@@ -53,24 +53,6 @@ std::optional<std::vector<std::uint8_t>> ReadWhole(archive_io::File& file, const
     return bytes;
 }
 
-// The names a (listfile) holds: lines split on CR, LF and ';', as readers split them.
-std::vector<std::string> SplitListfile(const std::vector<std::uint8_t>& bytes) {
-    std::vector<std::string> names;
-    std::string current;
-    for (const std::uint8_t byte : bytes) {
-        if (byte == '\r' || byte == '\n' || byte == ';' || byte == 0) {
-            if (!current.empty())
-                names.push_back(std::move(current));
-            current.clear();
-        } else {
-            current.push_back(static_cast<char>(byte));
-        }
-    }
-    if (!current.empty())
-        names.push_back(std::move(current));
-    return names;
-}
-
 bool SameName(const HashEntry& hash, std::uint32_t name1, std::uint32_t name2) {
     return hash.InUse() && hash.name1 == name1 && hash.name2 == name2;
 }
@@ -272,7 +254,10 @@ struct ArchiveWriter::State {
             const auto bytes = ReadWhole(*file, tables, *entry, kListfile);
             if (!bytes)
                 return Fail(WriteError::Refused);
-            listed = SplitListfile(*bytes);
+            ListfileSplitter splitter;
+            const auto keep = [this](const std::string& name) { listed.push_back(name); };
+            splitter.Feed(*bytes, keep);
+            splitter.Finish(keep);
         }
         return true;
     }
