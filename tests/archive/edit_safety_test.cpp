@@ -48,22 +48,9 @@ bool Save(const fs::path& archive, const std::u16string& address, const Buffer& 
 
 // A LAN-name edit in a child that SIGKILLs itself when the engine reaches the step.
 void KillEditAt(const fs::path& archive, MpqStep step) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        auto engine = std::make_shared<testkit::FaultyMpqEngine>();
-        engine->SetHook([step](MpqStep reached, int) {
-            if (reached == step)
-                ::kill(::getpid(), SIGKILL);
-        });
-        clsMpqControl control(engine);
-        control.SetMpqFileName(TextFromPath(archive));
+    ASSERT_TRUE(testkit::KilledAt(archive, step, [](clsMpqControl& control) {
         control.SaveFileToMpq(kStrings, Strings("A's new name"));
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child was not killed";
+    })) << "the child was not killed";
 }
 
 // A crash during an edit of archive A; then a copy of archive B, made from the same base with

@@ -28,23 +28,10 @@ namespace {
 // A save of a large file (or a compaction) in a child that SIGKILLs itself when the engine reaches
 // the step; at OpenArchive the journal is complete and the archive not yet touched.
 void KillChildAt(const fs::path& archive, MpqStep step, bool compaction = false) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        auto engine = std::make_shared<testkit::FaultyMpqEngine>();
-        engine->SetHook([step](MpqStep reached, int) {
-            if (reached == step)
-                ::kill(::getpid(), SIGKILL);
-        });
-        clsMpqControl control(engine);
-        control.SetMpqFileName(TextFromPath(archive));
+    ASSERT_TRUE(testkit::KilledAt(archive, step, [compaction](clsMpqControl& control) {
         compaction ? control.CompressMpq()
                    : control.SaveFileToMpq(u"Fonts\\big.ttf", testkit::PatternBytes(200000, 4, false));
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "the child was not killed";
+    })) << "the child was not killed";
 }
 
 // What a crash or the player left beside the archive (given with its bytes before); returns the file
@@ -145,9 +132,7 @@ TEST_P(Leftover, IsReplayedDroppedOrMovedAsideOnlyWhenOursAndNeverAppliedToAnoth
     const bool leftover = archive_guard::HasRecoveryFiles(m_archive);
     MpqFailure lookWhy = MpqFailure::None;
     EXPECT_EQ(looking.ArchiveOpens(&lookWhy), !leftover);
-    EXPECT_EQ(lookWhy, !leftover ? MpqFailure::None
-                       : foreign ? MpqFailure::ForeignFile
-                                 : MpqFailure::PendingRecovery);
+    EXPECT_EQ(lookWhy, !leftover ? MpqFailure::None : foreign ? MpqFailure::ForeignFile : MpqFailure::PendingRecovery);
     EXPECT_EQ(testkit::ReadBytes(m_archive), before);
     EXPECT_EQ(BytesIfThere(left), leftBytes);
 

@@ -1,5 +1,11 @@
 #include "testkit/faulty_mpq_engine.h"
 
+#include "support/text_path.h"
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace testkit {
 
 const char* StepName(MpqStep step) {
@@ -155,6 +161,26 @@ bool FaultyMpqEngine::RemoveFile(MpqHandle archive, const std::string& name) {
 bool FaultyMpqEngine::CompactArchive(MpqHandle archive) {
     const bool fail = Enter(MpqStep::CompactArchive);
     return m_real->CompactArchive(archive) && !fail;
+}
+
+bool KilledAt(const std::filesystem::path& archive, MpqStep step,
+              const std::function<void(clsMpqControl&)>& operation) {
+    const pid_t child = fork();
+    if (child < 0)
+        return false;
+    if (child == 0) {
+        auto engine = std::make_shared<FaultyMpqEngine>();
+        engine->SetHook([step](MpqStep reached, int) {
+            if (reached == step)
+                ::kill(::getpid(), SIGKILL);
+        });
+        clsMpqControl control(engine);
+        control.SetMpqFileName(TextFromPath(archive));
+        operation(control);
+        _exit(0);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
 }
 
 } // namespace testkit

@@ -5,6 +5,9 @@
 // A hook can run before every step, e.g. to kill the process there.
 #include "archive/mpq_engine.h"
 
+#include "archive/door/mpq_control.h"
+
+#include <filesystem>
 #include <functional>
 #include <map>
 
@@ -29,6 +32,10 @@ enum class MpqStep {
 };
 
 const char* StepName(MpqStep step);
+
+// Runs the operation on a door over this engine in a child process that SIGKILLs itself when the
+// engine reaches the step, as a crash there would. True when the child died so.
+bool KilledAt(const std::filesystem::path& archive, MpqStep step, const std::function<void(clsMpqControl&)>& operation);
 
 class FaultyMpqEngine final : public MpqEngine {
 public:
