@@ -6,12 +6,12 @@
 #include "archive/door/mpq_control.h"
 
 #include "archive/archive_file.h"
+#include "archive/archive_name.h"
 #include "archive/door/archive_guard.h"
 #include "archive/door/archive_lock.h"
-#include "archive/archive_name.h"
+#include "archive/door/mpq_layout.h"
 #include "archive/format/mpq_writer.h"
 #include "archive/mpq_engine.h"
-#include "archive/door/mpq_layout.h"
 #include "archive/worker/worker_mpq_engine.h"
 #include "support/file_streams.h"
 #include "support/text_path.h"
@@ -201,11 +201,7 @@ std::optional<CheckedArchive> CheckArchive(const std::u16string& mpqFileName, Ac
 
 // Whether the layout holds an entry of that name: tells "no such file" from an engine failure.
 bool LayoutHolds(const MpqLayout& layout, const std::string& name) {
-    const std::uint32_t name1 = MpqHashString(name, 1);
-    const std::uint32_t name2 = MpqHashString(name, 2);
-    return std::any_of(layout.hashes.begin(), layout.hashes.end(), [&](const MpqLayout::Hash& hash) {
-        return hash.name1 == name1 && hash.name2 == name2 && (layout.blocks[hash.blockIndex].flags & 0x80000000u) != 0;
-    });
+    return mpq::NameHeld(layout.tables, name);
 }
 
 bool IsInternalFile(const MpqLayout::Hash& hash) {
@@ -291,8 +287,8 @@ bool EditInJournal(MpqEngine& engine, const CheckedArchive& checked, const std::
     // Only what the engine's plan may overwrite or cut is saved: never a large tail it leaves alone.
     // A save of a name already held keeps (listfile) as it is; the writer decides alike.
     const bool listfileChanges = !presentAfter || !mpq::NameHeld(checked.layout.tables, name);
-    const mpq::WritePlan plan = mpq::PlanWrite(checked.layout.tables,
-                                               mpq::FindNameEntries(checked.layout.tables, name), listfileChanges);
+    const mpq::WritePlan plan =
+        mpq::PlanWrite(checked.layout.tables, mpq::FindNameEntries(checked.layout.tables, name), listfileChanges);
     std::unique_ptr<archive_guard::RollbackJournal> journal =
         archive_guard::RollbackJournal::Begin(checked.path, checked.layout.headerOffset, checked.layout.headerSize,
                                               plan.overwriteFrom, plan.overwriteTo, why);
@@ -521,31 +517,33 @@ bool clsMpqControl::FileExistsInMpq(const std::u16string& fileAddress, MpqFailur
     const std::optional<std::string> name = ArchiveNameFromText(fileAddress);
     if (!name)
         return Fail(why, MpqFailure::BadArgument);
-    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, {}, why,
-                               [&](OpenedArchive& archive, const CheckedArchive& checked, MpqFailure& failure) {
-                                   OpenedFile file(*m_engine, archive.handle(), *name);
-                                   if (!file) {
-                                       failure = LayoutHolds(checked.layout, *name) ? EngineFailure(*m_engine)
-                                                                                    : MpqFailure::NotFound;
-                                       return false;
-                                   }
-                                   if (!m_engine->FileSize(file.handle()).has_value()) {
-                                       failure = EngineFailure(*m_engine);
-                                       return false;
-                                   }
-                                   return true;
-                               });
+    return WithReadOnlyArchive(
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, {}, why,
+        [&](OpenedArchive& archive, const CheckedArchive& checked, MpqFailure& failure) {
+            OpenedFile file(*m_engine, archive.handle(), *name);
+            if (!file) {
+                failure = LayoutHolds(checked.layout, *name) ? EngineFailure(*m_engine) : MpqFailure::NotFound;
+                return false;
+            }
+            if (!m_engine->FileSize(file.handle()).has_value()) {
+                failure = EngineFailure(*m_engine);
+                return false;
+            }
+            return true;
+        });
 }
 
 bool clsMpqControl::ArchiveOpens(MpqFailure* why) {
-    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, {}, why,
+    return WithReadOnlyArchive(m_engine.get(), m_mpqFileName,
+                               LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, {}, why,
                                [](OpenedArchive&, const CheckedArchive&, MpqFailure&) { return true; });
 }
 
 bool clsMpqControl::ReadFileFromMpq(const std::u16string& fileAddress, std::vector<std::uint8_t>& arsFile,
                                     MpqFailure* why, std::uint32_t maxSize) {
     return ReadInPieces(
-        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress, maxSize, why,
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress,
+        maxSize, why,
         [&](std::uint32_t size, MpqFailure&) {
             arsFile.clear();
             arsFile.reserve(size);
@@ -567,8 +565,8 @@ bool clsMpqControl::SaveFileToMpq(const std::u16string& fileAddress, const std::
         if (!m_engine)
             return false;
         const auto size = static_cast<std::uint32_t>(fileContent.size());
-        return StoreInMpq(*m_engine, m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress, size,
-                          failure, [&](MpqHandle file, MpqFailure&) {
+        return StoreInMpq(*m_engine, m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice},
+                          fileAddress, size, failure, [&](MpqHandle file, MpqFailure&) {
                               // StormLib gets no call for no bytes, and never a null buffer.
                               return size == 0 || m_engine->WriteFile(file, fileContent.data(), size);
                           });
@@ -584,40 +582,41 @@ bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress, MpqFail
         failure = MpqFailure::EngineFailed;
         if (!m_engine)
             return false;
-        const std::optional<CheckedArchive> checked =
-            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, {}, failure);
+        const std::optional<CheckedArchive> checked = CheckArchive(
+            m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, {}, failure);
         if (!checked)
             return false;
         if (!LayoutHolds(checked->layout, *name)) {
             failure = MpqFailure::NotFound;
             return false;
         }
-        return EditInJournal(*m_engine, *checked, *name, false, failure,
-                             [&](std::uint32_t& locale, MpqFailure& editFailure, const auto& flush) {
-            OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
-            if (!archive.Writable()) {
-                editFailure = archive ? MpqFailure::NotWritable : EngineFailure(*m_engine);
+        return EditInJournal(
+            *m_engine, *checked, *name, false, failure,
+            [&](std::uint32_t& locale, MpqFailure& editFailure, const auto& flush) {
+                OpenedArchive archive(*m_engine, checked->path, false, checked->layout);
+                if (!archive.Writable()) {
+                    editFailure = archive ? MpqFailure::NotWritable : EngineFailure(*m_engine);
+                    return false;
+                }
+                {
+                    // The entry the game reads is the one deleted.
+                    OpenedFile existing(*m_engine, archive.handle(), *name);
+                    if (!existing) {
+                        editFailure = EngineFailure(*m_engine);
+                        return false;
+                    }
+                    const std::optional<std::uint32_t> existingLocale = m_engine->FileLocale(existing.handle());
+                    if (!existingLocale) {
+                        editFailure = EngineFailure(*m_engine);
+                        return false;
+                    }
+                    locale = *existingLocale;
+                }
+                if (m_engine->RemoveFile(archive.handle(), *name) && flush(archive.handle()) && archive.Close())
+                    return true;
+                editFailure = EngineFailure(*m_engine);
                 return false;
-            }
-            {
-                // The entry the game reads is the one deleted.
-                OpenedFile existing(*m_engine, archive.handle(), *name);
-                if (!existing) {
-                    editFailure = EngineFailure(*m_engine);
-                    return false;
-                }
-                const std::optional<std::uint32_t> existingLocale = m_engine->FileLocale(existing.handle());
-                if (!existingLocale) {
-                    editFailure = EngineFailure(*m_engine);
-                    return false;
-                }
-                locale = *existingLocale;
-            }
-            if (m_engine->RemoveFile(archive.handle(), *name) && flush(archive.handle()) && archive.Close())
-                return true;
-            editFailure = EngineFailure(*m_engine);
-            return false;
-        });
+            });
     });
 }
 
@@ -626,8 +625,8 @@ bool clsMpqControl::CompressMpq(MpqFailure* why) {
         failure = MpqFailure::EngineFailed;
         if (!m_engine)
             return false;
-        const std::optional<CheckedArchive> checked =
-            CheckArchive(m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, {}, failure);
+        const std::optional<CheckedArchive> checked = CheckArchive(
+            m_mpqFileName, Access::Write, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, {}, failure);
         if (!checked)
             return false;
         if (checked->recovery.foreignCompaction) {
@@ -676,7 +675,8 @@ bool clsMpqControl::ExtractFileFromMpq(const std::u16string& fileAddress, const 
     std::unique_ptr<modFileStreams::FileWriter> target;
     std::uint32_t total = 0;
     const bool read = ReadInPieces(
-        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress, kLargestFile, why,
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress,
+        kLargestFile, why,
         [&](std::uint32_t stored, MpqFailure& failure) {
             total = stored;
             target = modFileStreams::FileWriter::Begin(diskPath);
@@ -713,8 +713,8 @@ bool clsMpqControl::SaveFileToMpqFromDisk(const std::u16string& fileAddress, con
             return false;
         const auto size = static_cast<std::uint32_t>(source->Size());
         std::vector<std::uint8_t> piece(std::min(size, kPieceSize));
-        return StoreInMpq(*m_engine, m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress, size,
-                          failure, [&](MpqHandle file, MpqFailure& writeFailure) {
+        return StoreInMpq(*m_engine, m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice},
+                          fileAddress, size, failure, [&](MpqHandle file, MpqFailure& writeFailure) {
                               TransferProgress progress(*m_engine, m_progress, size);
                               for (std::uint32_t done = 0; done < size;) {
                                   const std::uint32_t length = std::min(size - done, kPieceSize);
@@ -743,7 +743,8 @@ bool clsMpqControl::CompareFileInMpq(const std::u16string& fileAddress, const st
     std::vector<std::uint8_t> disk;
     MpqFailure failure = MpqFailure::None;
     const bool read = ReadInPieces(
-        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress, kLargestFile, &failure,
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress,
+        kLargestFile, &failure,
         [&](std::uint32_t size, MpqFailure&) {
             differs = size != source->Size();
             return !differs;
@@ -768,7 +769,8 @@ bool clsMpqControl::CompareFileInMpq(const std::u16string& fileAddress, const st
 bool clsMpqControl::MeasureFileInMpq(const std::u16string& fileAddress, std::uint64_t& size, MpqFailure* why) {
     std::uint32_t total = 0;
     const bool read = ReadInPieces(
-        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress, kLargestFile, why,
+        m_engine.get(), m_mpqFileName, LockWait{m_lockWait, m_progress, m_recover, m_setAsideNotice}, fileAddress,
+        kLargestFile, why,
         [&](std::uint32_t stored, MpqFailure&) {
             total = stored;
             return true;
