@@ -1,6 +1,6 @@
 #include "support/public_vars.h"
 
-#include <windows.h>
+#include "support/win32.h"
 
 namespace modPublicVars {
 

@@ -1,6 +1,6 @@
 #include "support/codepage.h"
 
-#include <windows.h>
+#include "support/win32.h"
 
 namespace codepage {
 

@@ -1,6 +1,6 @@
 #include "support/durable_file.h"
 
-#include <windows.h>
+#include "support/win32.h"
 
 #include <algorithm>
 

@@ -2,7 +2,7 @@
 
 #include "support/text_path.h"
 
-#include <windows.h>
+#include "support/win32.h"
 
 namespace fs = std::filesystem;
 

@@ -4,7 +4,7 @@
 #include "support/registry.h"
 #include "support/registry_convert.h"
 
-#include <windows.h>
+#include "support/win32.h"
 
 #include <string_view>
 

@@ -1,6 +1,6 @@
 #include "archive/door/archive_lock.h"
 
-#include <windows.h>
+#include "support/win32.h"
 
 namespace archive_lock {
 

@@ -3,7 +3,7 @@
 // us (its handle closes when we die) and holds it to the memory cap.
 #include "archive/worker/worker_process.h"
 
-#include <windows.h>
+#include "support/win32.h"
 
 #include <cstdlib>
 #include <cwchar>
