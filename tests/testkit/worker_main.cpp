@@ -5,7 +5,9 @@
 // (allocates until the memory cap stops it), --garbage-step (announces a 4 GiB message, then
 // sleeps); and --file-size-limit=N, as a full disk: no file may grow past N bytes.
 #include "archive/worker/mpq_worker.h"
+#include "testkit/child_process.h"
 #include "testkit/faulty_mpq_engine.h"
+#include "testkit/worker_faults.h"
 
 #include <gtest/gtest.h>
 
@@ -15,14 +17,12 @@
 #include <cstdlib>
 #include <list>
 #include <string>
-#include <sys/resource.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-[[noreturn]] void Misbehave(const std::string& how, int channel) {
+[[noreturn]] void Misbehave(const std::string& how, const std::string& channel) {
     if (how == "segv")
         std::raise(SIGSEGV);
     if (how == "crash" || how == "segv")
@@ -32,7 +32,7 @@ namespace {
         hoard.emplace_back(std::size_t{16} << 20, 'x');
     const std::uint8_t header[4] = {0xFF, 0xFF, 0xFF, 0xFF};
     if (how == "garbage")
-        (void)::write(channel, header, sizeof(header));
+        testkit::worker_faults::WriteToChannel(channel, header);
     for (;;)
         std::this_thread::sleep_for(std::chrono::hours(1));
 }
@@ -45,11 +45,8 @@ std::shared_ptr<MpqEngine> TestWorkerEngine(int argc, char** argv) {
         char name[32] = {};
         int occurrence = 1;
         unsigned long long limit = 0;
-        if (std::sscanf(argv[i], "--file-size-limit=%llu", &limit) == 1) {
-            const rlimit fileSize{limit, RLIM_INFINITY};
-            std::signal(SIGXFSZ, SIG_IGN);
-            setrlimit(RLIMIT_FSIZE, &fileSize);
-        }
+        if (std::sscanf(argv[i], "--file-size-limit=%llu", &limit) == 1)
+            testkit::worker_faults::LimitFileSize(limit);
         if (std::sscanf(argv[i], "--%15[a-z]-step=%31[A-Za-z]:%d", how, name, &occurrence) < 2 ||
             std::string(" fail crash segv hang alloc garbage ").find(" " + std::string(how) + " ") == std::string::npos)
             continue;
@@ -60,9 +57,9 @@ std::shared_ptr<MpqEngine> TestWorkerEngine(int argc, char** argv) {
             faulty = true;
             if (std::string(how) == "fail")
                 engine->FailAt(step, occurrence);
-            else // the channel argument is the stream's descriptor on POSIX
+            else
                 engine->SetHook(
-                    [=, how = std::string(how), channel = std::atoi(argv[2])](testkit::MpqStep called, int nth) {
+                    [=, how = std::string(how), channel = std::string(argv[2])](testkit::MpqStep called, int nth) {
                         if (called == step && nth == occurrence)
                             Misbehave(how, channel);
                     });
@@ -74,6 +71,8 @@ std::shared_ptr<MpqEngine> TestWorkerEngine(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (const std::optional<int> code = testkit::child::RunRoleIfAsked(argc, argv))
+        return *code;
     if (IsMpqWorkerInvocation(argc, argv))
         return RunMpqWorker(argc, argv, TestWorkerEngine(argc, argv));
     testing::InitGoogleTest(&argc, argv);

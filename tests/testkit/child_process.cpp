@@ -1,0 +1,44 @@
+#include "testkit/child_process.h"
+
+#include <exception>
+#include <map>
+
+namespace testkit::child {
+
+namespace {
+
+std::map<std::string, Role>& Roles() {
+    static std::map<std::string, Role> roles;
+    return roles;
+}
+
+} // namespace
+
+bool RegisterRole(const char* name, Role role) {
+    Roles()[name] = role;
+    return true;
+}
+
+Outcome Run(const std::string& role, const std::vector<std::string>& args, std::chrono::milliseconds timeout) {
+    std::unique_ptr<Process> process = Process::Start(role, args);
+    if (!process)
+        return {};
+    return process->Wait(timeout);
+}
+
+namespace detail {
+
+int RunRole(const std::string& role, const std::vector<std::string>& args) {
+    const auto found = Roles().find(role);
+    if (found == Roles().end())
+        return kNoSuchRoleCode;
+    try {
+        return found->second(args);
+    } catch (...) {
+        return kThrewCode;
+    }
+}
+
+} // namespace detail
+
+} // namespace testkit::child
