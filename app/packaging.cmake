@@ -2,6 +2,7 @@
 # and the demo's archive maker. Included from app/CMakeLists.txt.
 
 include(GNUInstallDirs)
+include(OstrawenWindowsResources)
 
 set(OSTRAWEN_RESOURCE_DIR "${CMAKE_SOURCE_DIR}/resources")
 
@@ -11,13 +12,7 @@ target_sources(ostrawen_gui PRIVATE about.h)
 # architecture named as the manifest names it ("X86", "amd64"); the .rc path goes to <outVar>.
 function(ostrawen_configure_windows_resources outDir arch outVar)
     get_filename_component(resourceDir "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../resources" ABSOLUTE)
-    # The version record's text form: 2.0 -> "2.00".
-    set(minor "${PROJECT_VERSION_MINOR}")
-    string(LENGTH "${minor}" minorLength)
-    if(minorLength LESS 2)
-        set(minor "0${minor}")
-    endif()
-    set(OSTRAWEN_SHORT_VERSION "${PROJECT_VERSION_MAJOR}.${minor}")
+    ostrawen_windows_short_version(OSTRAWEN_SHORT_VERSION)
     set(OSTRAWEN_MANIFEST_ARCH "${arch}")
     set(OSTRAWEN_ICON_FILE "${resourceDir}/ostrawen.ico")
     set(OSTRAWEN_MANIFEST_FILE "${outDir}/ostrawen.manifest")
