@@ -1,14 +1,30 @@
-# Two Debian packages from one build (`make package`): `ostrawen`, the window with its desktop entry
-# and icons, and `ostrawen-cli`, the command line and its manual page. They are separate so that a
-# server installs no GUI library: dpkg-shlibdeps derives each package's dependencies from its own
-# binaries only.
+# `make package`: on Linux two Debian packages from one build, `ostrawen`, the window with its desktop
+# entry and icons, and `ostrawen-cli`, the command line and its manual page. They are separate so that
+# a server installs no GUI library: dpkg-shlibdeps derives each package's dependencies from its own
+# binaries only. On Windows one zip, ostrawen-windows-x64.zip, that a player unpacks and runs.
 
-set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ostrawen)
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/packages")
 set(CPACK_PACKAGE_CONTACT "Ostrawen developers <ostrawen@users.noreply.github.com>")
 set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+    # Everything installed, at the zip's top level: Explorer's "Extract All" already makes a folder
+    # named after the zip, and the programs may be unpacked straight beside war3.exe.
+    set(CPACK_GENERATOR ZIP)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(CPACK_PACKAGE_FILE_NAME ostrawen-windows-x86)
+    else()
+        set(CPACK_PACKAGE_FILE_NAME ostrawen-windows-x64)
+    endif()
+    set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+    set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
+    include(CPack)
+    return()
+endif()
+
+set(CPACK_GENERATOR DEB)
 # Each package's description starts with its own summary line; CPack would put the project-wide one
 # in front of both unless the summary is left at CPack's default.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${CMAKE_PROJECT_NAME} built using CMake")
