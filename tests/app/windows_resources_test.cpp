@@ -1,6 +1,7 @@
-// The Windows resource script, compiled by the MinGW resource compiler on any host: it must compile to
-// an i386 COFF object, and the compiled resources must hold the six-image icon, the manifest asking
-// for administrator rights and Common-Controls 6, and the version record, in Chinese (PRC).
+// The Windows resource script, compiled by the MinGW resource compiler on any host: configured for a
+// 64-bit or a 32-bit build it must compile to a COFF object of that machine, and the compiled resources
+// must hold the six-image icon, the manifest asking for administrator rights and Common-Controls 6 for
+// that processor architecture, and the version record, in Chinese (PRC).
 #include <QFile>
 #include <QMap>
 #include <QProcess>
@@ -114,9 +115,19 @@ class WindowsResourcesTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QList<Resource> m_resources;
+    QMap<QString, QList<Resource>> m_resourcesByArch; // "amd64" (a 64-bit build) and "X86" (32-bit)
+    QList<Resource> m_resources;                      // the 64-bit build's
 
-    bool Compile(const QString& format, const QString& output) {
+    // The script configured for the manifest's architecture name, compiled for that machine.
+    static QString RcFile(const QString& arch) {
+        return arch == QStringLiteral("X86") ? QStringLiteral(OSTRAWEN_RC_FILE_X86)
+                                             : QStringLiteral(OSTRAWEN_RC_FILE_AMD64);
+    }
+    static QString Target(const QString& arch) {
+        return arch == QStringLiteral("X86") ? QStringLiteral("pe-i386") : QStringLiteral("pe-x86-64");
+    }
+
+    bool Compile(const QString& arch, const QString& format, const QString& output) {
         QStringList args;
         const QString preprocessor = QStringLiteral(OSTRAWEN_RC_PREPROCESSOR);
         if (!preprocessor.isEmpty()) {
@@ -124,8 +135,8 @@ class WindowsResourcesTest : public QObject {
             args << QStringLiteral("--preprocessor=") + preprocessor << QStringLiteral("--preprocessor-arg=-E")
                  << QStringLiteral("--preprocessor-arg=-xc") << QStringLiteral("--preprocessor-arg=-DRC_INVOKED");
         }
-        args << QStringLiteral("-O") << format << QStringLiteral("-i") << QStringLiteral(OSTRAWEN_RC_FILE)
-             << QStringLiteral("-o") << output;
+        args << QStringLiteral("-F") << Target(arch) << QStringLiteral("-O") << format << QStringLiteral("-i")
+             << RcFile(arch) << QStringLiteral("-o") << output;
         QProcess windres;
         windres.start(QStringLiteral(OSTRAWEN_WINDRES), args);
         if (!windres.waitForFinished(60000) || windres.exitStatus() != QProcess::NormalExit ||
@@ -149,21 +160,32 @@ class WindowsResourcesTest : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
-        const QString res = m_dir.filePath(QStringLiteral("ostrawen.res"));
-        QVERIFY(Compile(QStringLiteral("res"), res));
-        QFile file(res);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        m_resources = ReadRes(file.readAll());
-        QVERIFY(!m_resources.isEmpty());
+        for (const QString& arch : {QStringLiteral("amd64"), QStringLiteral("X86")}) {
+            const QString res = m_dir.filePath(arch + QStringLiteral(".res"));
+            QVERIFY(Compile(arch, QStringLiteral("res"), res));
+            QFile file(res);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            m_resourcesByArch.insert(arch, ReadRes(file.readAll()));
+            QVERIFY(!m_resourcesByArch.value(arch).isEmpty());
+        }
+        m_resources = m_resourcesByArch.value(QStringLiteral("amd64"));
     }
 
-    void compilesToAnI386Object() {
-        const QString object = m_dir.filePath(QStringLiteral("ostrawen.o"));
-        QVERIFY(Compile(QStringLiteral("coff"), object));
+    void compilesToAnObjectOfItsMachine_data() {
+        QTest::addColumn<QString>("arch");
+        QTest::addColumn<int>("machine");
+        QTest::newRow("64-bit") << "amd64" << 0x8664; // IMAGE_FILE_MACHINE_AMD64
+        QTest::newRow("32-bit") << "X86" << 0x014C;   // IMAGE_FILE_MACHINE_I386
+    }
+    void compilesToAnObjectOfItsMachine() {
+        QFETCH(QString, arch);
+        QFETCH(int, machine);
+        const QString object = m_dir.filePath(arch + QStringLiteral(".o"));
+        QVERIFY(Compile(arch, QStringLiteral("coff"), object));
         QFile file(object);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray coff = file.readAll();
-        QCOMPARE(Word(coff, 0), quint16(0x014C)); // IMAGE_FILE_MACHINE_I386
+        QCOMPARE(int(Word(coff, 0)), machine);
         QVERIFY(coff.contains(QByteArrayLiteral(".rsrc")));
     }
 
@@ -183,18 +205,35 @@ private slots:
         QCOMPARE(seen, expected);
     }
 
+    // Both assembly identities name the build's architecture: Windows refuses to start a 64-bit program
+    // whose manifest asks for the 32-bit Common-Controls.
+    void manifestAsksForAdministratorAndCommonControls_data() {
+        QTest::addColumn<QString>("arch");
+        QTest::addColumn<QByteArray>("architecture");
+        QTest::newRow("64-bit") << "amd64" << QByteArray("processorArchitecture=\"amd64\"");
+        QTest::newRow("32-bit") << "X86" << QByteArray("processorArchitecture=\"X86\"");
+    }
     void manifestAsksForAdministratorAndCommonControls() {
-        const QList<Resource> manifests = OfType(kManifest);
+        QFETCH(QString, arch);
+        QFETCH(QByteArray, architecture);
+        QList<Resource> manifests;
+        for (const Resource& r : m_resourcesByArch.value(arch)) {
+            if (r.type == kManifest) {
+                manifests.append(r);
+            }
+        }
         QCOMPARE(manifests.size(), 1);
         QCOMPARE(manifests.front().id, 1);
         QCOMPARE(manifests.front().language, kChinesePrc);
         const QByteArray& xml = manifests.front().data;
         for (const char* needle :
              {"level=\"requireAdministrator\"", "uiAccess=\"false\"", "name=\"Microsoft.Windows.Common-Controls\"",
-              "version=\"6.0.0.0\"", "publicKeyToken=\"6595b64144ccf1df\"", "processorArchitecture=\"X86\"",
-              "name=\"Microsoft.Windows.mfc\"", "<description>Pellidor</description>"}) {
+              "version=\"6.0.0.0\"", "publicKeyToken=\"6595b64144ccf1df\"", "name=\"Microsoft.Windows.mfc\"",
+              "<description>Pellidor</description>"}) {
             QVERIFY2(xml.contains(needle), needle);
         }
+        QCOMPARE(xml.count(architecture), 2);
+        QCOMPARE(xml.count("processorArchitecture="), 2);
     }
 
     void versionRecord_data() {
