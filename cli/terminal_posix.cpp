@@ -1,8 +1,22 @@
 #include "cli/terminal.h"
 
+#include <iostream>
 #include <unistd.h>
 
 namespace cli {
+
+ProgramArguments ArgumentsAsUtf8(int argc, NativeChar* argv[]) {
+    // Arguments are bytes here; the command line checks the text it needs to be valid UTF-8.
+    return {std::vector<std::string>(argv, argv + argc)};
+}
+
+std::ostream& StandardOutput() {
+    return std::cout;
+}
+
+std::ostream& StandardError() {
+    return std::cerr;
+}
 
 bool StderrIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
