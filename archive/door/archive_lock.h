@@ -3,12 +3,21 @@
 // command line) may work on the same archive, and each operation's writes and crash recovery must
 // see no other operation's half-made files.
 //
-// The lock is "<archive>-lock" beside the archive's real file (symbolic links followed), locked
-// as a whole (flock on POSIX, LockFileEx on Windows). It is a file of its own because the archive
-// itself changes its inode at every compaction and a POSIX record lock on it would vanish with any
-// close() of the archive. It is never deleted (deleting it would let two processes lock two
-// different files of the same name); it is not inherited by child processes; and the system
-// releases it when its holder dies, so a crash never leaves the archive locked.
+// The lock is "<archive>-lock" beside the archive's real file (symbolic links followed), write-locked
+// as a whole: from offset 0 to the end, however far it grows. POSIX takes an open-file-description
+// lock (fcntl F_OFD_SETLK); Windows takes LockFileEx from offset 0 over 2^64 - 1 bytes, which Wine
+// hands to the host as a POSIX lock of that same whole file, so the Linux program and the Windows
+// program under Wine exclude each other (flock would not: Wine never sees it). It is a file of its
+// own because the archive itself changes its inode at every compaction. The lock belongs to the
+// open file, not to the process, so no other close() of the same file (ours, a library's) drops it.
+// It is never deleted (deleting it would let two processes lock two different files of the same
+// name); it is not inherited by child processes; and the system releases it when its holder dies,
+// so a crash never leaves the archive locked.
+//
+// A lock file we may not write, or may not make: NoLockFile, no lock at all. On POSIX a write lock
+// needs the file open for writing, and a read lock would not do: the holder recovers and writes,
+// which two readers at once must not. The caller then only reads, and only while no recovery file
+// lies there. Windows can lock through a read-only handle and does.
 // Example: "/games/War3/War3Patch.mpq" -> "/games/War3/War3Patch.mpq-lock".
 #include "archive/archive_file.h"
 
@@ -22,7 +31,7 @@ namespace archive_lock {
 enum class LockStatus {
     Held,       // this process holds the lock
     Busy,       // another holder kept it for the whole wait
-    NoLockFile, // the lock file does not exist and cannot be made (a directory we may not write)
+    NoLockFile, // the lock file cannot be made (a directory we may not write) or, on POSIX, opened for writing
     Failed,     // the name is not a regular file, or locking itself failed
 };
 

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,13 +9,26 @@ namespace archive_lock {
 
 namespace {
 
+// The range every holder locks: the whole file, however long it grows (l_len 0). Wine maps a
+// Windows lock of the whole file to this same range, so a Windows program under Wine and we
+// exclude each other.
+struct flock WholeFile(short type) {
+    struct flock range = {};
+    range.l_type = type;
+    range.l_whence = SEEK_SET;
+    range.l_start = 0;
+    range.l_len = 0;
+    return range;
+}
+
 class PosixLock final : public ArchiveLock {
 public:
     explicit PosixLock(int fd) : m_fd(fd) {}
     // Unlocked explicitly: a child forked meanwhile shares this open file, and closing our
     // descriptor alone would leave the lock held through its copy.
     ~PosixLock() override {
-        ::flock(m_fd, LOCK_UN);
+        struct flock range = WholeFile(F_UNLCK);
+        (void)::fcntl(m_fd, F_OFD_SETLK, &range);
         ::close(m_fd);
     }
 
@@ -24,27 +36,26 @@ private:
     int m_fd;
 };
 
-// The lock file, opened for writing where we may, else read-only (flock does not care); -1 with
-// status set when it cannot be opened at all.
+bool Denied(int error) {
+    return error == EACCES || error == EROFS || error == EPERM;
+}
+
+// The lock file, opened for writing (a write lock needs it); -1 with status set when it cannot be:
+// NoLockFile when we may not write it or make it, Failed otherwise.
 int OpenLockFile(const std::filesystem::path& path, const archive_io::FileIdentity& owner, LockStatus& status) {
     // O_NOFOLLOW: a symbolic link planted under the lock's name is not followed to another file.
-    const int common = O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | common, 0644);
+    const int common = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
+    int fd = ::open(path.c_str(), O_CREAT | O_EXCL | common, 0644);
     if (fd >= 0) {
         // A new lock file belongs to whoever owns the archive, so that player can lock it later.
         if (::fchown(fd, static_cast<uid_t>(owner.owner), static_cast<gid_t>(owner.group)) != 0)
             (void)::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(owner.group));
         (void)::fchmod(fd, static_cast<mode_t>(owner.mode & 0666));
     } else if (errno == EEXIST) {
-        fd = ::open(path.c_str(), O_RDWR | common);
-        if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
-            fd = ::open(path.c_str(), O_RDONLY | common);
-    } else if (errno == EACCES || errno == EROFS || errno == EPERM) {
-        status = LockStatus::NoLockFile;
-        return -1;
+        fd = ::open(path.c_str(), common);
     }
     if (fd < 0) {
-        status = LockStatus::Failed;
+        status = Denied(errno) ? LockStatus::NoLockFile : LockStatus::Failed;
         return -1;
     }
     struct stat info;
@@ -64,14 +75,15 @@ std::unique_ptr<ArchiveLock> ArchiveLock::Acquire(const std::filesystem::path& a
     const int fd = OpenLockFile(LockPath(archive), owner, status);
     if (fd < 0)
         return nullptr;
-    // flock, not fcntl: its lock belongs to this open file, not to the process, so no other close()
-    // of the same file (StormLib's, ours) can drop it.
+    // An open-file-description lock: like flock it belongs to this open file, not to the process,
+    // so no other close() of the same file can drop it; unlike flock, Wine's locks see it.
     status = detail::PollForLock(
         wait,
         [&] {
-            if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            struct flock range = WholeFile(F_WRLCK);
+            if (::fcntl(fd, F_OFD_SETLK, &range) == 0)
                 return LockStatus::Held;
-            return errno == EWOULDBLOCK || errno == EINTR ? LockStatus::Busy : LockStatus::Failed;
+            return errno == EAGAIN || errno == EACCES || errno == EINTR ? LockStatus::Busy : LockStatus::Failed;
         },
         waiting);
     if (status != LockStatus::Held) {

@@ -21,6 +21,8 @@ HANDLE OpenLockFile(const std::filesystem::path& path, LockStatus& status) {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Read-only where we may not write it: Windows locks through it all the same (Wine hands the
+    // host a read lock then, which still keeps out the Linux program's write lock).
     if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {
         handle =
             ::CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -51,6 +53,9 @@ std::unique_ptr<ArchiveLock> ArchiveLock::Acquire(const std::filesystem::path& a
     status = detail::PollForLock(
         wait,
         [&] {
+            // From offset 0 over 2^64 - 1 bytes: Wine hands this to the host as a POSIX lock from 0 to
+            // the end, the range the Linux program locks. A range starting beyond 2^63 would stay
+            // inside Wine, unseen by Linux programs.
             OVERLAPPED whole = {};
             if (::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
                              &whole))

@@ -12,7 +12,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <map>
-#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -453,9 +452,12 @@ TEST_F(CliTest, StatusFoundThroughWineNeitherRecoversNorWaitsForALock) {
                   "\" \"War3Patch.mpq\" true \"Host\" \"human\" \"menu-music-roc\" 5000  false \"no archive\" "
                   "false \"foreign recovery file\" \"R\uFFFD\" true ");
 
-    // Another process's operation holds War3Patch.mpq: a flock on its lock file.
+    // Another process's operation holds War3Patch.mpq: a write lock over its whole lock file.
     const int fd = ::open((GameDir() / "War3Patch.mpq-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    struct flock whole = {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &whole), 0);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Document(Run({"status"}, true))["archives/0/why"], R"("locked")");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
