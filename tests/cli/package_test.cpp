@@ -1,44 +1,20 @@
 // The Debian packages as a machine installs them: unpacked into an empty root, the command line runs on
 // its own (its archive worker is the executable itself) and pulls in no GUI library.
+#include "shell.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <filesystem>
 #include <string>
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Output {
-    int exitCode = -1;
-    std::string text; // stdout and stderr together
-};
-
-std::string Quoted(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-Output Shell(const std::string& command) {
-    Output result;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return result;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        result.text.append(buffer, got);
-    const int status = pclose(pipe);
-    result.exitCode = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
+using package_test::Output;
+using package_test::Quoted;
+using package_test::Shell;
 
 // The package <name>_<version>_<arch>.deb that the build's packaging step wrote.
 fs::path Package(const std::string& name) {
@@ -76,9 +52,9 @@ TEST(Packages, CommandLineRunsUnpackedWithoutQt) {
     const fs::path game = scratch / "Warcraft III";
     fs::create_directories(game);
     testkit::WriteFile(game / "war3.exe", "MZ");
-    testkit::BuildArchive(game / "War3Patch.mpq",
-                          {{u"UI\\FrameDef\\GlobalStrings.fdf",
-                            testkit::Bytes("StringList {\r\n    GAMENAME \"Packaged\",\r\n}\r\n")}});
+    testkit::BuildArchive(
+        game / "War3Patch.mpq",
+        {{u"UI\\FrameDef\\GlobalStrings.fdf", testkit::Bytes("StringList {\r\n    GAMENAME \"Packaged\",\r\n}\r\n")}});
 
     // Nothing of the build's environment: a bare PATH, another working directory.
     const std::string cli = Quoted((scratch / "root/usr/bin/ostrawen-cli").string());
