@@ -19,9 +19,17 @@ build: configure
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure --timeout 600 -j2
 
-# The Debian packages `ostrawen` and `ostrawen-cli`, in $(BUILD_DIR)/packages.
+# The Debian packages `ostrawen` and `ostrawen-cli`, and ostrawen-windows-x64.zip from the Windows
+# cross build in $(WIN_BUILD_DIR) (configured here only if it is not yet), all in $(BUILD_DIR)/packages.
+# WIN_PROGRAMS: the Windows programs the zip holds, built before it is packed.
+WIN_BUILD_DIR ?= build-win
+WIN_PROGRAMS ?= ostrawen-cli
 package: build
 	cmake --build $(BUILD_DIR) --target package
+	test -f $(WIN_BUILD_DIR)/CMakeCache.txt || cmake -S . -B $(WIN_BUILD_DIR) -G Ninja \
+		-DCMAKE_BUILD_TYPE=$(BUILD_TYPE) --toolchain cmake/mingw-w64-x86_64.cmake
+	cmake --build $(WIN_BUILD_DIR) --target $(WIN_PROGRAMS)
+	cpack --config $(WIN_BUILD_DIR)/CPackConfig.cmake -B $(abspath $(BUILD_DIR))/packages
 
 # The core's suites once more with the address and undefined-behaviour sanitizers, so that the
 # tests feeding hostile bytes check memory safety too. Capped: CI must stay well inside its hour.
