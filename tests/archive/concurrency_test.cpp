@@ -5,6 +5,7 @@
 #include "archive/door/archive_lock.h"
 #include "archive/door/mpq_control.h"
 #include "support/text_path.h"
+#include "testkit/child_process.h"
 #include "testkit/faulty_mpq_engine.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
@@ -15,9 +16,7 @@
 #include <cstdio>
 #include <map>
 #include <optional>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using std::chrono::milliseconds;
@@ -26,9 +25,10 @@ using testkit::MpqStep;
 
 namespace {
 
-int WaitFor(pid_t child) {
-    int status = 0;
-    return waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// A child's exit code; -1 when it was killed or did not end in time.
+int WaitFor(testkit::child::Process& child) {
+    const testkit::child::Outcome outcome = child.Wait(std::chrono::seconds(120));
+    return outcome.exited ? outcome.code : -1;
 }
 
 using Files = std::map<std::string, std::optional<std::string>>; // nullopt: deleted
@@ -63,27 +63,28 @@ int Hammer(clsMpqControl* control, int process, Files& last) {
     return failures;
 }
 
+TESTKIT_CHILD_ROLE(HammerArchive) {
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(testkit::child::ArgumentPath(args.at(0))));
+    control.SetLockWait(std::chrono::seconds(30));
+    Files last;
+    return std::min(Hammer(&control, std::stoi(args.at(1)), last), 100);
+}
+
 TEST(TwoProcesses, EditsReadsAndCompactionsTakeTurnsAndEverySuccessfulWriteStays) {
     if (!testkit::HaveSmpq())
         GTEST_SKIP() << "smpq not installed";
     testkit::TempDir dir;
     const fs::path archive = dir / "War3Patch.mpq";
     testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
-    std::vector<pid_t> children;
+    std::vector<std::unique_ptr<testkit::child::Process>> children;
     for (int process = 0; process < 2; ++process) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            clsMpqControl control;
-            control.SetMpqFileName(TextFromPath(archive));
-            control.SetLockWait(std::chrono::seconds(30));
-            Files last;
-            _exit(std::min(Hammer(&control, process, last), 100));
-        }
-        children.push_back(child);
+        children.push_back(testkit::child::Process::Start(
+            "HammerArchive", {testkit::child::PathArgument(archive), std::to_string(process)}));
+        ASSERT_NE(children.back(), nullptr);
     }
-    for (pid_t child : children)
-        ASSERT_EQ(WaitFor(child), 0) << "operations failed or read wrong bytes in process " << child;
+    for (const auto& child : children)
+        ASSERT_EQ(WaitFor(*child), 0) << "operations failed or read wrong bytes in process " << child->Id();
 
     // Every step succeeded, so the archive holds each file's last write.
     Files last[2];
@@ -136,6 +137,27 @@ bool RunOp(clsMpqControl& control, const fs::path& archive, Op op, milliseconds 
     return false;
 }
 
+// The second process: 0 when a waiting intruder succeeded, or a short one failed as Locked after
+// its wait, having called back about every 50 ms; 10 + the reason when a waiting one failed.
+TESTKIT_CHILD_ROLE(IntrudeOnHeldOperation) {
+    const fs::path archive = testkit::child::ArgumentPath(args.at(0));
+    const auto op = static_cast<Op>(std::stoi(args.at(1)));
+    const milliseconds wait(std::stoi(args.at(2)));
+    clsMpqControl control;
+    int calls = 0;
+    control.SetProgress([&](std::uint64_t, std::uint64_t) { ++calls; });
+    MpqFailure why = MpqFailure::None;
+    const auto start = std::chrono::steady_clock::now();
+    const bool done = RunOp(control, archive, op, wait, &why);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    if (wait >= milliseconds(30000))
+        return done ? 0 : 10 + static_cast<int>(why);
+    return !done && why == MpqFailure::Locked && elapsed >= wait &&
+                   elapsed < wait + milliseconds(wait.count() == 0 ? 100 : 1700) && calls >= wait.count() / 60
+               ? 0
+               : 1;
+}
+
 struct HeldCase {
     const char* name;
     Op holder;
@@ -161,43 +183,32 @@ TEST_P(HeldOperation, AnotherProcessWaitsOrFailsLockedAndUndoesNothing) {
     }
     const std::uintmax_t sizeBefore = fs::file_size(archive);
 
-    pid_t intruder = -1;
+    std::unique_ptr<testkit::child::Process> intruder;
     int intruderResult = -1;
     bool journalWhileHeld = false;
     auto engine = std::make_shared<testkit::FaultyMpqEngine>();
     engine->SetHook([&](MpqStep step, int occurrence) {
-        if (step != heldCase.holdAt || occurrence != 1 || intruder != -1)
+        if (step != heldCase.holdAt || occurrence != 1 || intruder)
             return;
         journalWhileHeld = fs::exists(archive_guard::JournalPath(archive));
-        intruder = fork();
-        if (intruder == 0) {
-            clsMpqControl control;
-            int calls = 0;
-            control.SetProgress([&](std::uint64_t, std::uint64_t) { ++calls; });
-            MpqFailure why = MpqFailure::None;
-            const milliseconds wait(heldCase.intruderWaitMs);
-            const auto start = std::chrono::steady_clock::now();
-            const bool done = RunOp(control, archive, heldCase.intruder, wait, &why);
-            const auto elapsed = std::chrono::steady_clock::now() - start;
-            if (waits)
-                _exit(done ? 0 : 10 + static_cast<int>(why));
-            _exit(!done && why == MpqFailure::Locked && elapsed >= wait &&
-                          elapsed < wait + milliseconds(wait.count() == 0 ? 100 : 1700) && calls >= wait.count() / 60
-                      ? 0
-                      : 1);
-        }
+        intruder = testkit::child::Process::Start("IntrudeOnHeldOperation",
+                                                  {testkit::child::PathArgument(archive),
+                                                   std::to_string(static_cast<int>(heldCase.intruder)),
+                                                   std::to_string(heldCase.intruderWaitMs)});
+        if (!intruder)
+            return;
         // Long enough for a waiting intruder to be waiting for the lock when the holder goes on.
         if (waits)
             std::this_thread::sleep_for(milliseconds(400));
         else
-            intruderResult = WaitFor(intruder);
+            intruderResult = WaitFor(*intruder);
     });
     clsMpqControl holder(engine);
     MpqFailure why = MpqFailure::None;
     EXPECT_TRUE(RunOp(holder, archive, heldCase.holder, milliseconds(10000), &why)) << MpqFailureText(why);
-    ASSERT_NE(intruder, -1) << "the hook never ran";
+    ASSERT_TRUE(intruder) << "the hook never ran or the intruder did not start";
     if (waits)
-        intruderResult = WaitFor(intruder);
+        intruderResult = WaitFor(*intruder);
     EXPECT_EQ(intruderResult, 0) << "the intruder ran inside the held operation, failed after it, or waited wrong";
 
     if (heldCase.holder == Op::SaveLarge) {
@@ -227,24 +238,5 @@ INSTANTIATE_TEST_SUITE_P(
         HeldCase{"ReadDuringCompactionWaits", Op::Compact, MpqStep::CloseArchive, Op::Read, 30000},
         HeldCase{"SaveDuringCompactionWaits", Op::Compact, MpqStep::CompactArchive, Op::SaveLarge, 30000}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// The lock is never inherited by programs its holder starts (the worker).
-TEST(ArchiveLockTest, NotInheritedByPrograms) {
-    testkit::TempDir dir;
-    const fs::path archive = dir / "War3Patch.mpq";
-    testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);
-    archive_lock::LockStatus status = archive_lock::LockStatus::Failed;
-    auto lock = archive_lock::ArchiveLock::Acquire(archive, *archive_io::IdentityOf(archive), milliseconds(0), status);
-    ASSERT_EQ(status, archive_lock::LockStatus::Held);
-    FILE* pipe = popen("ls -l /proc/self/fd/", "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string listing;
-    char chunk[512];
-    while (std::fgets(chunk, sizeof chunk, pipe) != nullptr)
-        listing += chunk;
-    pclose(pipe);
-    EXPECT_NE(listing.find("->"), std::string::npos) << "no descriptors listed";
-    EXPECT_EQ(listing.find(archive_lock::LockPath(archive).string()), std::string::npos) << listing;
-}
 
 } // namespace

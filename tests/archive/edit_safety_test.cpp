@@ -6,6 +6,7 @@
 #include "archive/door/mpq_control.h"
 #include "archive/mpq_engine.h"
 #include "support/text_path.h"
+#include "testkit/child_process.h"
 #include "testkit/faulty_mpq_engine.h"
 #include "testkit/hostile_archives.h"
 #include "testkit/mpq_fixtures.h"
@@ -13,10 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <optional>
 
 namespace fs = std::filesystem;
 using testkit::Bytes;
@@ -46,11 +44,14 @@ bool Save(const fs::path& archive, const std::u16string& address, const Buffer& 
     return control.SaveFileToMpq(address, bytes, why);
 }
 
-// A LAN-name edit in a child that SIGKILLs itself when the engine reaches the step.
+TESTKIT_CHILD_ROLE(EditLanNameUntilStep) {
+    return testkit::RunUntilStep(
+        args, [](clsMpqControl& control) { control.SaveFileToMpq(kStrings, Strings("A's new name")); });
+}
+
+// A LAN-name edit in a child that kills itself when the engine reaches the step.
 void KillEditAt(const fs::path& archive, MpqStep step) {
-    ASSERT_TRUE(testkit::KilledAt(archive, step, [](clsMpqControl& control) {
-        control.SaveFileToMpq(kStrings, Strings("A's new name"));
-    })) << "the child was not killed";
+    ASSERT_TRUE(testkit::KilledAt(archive, step, "EditLanNameUntilStep")) << "the child was not killed";
 }
 
 // A crash during an edit of archive A; then a copy of archive B, made from the same base with
@@ -69,18 +70,14 @@ TEST_P(CopiedOverAfterCrashTest, TheCopyIsNeverChangedByRecovery) {
     testkit::BuildArchive(b, base, 1);
     ASSERT_TRUE(Save(b, u"Fonts\\dfst-m3u.ttf", testkit::PatternBytes(23000, 5)));
     const Buffer bBytes = testkit::ReadBytes(b);
-    const struct stat before = [&] {
-        struct stat info {};
-        ::stat(a.c_str(), &info);
-        return info;
-    }();
+    const std::optional<archive_io::FileIdentity> before = archive_io::IdentityOf(a);
+    ASSERT_TRUE(before.has_value());
 
     KillEditAt(a, GetParam());
     ASSERT_TRUE(fs::exists(archive_guard::JournalPath(a)));
     testkit::WriteFile(a, bBytes);
-    struct stat after {};
-    ASSERT_EQ(::stat(a.c_str(), &after), 0);
-    ASSERT_EQ(after.st_ino, before.st_ino) << "the copy must keep the inode, as cp does";
+    const std::optional<archive_io::FileIdentity> after = archive_io::IdentityOf(a);
+    ASSERT_TRUE(after && after->SameFile(*before)) << "the copy must keep the file, as cp does";
 
     // A status sees an interrupted write of ours and touches nothing.
     clsMpqControl looking;

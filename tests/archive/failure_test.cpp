@@ -5,18 +5,17 @@
 #include "archive/door/mpq_control.h"
 #include "archive/door/mpq_layout.h"
 #include "support/text_path.h"
+#include "testkit/child_process.h"
 #include "testkit/faulty_mpq_engine.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
+#include "testkit/worker_faults.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using testkit::Bytes;
@@ -76,7 +75,7 @@ public:
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(m_dir.path()))
             if (entry.path() != archive_lock::LockPath(m_archive))
-                names.push_back(entry.path().filename());
+                names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }
@@ -153,26 +152,29 @@ void PrintTo(const DiskLimit& limit, std::ostream* out) {
 
 class FullDiskTest : public ::testing::TestWithParam<DiskLimit>, public ArchiveFixture {};
 
+// The child of a full-disk row: 1 when the operation failed as it should, 0 when it succeeded on
+// a full disk, 10 + the reason when it failed for another reason than DiskFull, 3 when the limit
+// could not be set.
+TESTKIT_CHILD_ROLE(OperateOnFullDisk) {
+    if (!testkit::worker_faults::LimitFileSize(std::stoull(args.at(2))))
+        return 3;
+    clsMpqControl control;
+    control.SetMpqFileName(TextFromPath(testkit::child::ArgumentPath(args.at(0))));
+    MpqFailure why = MpqFailure::None;
+    if (RunOp(control, static_cast<Op>(std::stoi(args.at(1))), &why))
+        return 0;
+    return why == MpqFailure::DiskFull || args.at(3) == "engine" ? 1 : 10 + static_cast<int>(why);
+}
+
 TEST_P(FullDiskTest, EveryWriteFailsAndTheArchiveIsByteIdentical) {
+    if (testkit::kWindows)
+        GTEST_SKIP() << "Windows has no per-process file-size limit to stand for a full disk";
     const std::uint64_t limit = GetParam().limit(m_original.size());
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit fileSize{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
-        if (setrlimit(RLIMIT_FSIZE, &fileSize) != 0)
-            _exit(3);
-        clsMpqControl control;
-        control.SetMpqFileName(TextFromPath(m_archive));
-        MpqFailure why = MpqFailure::None;
-        if (RunOp(control, GetParam().op, &why))
-            _exit(0);
-        _exit(why == MpqFailure::DiskFull || GetParam().engineMeetsIt ? 1 : 10 + static_cast<int>(why));
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "the child crashed";
-    EXPECT_EQ(WEXITSTATUS(status), 1) << "0: success on a full disk; from 10: 10 + another reason than DiskFull";
+    const testkit::child::Outcome outcome = testkit::child::Run(
+        "OperateOnFullDisk", {testkit::child::PathArgument(m_archive), std::to_string(static_cast<int>(GetParam().op)),
+                              std::to_string(limit), GetParam().engineMeetsIt ? "engine" : "door"});
+    ASSERT_TRUE(outcome.exited) << "the child crashed";
+    EXPECT_EQ(outcome.code, 1) << "0: success on a full disk; from 10: 10 + another reason than DiskFull";
     ExpectUntouched(GetParam().name);
 }
 
@@ -209,10 +211,10 @@ TEST_P(SignedWriteInFreshProcess, SignsTheArchiveWithoutCrashing) {
             clsMpqControl control;
             control.SetMpqFileName(TextFromPath(archive));
             if (!RunOp(control, GetParam()))
-                _exit(1);
+                std::_Exit(1);
             const testkit::SignatureCheck check = testkit::CheckSignature(archive);
             std::fprintf(stderr, "signature after the write: %s\n", testkit::SignatureCheckName(check));
-            _exit(check == testkit::SignatureCheck::WeakValid ? 0 : 2);
+            std::_Exit(check == testkit::SignatureCheck::WeakValid ? 0 : 2);
         },
         ::testing::ExitedWithCode(0), "");
 }
@@ -263,29 +265,31 @@ TEST_F(LeftoverTest, TornJournalIsDroppedAndTheArchiveKept) {
     ExpectUntouched("torn journal");
 }
 
+// Begins a journal, damages the archive's tail and grows it as an interrupted engine would, and
+// ends without a commit or a rollback (no destructor runs).
+TESTKIT_CHILD_ROLE(DamageUnderJournalAndDie) {
+    const fs::path archive = testkit::child::ArgumentPath(args.at(0));
+    const auto layout = ReadMpqLayout(archive);
+    if (!layout)
+        return 2;
+    MpqFailure why = MpqFailure::None;
+    auto journal = archive_guard::RollbackJournal::Begin(archive, layout->headerOffset, layout->headerSize,
+                                                         layout->FirstWritableOffset({"UI\\war3skins.txt"}), why);
+    if (!journal)
+        return 3;
+    std::vector<std::uint8_t> damaged = testkit::ReadBytes(archive);
+    std::fill(damaged.end() - 300, damaged.end(), 0xEE);
+    damaged.insert(damaged.end(), 5000, 0xEE);
+    testkit::WriteFile(archive, damaged);
+    std::_Exit(0);
+}
+
 TEST_F(LeftoverTest, CompleteJournalIsReplayedBeforeAnyRead) {
     // A child begins a journal, damages the archive's tail and grows it as an interrupted StormLib
     // would, and dies without a commit or a rollback.
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        const auto layout = ReadMpqLayout(m_archive);
-        if (!layout)
-            _exit(2);
-        MpqFailure why = MpqFailure::None;
-        auto journal = archive_guard::RollbackJournal::Begin(m_archive, layout->headerOffset, layout->headerSize,
-                                                             layout->FirstWritableOffset({"UI\\war3skins.txt"}), why);
-        if (!journal)
-            _exit(3);
-        std::vector<std::uint8_t> damaged = m_original;
-        std::fill(damaged.end() - 300, damaged.end(), 0xEE);
-        damaged.insert(damaged.end(), 5000, 0xEE);
-        testkit::WriteFile(m_archive, damaged);
-        _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const testkit::child::Outcome outcome =
+        testkit::child::Run("DamageUnderJournalAndDie", {testkit::child::PathArgument(m_archive)});
+    ASSERT_TRUE(outcome.exited && outcome.code == 0) << outcome.code;
     ASSERT_TRUE(fs::exists(archive_guard::JournalPath(m_archive)));
     ASSERT_NE(testkit::ReadBytes(m_archive), m_original);
 

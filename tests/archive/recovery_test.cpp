@@ -5,6 +5,7 @@
 #include "archive/door/archive_guard.h"
 #include "archive/door/mpq_control.h"
 #include "support/text_path.h"
+#include "testkit/child_process.h"
 #include "testkit/faulty_mpq_engine.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
@@ -12,11 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <functional>
 #include <optional>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using testkit::Bytes;
@@ -25,13 +23,21 @@ using Buffer = std::vector<std::uint8_t>;
 
 namespace {
 
-// A save of a large file (or a compaction) in a child that SIGKILLs itself when the engine reaches
+TESTKIT_CHILD_ROLE(SaveLargeUntilStep) {
+    return testkit::RunUntilStep(args, [](clsMpqControl& control) {
+        control.SaveFileToMpq(u"Fonts\\big.ttf", testkit::PatternBytes(200000, 4, false));
+    });
+}
+
+TESTKIT_CHILD_ROLE(CompactUntilStep) {
+    return testkit::RunUntilStep(args, [](clsMpqControl& control) { control.CompressMpq(); });
+}
+
+// A save of a large file (or a compaction) in a child that kills itself when the engine reaches
 // the step; at OpenArchive the journal is complete and the archive not yet touched.
 void KillChildAt(const fs::path& archive, MpqStep step, bool compaction = false) {
-    ASSERT_TRUE(testkit::KilledAt(archive, step, [compaction](clsMpqControl& control) {
-        compaction ? control.CompressMpq()
-                   : control.SaveFileToMpq(u"Fonts\\big.ttf", testkit::PatternBytes(200000, 4, false));
-    })) << "the child was not killed";
+    ASSERT_TRUE(testkit::KilledAt(archive, step, compaction ? "CompactUntilStep" : "SaveLargeUntilStep"))
+        << "the child was not killed";
 }
 
 // What a crash or the player left beside the archive (given with its bytes before); returns the file

@@ -26,6 +26,15 @@ Outcome Run(const std::string& role, const std::vector<std::string>& args, std::
     return process->Wait(timeout);
 }
 
+std::string PathArgument(const std::filesystem::path& path) {
+    const std::u8string utf8 = path.u8string();
+    return std::string(utf8.begin(), utf8.end());
+}
+
+std::filesystem::path ArgumentPath(const std::string& argument) {
+    return std::filesystem::path(std::u8string(argument.begin(), argument.end()));
+}
+
 namespace detail {
 
 int RunRole(const std::string& role, const std::vector<std::string>& args) {

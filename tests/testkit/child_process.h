@@ -9,6 +9,7 @@
 //   TESTKIT_CHILD_ROLE(SaveOnce) { return SaveTo(args.at(0)) ? 0 : 1; }
 //   EXPECT_EQ(testkit::child::Run("SaveOnce", {archive.string()}).code, 0);
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -52,6 +53,11 @@ public:
 // Starts the role and waits for it.
 Outcome Run(const std::string& role, const std::vector<std::string>& args,
             std::chrono::milliseconds timeout = std::chrono::seconds(120));
+
+// A path as a child's argument and back: UTF-8 on both platforms (a narrow path on Windows would
+// take the ANSI code page).
+std::string PathArgument(const std::filesystem::path& path);
+std::filesystem::path ArgumentPath(const std::string& argument);
 
 // For main(): when this process was started as a child, runs its role and gives its exit code.
 std::optional<int> RunRoleIfAsked(int argc, char** argv);

@@ -1,10 +1,9 @@
 #include "testkit/faulty_mpq_engine.h"
 
 #include "support/text_path.h"
+#include "testkit/child_process.h"
 
-#include <csignal>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <optional>
 
 namespace testkit {
 
@@ -163,24 +162,29 @@ bool FaultyMpqEngine::CompactArchive(MpqHandle archive) {
     return m_real->CompactArchive(archive) && !fail;
 }
 
-bool KilledAt(const std::filesystem::path& archive, MpqStep step,
-              const std::function<void(clsMpqControl&)>& operation) {
-    const pid_t child = fork();
-    if (child < 0)
-        return false;
-    if (child == 0) {
-        auto engine = std::make_shared<FaultyMpqEngine>();
-        engine->SetHook([step](MpqStep reached, int) {
-            if (reached == step)
-                ::kill(::getpid(), SIGKILL);
-        });
-        clsMpqControl control(engine);
-        control.SetMpqFileName(TextFromPath(archive));
-        operation(control);
-        _exit(0);
+bool KilledAt(const std::filesystem::path& archive, MpqStep step, const std::string& role) {
+    return child::Run(role, {child::PathArgument(archive), StepName(step)}).killed;
+}
+
+int RunUntilStep(const std::vector<std::string>& args, const std::function<void(clsMpqControl&)>& operation) {
+    if (args.size() != 2)
+        return 2;
+    std::optional<MpqStep> step;
+    for (int s = 0; s <= static_cast<int>(MpqStep::PrepareFlush); ++s) {
+        if (args[1] == StepName(static_cast<MpqStep>(s)))
+            step = static_cast<MpqStep>(s);
     }
-    int status = 0;
-    return waitpid(child, &status, 0) == child && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    if (!step)
+        return 2;
+    auto engine = std::make_shared<FaultyMpqEngine>();
+    engine->SetHook([step](MpqStep reached, int) {
+        if (reached == *step)
+            child::KillSelf();
+    });
+    clsMpqControl control(engine);
+    control.SetMpqFileName(TextFromPath(child::ArgumentPath(args[0])));
+    operation(control);
+    return 0;
 }
 
 } // namespace testkit

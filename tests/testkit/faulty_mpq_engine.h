@@ -33,9 +33,14 @@ enum class MpqStep {
 
 const char* StepName(MpqStep step);
 
-// Runs the operation on a door over this engine in a child process that SIGKILLs itself when the
+// Starts the child role (TESTKIT_CHILD_ROLE) with the arguments {archive, step name}; the role runs
+// an operation through RunUntilStep, on a door over this engine that kills the child when the
 // engine reaches the step, as a crash there would. True when the child died so.
-bool KilledAt(const std::filesystem::path& archive, MpqStep step, const std::function<void(clsMpqControl&)>& operation);
+bool KilledAt(const std::filesystem::path& archive, MpqStep step, const std::string& role);
+
+// The body of such a role: runs the operation and kills this process at the step. Returns 0 only
+// when the step was never reached, 2 for arguments it cannot read.
+int RunUntilStep(const std::vector<std::string>& args, const std::function<void(clsMpqControl&)>& operation);
 
 class FaultyMpqEngine final : public MpqEngine {
 public:

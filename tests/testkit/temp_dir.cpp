@@ -56,19 +56,32 @@ std::vector<std::uint8_t> Bytes(std::string_view text) {
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
+namespace {
+
+// Sets or (value null) removes a variable of this process's environment.
+void SetVariable(const char* name, const char* value) {
+#ifdef _WIN32
+    _putenv_s(name, value != nullptr ? value : "");
+#else
+    if (value != nullptr)
+        ::setenv(name, value, 1);
+    else
+        ::unsetenv(name);
+#endif
+}
+
+} // namespace
+
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : m_name(name) {
     const char* old = std::getenv(name);
     m_hadValue = old != nullptr;
     if (old)
         m_oldValue = old;
-    setenv(name, value.c_str(), 1);
+    SetVariable(name, value.c_str());
 }
 
 ScopedEnv::~ScopedEnv() {
-    if (m_hadValue)
-        setenv(m_name.c_str(), m_oldValue.c_str(), 1);
-    else
-        unsetenv(m_name.c_str());
+    SetVariable(m_name.c_str(), m_hadValue ? m_oldValue.c_str() : nullptr);
 }
 
 } // namespace testkit

@@ -7,6 +7,13 @@
 
 namespace testkit {
 
+// Where a test states how Windows really behaves differently (file modes, names), it asks this.
+#ifdef _WIN32
+inline constexpr bool kWindows = true;
+#else
+inline constexpr bool kWindows = false;
+#endif
+
 class TempDir {
 public:
     TempDir();

@@ -1,8 +1,9 @@
 #pragma once
-// What the test worker needs of the platform to misbehave on purpose.
+// What test processes need of the platform to misbehave on purpose, or to be held to limits.
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace testkit::worker_faults {
 
@@ -12,5 +13,23 @@ void WriteToChannel(const std::string& channel, std::span<const std::uint8_t> by
 // No file of this process may grow past `limit` bytes from now on, as on a full disk; false where
 // the platform has no such limit.
 bool LimitFileSize(std::uint64_t limit);
+
+// Caps this process's address space, so that a runaway allocation fails; false where the platform
+// cannot (Wine ignores a job object's memory limit).
+bool CapAddressSpace(std::uint64_t bytes);
+
+// The most memory this process has held resident so far.
+std::uint64_t PeakResidentBytes();
+
+// Ends this process with exit code 124 once `seconds` have passed, as a stuck test would never end.
+void ExitAfter(unsigned seconds);
+
+long OwnProcessId();
+// The processes whose parent is `parent`, alive or (POSIX) not yet reaped.
+std::vector<long> ChildProcessIds(long parent);
+// True when the process has ended; a POSIX zombie nobody waits for counts as ended.
+bool ProcessGone(long pid);
+// True when this Windows program runs under Wine, which leaves some Windows limits unenforced.
+bool RunningUnderWine();
 
 } // namespace testkit::worker_faults

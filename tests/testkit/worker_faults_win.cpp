@@ -2,7 +2,12 @@
 
 #include "support/win32.h"
 
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace testkit::worker_faults {
 
@@ -11,7 +16,8 @@ void WriteToChannel(const std::string& channel, std::span<const std::uint8_t> by
     const std::size_t comma = channel.find(',');
     if (comma == std::string::npos)
         return;
-    const auto handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(std::strtoull(channel.c_str() + comma + 1, nullptr, 10)));
+    const auto handle =
+        reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(std::strtoull(channel.c_str() + comma + 1, nullptr, 10)));
     DWORD written = 0;
     (void)::WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
@@ -19,6 +25,59 @@ void WriteToChannel(const std::string& channel, std::span<const std::uint8_t> by
 // Windows has no per-process file-size limit.
 bool LimitFileSize(std::uint64_t) {
     return false;
+}
+
+// A job object's memory limit would be the way; Wine reports and enforces none.
+bool CapAddressSpace(std::uint64_t) {
+    return false;
+}
+
+std::uint64_t PeakResidentBytes() {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof(counters);
+    if (!::K32GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters)))
+        return 0;
+    return counters.PeakWorkingSetSize;
+}
+
+void ExitAfter(unsigned seconds) {
+    std::thread([seconds] {
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        ::TerminateProcess(::GetCurrentProcess(), 124);
+    }).detach();
+}
+
+long OwnProcessId() {
+    return static_cast<long>(::GetCurrentProcessId());
+}
+
+std::vector<long> ChildProcessIds(long parent) {
+    std::vector<long> children;
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return children;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
+        if (static_cast<long>(entry.th32ParentProcessID) == parent)
+            children.push_back(static_cast<long>(entry.th32ProcessID));
+    }
+    ::CloseHandle(snapshot);
+    return children;
+}
+
+bool ProcessGone(long pid) {
+    HANDLE process = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (process == nullptr)
+        return true;
+    const bool ended = ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    ::CloseHandle(process);
+    return ended;
+}
+
+bool RunningUnderWine() {
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 } // namespace testkit::worker_faults
