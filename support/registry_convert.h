@@ -18,9 +18,9 @@ constexpr std::uint32_t kRegDword = 4;
 constexpr std::uint32_t kRegDwordBigEndian = 5;
 constexpr std::uint32_t kRegMultiSz = 7;
 
-// How string data becomes text. Windows hands it over in the ANSI code page (one unit = one byte);
-// a Wine registry file stores UTF-16LE (one unit = two bytes). `decode` turns the first `units`
-// units of `data` into text.
+// How string data becomes text: `decode` turns the first `units` units of `data` into text, each
+// unit `unitBytes` long. Both readers hold UTF-16LE (RegQueryValueExW's data, a Wine registry file's
+// values), so a unit is two bytes and an odd last byte is no part of the text.
 struct TextCodec {
     std::size_t unitBytes;
     std::u16string (*decode)(const std::uint8_t* data, std::size_t units);

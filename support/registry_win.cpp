@@ -1,12 +1,9 @@
-// The Windows registry through advapi32's ANSI functions; names and string data cross in the
-// system code page.
-#include "support/codepage.h"
+// The Windows registry through advapi32's wide functions: key and value names go in as UTF-16 and
+// string data comes back as UTF-16, so no path depends on the system's ANSI code page.
 #include "support/registry.h"
 #include "support/registry_convert.h"
 
 #include "support/win32.h"
-
-#include <string_view>
 
 namespace mRegEdit {
 
@@ -17,24 +14,19 @@ constexpr LONG kStatusNoMemory = 8;   // ERROR_NOT_ENOUGH_MEMORY
 constexpr LONG kStatusMoreData = 234; // ERROR_MORE_DATA
 constexpr DWORD kInitialBufferSize = 1024;
 
-std::string ToAnsi(const std::u16string& text) {
-    if (text.empty())
-        return {};
-    const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
-    const int length = static_cast<int>(text.size());
-    const int needed = WideCharToMultiByte(CP_ACP, 0, wide, length, nullptr, 0, nullptr, nullptr);
-    if (needed <= 0)
-        return {};
-    std::string ansi(static_cast<std::size_t>(needed), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide, length, ansi.data(), needed, nullptr, nullptr);
-    return ansi;
+const wchar_t* Wide(const std::u16string& text) {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
-std::u16string AnsiUnits(const std::uint8_t* data, std::size_t units) {
-    return codepage::AnsiBytesToString(std::string_view(reinterpret_cast<const char*>(data), units));
+// String data as RegQueryValueExW hands it over: UTF-16LE, two bytes a unit.
+std::u16string Utf16LeUnits(const std::uint8_t* data, std::size_t units) {
+    std::u16string text(units, u'\0');
+    for (std::size_t i = 0; i < units; ++i)
+        text[i] = static_cast<char16_t>(data[2 * i] | (static_cast<unsigned>(data[2 * i + 1]) << 8));
+    return text;
 }
 
-constexpr detail::TextCodec kAnsi{1, &AnsiUnits};
+constexpr detail::TextCodec kUtf16Le{2, &Utf16LeUnits};
 
 // Predefined roots are 32-bit values that Windows sign-extends into a handle.
 HKEY RootHandle(std::uint32_t rootKey) {
@@ -60,26 +52,24 @@ std::optional<RegValue> GetRegValue(std::uint32_t rootKey, const std::u16string&
                                     const std::optional<std::u16string>& defaultValue) {
     const std::u16string defaultText = defaultValue.value_or(std::u16string());
     try {
-        const std::string keyPathAnsi = ToAnsi(keyPath);
-        const std::string valueNameAnsi = ToAnsi(valueName);
         HKEY key = nullptr;
-        if (RegOpenKeyExA(RootHandle(rootKey), keyPathAnsi.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(RootHandle(rootKey), Wide(keyPath), 0, KEY_READ, &key) != ERROR_SUCCESS)
             return RegValue(defaultText);
         KeyCloser closer(key);
 
         DWORD type = 0;
         DWORD size = kInitialBufferSize;
         std::vector<std::uint8_t> buffer(kInitialBufferSize, 0);
-        const LONG status = RegQueryValueExA(key, valueNameAnsi.c_str(), nullptr, &type, buffer.data(), &size);
+        const LONG status = RegQueryValueExW(key, Wide(valueName), nullptr, &type, buffer.data(), &size);
         if (status == kStatusNotFound || status == kStatusNoMemory)
             return RegValue(defaultText);
         if (status == kStatusMoreData) {
             buffer.resize(size, 0);
             // The value may change between the two queries; the conversion never reads past the buffer.
-            RegQueryValueExA(key, valueNameAnsi.c_str(), nullptr, &type, buffer.data(), &size);
+            RegQueryValueExW(key, Wide(valueName), nullptr, &type, buffer.data(), &size);
         }
         // Any other failure leaves the type at 0, which gives the default.
-        return detail::ConvertStoredValue(type, std::move(buffer), size, kAnsi, defaultText);
+        return detail::ConvertStoredValue(type, std::move(buffer), size, kUtf16Le, defaultText);
     } catch (...) {
         return RegValue(defaultText);
     }
@@ -87,16 +77,22 @@ std::optional<RegValue> GetRegValue(std::uint32_t rootKey, const std::u16string&
 
 std::optional<std::u16string> ExpandEnvString(const std::u16string& text) {
     try {
-        const std::string source = ToAnsi(text);
-        const DWORD needed = ExpandEnvironmentStringsA(source.c_str(), nullptr, 0);
-        if (needed == 0)
-            return std::nullopt;
-        std::vector<char> buffer(needed, '\0');
-        ExpandEnvironmentStringsA(source.c_str(), buffer.data(), needed);
-        // The ANSI form may report more room than the text takes; the text ends at its NUL.
-        std::string_view expanded(buffer.data(), needed - 1);
-        expanded = expanded.substr(0, expanded.find('\0'));
-        return codepage::AnsiBytesToString(expanded);
+        // The variables may change between the calls; then the room asked for again is given.
+        std::u16string expanded(text.size() + 1, u'\0');
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            const DWORD room = static_cast<DWORD>(expanded.size());
+            const DWORD needed =
+                ExpandEnvironmentStringsW(Wide(text), reinterpret_cast<wchar_t*>(expanded.data()), room);
+            if (needed == 0)
+                return std::nullopt;
+            if (needed <= room) {
+                // `needed` counts the closing NUL.
+                expanded.resize(needed - 1);
+                return expanded;
+            }
+            expanded.assign(needed, u'\0');
+        }
+        return std::nullopt;
     } catch (...) {
         return std::nullopt;
     }
