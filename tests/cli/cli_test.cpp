@@ -3,7 +3,9 @@
 // writes that find their value in place write nothing; status never waits or recovers; hostile archives.
 #include "../mods/game_files.h"
 #include "testkit/hostile_archives.h"
+#include "testkit/child_process.h"
 #include "testkit/mpq_fixtures.h"
+#include "testkit/program_run.h"
 #include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -114,29 +116,14 @@ protected:
     std::filesystem::path Patch() const { return GameDir() / "War3Patch.mpq"; }
     // Runs in the test's directory; `terminal` gives stderr a pseudo-terminal, as a person at a shell has it.
     CliResult Run(std::vector<std::string> arguments, bool json = false, bool gameDir = true, bool terminal = false) {
-        const auto quote = [](std::string word) {
-            for (std::size_t at = 0; (at = word.find('\'', at)) != std::string::npos; at += 4)
-                word.replace(at, 1, "'\\''");
-            return "'" + word + "'";
-        };
         if (json)
             arguments.insert(arguments.begin(), "--json");
         if (gameDir)
-            arguments.insert(arguments.begin(), {"--game-dir", GameDir().string()});
-        std::string command = quote(OSTRAWEN_CLI);
-        for (const std::string& argument : arguments)
-            command += " " + quote(argument);
-        // script(1) runs the command with a pseudo-terminal for stderr and copies what reaches it.
-        command =
-            "cd " + quote(m_root.path().string()) + " && " +
-            (terminal ? "SHELL=/bin/sh script -qec " + quote(command + " >cli-out") + " /dev/null </dev/null >cli-err"
-                      : command + " </dev/null >cli-out 2>cli-err");
-        const int status = std::system(command.c_str());
-        const auto read = [&](const char* name) {
-            std::ifstream in(m_root / name, std::ios::binary);
-            return std::string(std::istreambuf_iterator<char>(in), {});
-        };
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read("cli-out"), read("cli-err")};
+            arguments.insert(arguments.begin(), {"--game-dir", testkit::child::PathArgument(GameDir())});
+        const testkit::ProgramResult result = terminal
+                                                  ? testkit::RunProgramWithTerminalStderr(OSTRAWEN_CLI, arguments, m_root.path())
+                                                  : testkit::RunProgram(OSTRAWEN_CLI, arguments, m_root.path());
+        return {result.exitCode, result.out, result.err};
     }
     // The output's one JSON document flattened to its values as written: {"a":[{"b":"x"}]} gives "a" -> "[]",
     // "a/0" -> "{}", "a/0/b" -> "\"x\"". Fails the test when the output is anything else.
@@ -289,6 +276,32 @@ const RunCase kRunCases[] = {
 INSTANTIATE_TEST_SUITE_P(Rows, CliRunTest, testing::Combine(testing::ValuesIn(kRunCases), testing::Bool()),
     [](auto& i) { return std::string(std::get<0>(i.param).name) + (std::get<1>(i.param) ? "Json" : "Human"); });
 // clang-format on
+
+// A Chinese LAN name set and read back in a game directory whose path holds Chinese characters and
+// spaces: each argument reaches the program whole, whatever code page the system runs in, and only
+// that directory's archive changes.
+TEST_F(CliTest, ChineseNameInAChineseDirectoryWithSpaces) {
+    const fs::path gameDir = m_root / u8"游戏 目录" / u8"魔兽争霸 III";
+    fs::create_directories(gameDir);
+    fs::copy_file(GameDir() / "war3.exe", gameDir / "war3.exe");
+    fs::copy_file(Patch(), gameDir / "War3Patch.mpq");
+    const std::u8string dirText = gameDir.u8string();
+    const std::string dir(dirText.begin(), dirText.end());
+    std::string dirJson = "\"";
+    for (const char c : dir)
+        dirJson += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    dirJson += "\"";
+    const auto before = StateOf(Patch());
+
+    const CliResult set = Run({"--game-dir", dir, "lan-name", "set", "大厅 7 主机"}, false, false);
+    EXPECT_EQ(std::to_string(set.exitCode) + " " + set.out + set.err, "0 War3Patch.mpq: LAN name set to 大厅 7 主机\n");
+    const CliResult get = Run({"--game-dir", dir, "lan-name", "get"}, false, false);
+    EXPECT_EQ(std::to_string(get.exitCode) + " " + get.out + get.err, "0 大厅 7 主机\n");
+    auto document = Document(Run({"--game-dir", dir, "lan-name", "get"}, true, false));
+    EXPECT_EQ(document["value"], "\"大厅 7 主机\"");
+    EXPECT_EQ(document["gameDir"], dirJson);
+    EXPECT_TRUE(StateOf(Patch()) == before) << "the archive of the other directory was written";
+}
 
 // A resource of several pieces each way: stored, found unchanged by a comparison over every piece,
 // replaced when only its last byte differs, listed and extracted byte for byte.
