@@ -3,9 +3,7 @@
 // writes that find their value in place write nothing; status never waits or recovers; hostile archives.
 #include "../mods/game_files.h"
 #include "testkit/hostile_archives.h"
-#include "testkit/child_process.h"
 #include "testkit/mpq_fixtures.h"
-#include "testkit/program_run.h"
 #include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -116,14 +114,29 @@ protected:
     std::filesystem::path Patch() const { return GameDir() / "War3Patch.mpq"; }
     // Runs in the test's directory; `terminal` gives stderr a pseudo-terminal, as a person at a shell has it.
     CliResult Run(std::vector<std::string> arguments, bool json = false, bool gameDir = true, bool terminal = false) {
+        const auto quote = [](std::string word) {
+            for (std::size_t at = 0; (at = word.find('\'', at)) != std::string::npos; at += 4)
+                word.replace(at, 1, "'\\''");
+            return "'" + word + "'";
+        };
         if (json)
             arguments.insert(arguments.begin(), "--json");
         if (gameDir)
-            arguments.insert(arguments.begin(), {"--game-dir", testkit::child::PathArgument(GameDir())});
-        const testkit::ProgramResult result = terminal
-                                                  ? testkit::RunProgramWithTerminalStderr(OSTRAWEN_CLI, arguments, m_root.path())
-                                                  : testkit::RunProgram(OSTRAWEN_CLI, arguments, m_root.path());
-        return {result.exitCode, result.out, result.err};
+            arguments.insert(arguments.begin(), {"--game-dir", GameDir().string()});
+        std::string command = quote(OSTRAWEN_CLI);
+        for (const std::string& argument : arguments)
+            command += " " + quote(argument);
+        // script(1) runs the command with a pseudo-terminal for stderr and copies what reaches it.
+        command =
+            "cd " + quote(m_root.path().string()) + " && " +
+            (terminal ? "SHELL=/bin/sh script -qec " + quote(command + " >cli-out") + " /dev/null </dev/null >cli-err"
+                      : command + " </dev/null >cli-out 2>cli-err");
+        const int status = std::system(command.c_str());
+        const auto read = [&](const char* name) {
+            std::ifstream in(m_root / name, std::ios::binary);
+            return std::string(std::istreambuf_iterator<char>(in), {});
+        };
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read("cli-out"), read("cli-err")};
     }
     // The output's one JSON document flattened to its values as written: {"a":[{"b":"x"}]} gives "a" -> "[]",
     // "a/0" -> "{}", "a/0/b" -> "\"x\"". Fails the test when the output is anything else.
