@@ -2,18 +2,21 @@
 // the Human cursor, PatternBytes(5000, 7) as menu-music-roc): output and exit code of each command in both modes;
 // writes that find their value in place write nothing; status never waits or recovers; hostile archives.
 #include "../mods/game_files.h"
+#include "archive/archive_file.h"
+#include "archive/door/archive_lock.h"
+#include "testkit/child_process.h"
 #include "testkit/hostile_archives.h"
 #include "testkit/mpq_fixtures.h"
+#include "testkit/program_run.h"
 #include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fcntl.h>
 #include <fstream>
 #include <map>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <optional>
+#include <tuple>
 
 namespace clitest {
 namespace {
@@ -114,29 +117,14 @@ protected:
     std::filesystem::path Patch() const { return GameDir() / "War3Patch.mpq"; }
     // Runs in the test's directory; `terminal` gives stderr a pseudo-terminal, as a person at a shell has it.
     CliResult Run(std::vector<std::string> arguments, bool json = false, bool gameDir = true, bool terminal = false) {
-        const auto quote = [](std::string word) {
-            for (std::size_t at = 0; (at = word.find('\'', at)) != std::string::npos; at += 4)
-                word.replace(at, 1, "'\\''");
-            return "'" + word + "'";
-        };
         if (json)
             arguments.insert(arguments.begin(), "--json");
         if (gameDir)
-            arguments.insert(arguments.begin(), {"--game-dir", GameDir().string()});
-        std::string command = quote(OSTRAWEN_CLI);
-        for (const std::string& argument : arguments)
-            command += " " + quote(argument);
-        // script(1) runs the command with a pseudo-terminal for stderr and copies what reaches it.
-        command =
-            "cd " + quote(m_root.path().string()) + " && " +
-            (terminal ? "SHELL=/bin/sh script -qec " + quote(command + " >cli-out") + " /dev/null </dev/null >cli-err"
-                      : command + " </dev/null >cli-out 2>cli-err");
-        const int status = std::system(command.c_str());
-        const auto read = [&](const char* name) {
-            std::ifstream in(m_root / name, std::ios::binary);
-            return std::string(std::istreambuf_iterator<char>(in), {});
-        };
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read("cli-out"), read("cli-err")};
+            arguments.insert(arguments.begin(), {"--game-dir", testkit::child::PathArgument(GameDir())});
+        const testkit::ProgramResult result =
+            terminal ? testkit::RunProgramWithTerminalStderr(OSTRAWEN_CLI, arguments, m_root.path())
+                     : testkit::RunProgram(OSTRAWEN_CLI, arguments, m_root.path());
+        return {result.exitCode, result.out, result.err};
     }
     // The output's one JSON document flattened to its values as written: {"a":[{"b":"x"}]} gives "a" -> "[]",
     // "a/0" -> "{}", "a/0/b" -> "\"x\"". Fails the test when the output is anything else.
@@ -146,9 +134,35 @@ protected:
         EXPECT_TRUE(valid) << "not one JSON document: " << result.out;
         return valid ? parser.document : std::map<std::string, std::string>{};
     }
-    // Bytes and modification time: equal when nothing was written.
+    // status finds the game through a Wine prefix's user.reg only with WINEPREFIX naming it.
+    void ExpectFoundThroughWinePrefix() {
+        const fs::path prefix = m_root / "prefix";
+        fs::create_directories(prefix / "dosdevices");
+        fs::create_directory_symlink(m_root.path(), prefix / "dosdevices" / "c:");
+        testkit::WriteFile(prefix / "user.reg",
+                           "WINE REGISTRY Version 2\n\n[Software\\\\Blizzard Entertainment\\\\Warcraft "
+                           "III] 1\n\"InstallPath\"=\"C:\\\\Warcraft III\"\n");
+        const CliResult lost = Run({"status"}, true, false);
+        EXPECT_EQ(std::to_string(lost.exitCode) + Document(lost)["error/reason"], R"(3"no game directory")");
+        const testkit::ScopedEnv wine("WINEPREFIX", prefix.string());
+        auto document = Document(Run({"status"}, true, false));
+        std::string described;
+        for (const char* path : {"foundBy", "gameDir", "archives/0/name", "archives/0/opens", "archives/0/gameName",
+                                 "archives/0/cursor", "archives/0/resources/0/key", "archives/0/resources/0/size",
+                                 "archives/0/resources/1", "archives/1/present", "archives/1/why", "archives/2/opens",
+                                 "archives/2/why", "archives/3/gameName", "archives/3/gameNameInvalidUtf8"})
+            described += document[path] + " ";
+        EXPECT_EQ(described,
+                  "\"registry\" \"" + (prefix / "dosdevices/c:/Warcraft III/").string() +
+                      "\" \"War3Patch.mpq\" true \"Host\" \"human\" \"menu-music-roc\" 5000  false \"no archive\" "
+                      "false \"foreign recovery file\" \"R\uFFFD\" true ");
+    }
+    // Bytes, modification time and the file itself: equal when nothing was written. (Windows' C
+    // runtime gives the time in whole seconds, so a new file of the same bytes shows in its identity.)
     static auto StateOf(const std::filesystem::path& path) {
-        return std::pair(testkit::ReadFile(path), std::filesystem::last_write_time(path));
+        const std::optional<archive_io::FileIdentity> identity = archive_io::IdentityOf(path);
+        return std::tuple(testkit::ReadFile(path), std::filesystem::last_write_time(path),
+                          identity ? identity->inode : 0);
     }
 
     testkit::TempDir m_root;
@@ -362,11 +376,15 @@ TEST_F(CliTest, ProgressBarOnlyOnATerminalWithoutQuiet) {
             testkit::WriteFile(m_root / "big.mp3", testkit::PatternBytes(3u << 20, quiet ? 1 : 2, false));
             std::vector<std::string> arguments = command;
             arguments.push_back(quiet ? "-q" : "--");
-            const std::string err = Run(arguments, false, true, true).err;
+            // Windows gives no pseudo-terminal here: there stderr is a file, and no bar may be drawn.
+            const bool terminal = !testkit::kWindows;
+            const std::string err = Run(arguments, false, true, terminal).err;
             // Drawn as "War3Patch.mpq [###   ] 40%", and wiped before the result is printed.
-            EXPECT_EQ(err.find("War3Patch.mpq [") != std::string::npos && err.ends_with("\r"), !quiet) << err;
+            EXPECT_EQ(err.find("War3Patch.mpq [") != std::string::npos && err.ends_with("\r"), terminal && !quiet)
+                << err;
             if (command[0] == "resource") {
-                EXPECT_EQ(err.find("100%") != std::string::npos, !quiet) << "a large write ends at 100%: " << err;
+                EXPECT_EQ(err.find("100%") != std::string::npos, terminal && !quiet)
+                    << "a large write ends at 100%: " << err;
             }
         }
     }
@@ -456,41 +474,23 @@ TEST_F(CliTest, StatusFoundThroughWineNeitherRecoversNorWaitsForALock) {
     // a file that is not a journal of ours as such.
     testkit::WriteFile(GameDir() / "War3x.mpq-journal", testkit::PatternBytes(700, 9, false));
     const auto before = std::pair(StateOf(Patch()), StateOf(GameDir() / "War3x.mpq-journal"));
-    // A Wine prefix whose registry names C:\Warcraft III, drive C being the test's directory.
-    const fs::path prefix = m_root / "prefix";
-    fs::create_directories(prefix / "dosdevices");
-    fs::create_directory_symlink(m_root.path(), prefix / "dosdevices" / "c:");
-    testkit::WriteFile(prefix / "user.reg",
-                       "WINE REGISTRY Version 2\n\n[Software\\\\Blizzard Entertainment\\\\Warcraft "
-                       "III] 1\n\"InstallPath\"=\"C:\\\\Warcraft III\"\n");
-    const CliResult lost = Run({"status"}, true, false);
-    EXPECT_EQ(std::to_string(lost.exitCode) + Document(lost)["error/reason"], R"(3"no game directory")");
-    const testkit::ScopedEnv wine("WINEPREFIX", prefix.string());
-    auto document = Document(Run({"status"}, true, false));
-    std::string described;
-    for (const char* path : {"foundBy", "gameDir", "archives/0/name", "archives/0/opens", "archives/0/gameName",
-                             "archives/0/cursor", "archives/0/resources/0/key", "archives/0/resources/0/size",
-                             "archives/0/resources/1", "archives/1/present", "archives/1/why", "archives/2/opens",
-                             "archives/2/why", "archives/3/gameName", "archives/3/gameNameInvalidUtf8"})
-        described += document[path] + " ";
-    EXPECT_EQ(described,
-              "\"registry\" \"" + (prefix / "dosdevices/c:/Warcraft III/").string() +
-                  "\" \"War3Patch.mpq\" true \"Host\" \"human\" \"menu-music-roc\" 5000  false \"no archive\" "
-                  "false \"foreign recovery file\" \"R\uFFFD\" true ");
+    // A Wine prefix whose registry names C:\Warcraft III, drive C being the test's directory, as the
+    // Linux build reads it; a Windows program reads the registry through the system instead.
+    if (!testkit::kWindows)
+        ExpectFoundThroughWinePrefix();
 
-    // Another process's operation holds War3Patch.mpq: a write lock over its whole lock file.
-    const int fd = ::open((GameDir() / "War3Patch.mpq-lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    struct flock whole = {};
-    whole.l_type = F_WRLCK;
-    whole.l_whence = SEEK_SET;
-    ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &whole), 0);
+    // Another process's operation holds War3Patch.mpq: our own lock, taken here.
+    archive_lock::LockStatus held = archive_lock::LockStatus::Failed;
+    auto lock = archive_lock::ArchiveLock::Acquire(Patch(), *archive_io::IdentityOf(Patch()),
+                                                   std::chrono::milliseconds(0), held);
+    ASSERT_EQ(held, archive_lock::LockStatus::Held);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Document(Run({"status"}, true))["archives/0/why"], R"("locked")");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     const CliResult write = Run({"lan-name", "set", "Blocked"});
     EXPECT_EQ(write.exitCode, 1);
     EXPECT_EQ(write.err, "ostrawen-cli: War3Patch.mpq: cannot read UI\\FrameDef\\GlobalStrings.fdf: locked\n");
-    ::close(fd);
+    lock.reset();
     EXPECT_EQ(std::pair(StateOf(Patch()), StateOf(GameDir() / "War3x.mpq-journal")), before);
 }
 
