@@ -1,6 +1,8 @@
 #pragma once
 // Byte-exact access to the archive and its journal, with the flushes crash safety needs.
-// One implementation per platform (archive_file_posix.cpp, archive_file_win.cpp).
+// One implementation per platform (archive_file_posix.cpp, archive_file_win.cpp). Creating a file
+// (Create, CreateNew), WriteAt, Truncate and Sync are reported to the io_seam observer
+// (support/io_seam.h) under the path the file was opened by.
 #include <cstdint>
 #include <filesystem>
 #include <memory>

@@ -1,5 +1,7 @@
 #include "archive/archive_file.h"
 
+#include "support/io_seam.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,6 +10,8 @@
 namespace archive_io {
 
 namespace {
+
+using io_seam::Kind;
 
 IoFailure FailureOf(int error) {
     switch (error) {
@@ -43,7 +47,7 @@ FileIdentity IdentityFromStat(const struct stat& info) {
 
 class PosixFile final : public File {
 public:
-    explicit PosixFile(int fd) : m_fd(fd) {}
+    PosixFile(std::filesystem::path path, int fd) : m_path(std::move(path)), m_fd(fd) {}
     ~PosixFile() override { ::close(m_fd); }
 
     std::optional<std::uint64_t> Size() override {
@@ -89,28 +93,36 @@ public:
     }
 
     bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) override {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t count =
-                ::pwrite(m_fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count < 0)
-                return Failed(false);
-            if (count == 0) {
-                m_failure = IoFailure::NoSpace;
-                return false;
-            }
-            done += static_cast<std::size_t>(count);
-        }
-        return true;
+        bool made = false; // a refused write is not made
+        const bool written =
+            io_seam::Observed({Kind::Write, m_path, nullptr, offset, bytes}, [&](std::span<const std::uint8_t> part) {
+                made = true;
+                std::size_t done = 0;
+                while (done < part.size()) {
+                    const ssize_t count =
+                        ::pwrite(m_fd, part.data() + done, part.size() - done, static_cast<off_t>(offset + done));
+                    if (count < 0 && errno == EINTR)
+                        continue;
+                    if (count <= 0) {
+                        m_failure = count < 0 ? FailureOf(errno) : IoFailure::NoSpace;
+                        return false;
+                    }
+                    done += static_cast<std::size_t>(count);
+                }
+                return true;
+            });
+        return written || (!made && Failed(false));
     }
 
     bool Truncate(std::uint64_t size) override {
-        return ::ftruncate(m_fd, static_cast<off_t>(size)) == 0 || Failed(false);
+        return io_seam::Observed({Kind::Truncate, m_path, nullptr, size},
+                                 [&](auto) { return ::ftruncate(m_fd, static_cast<off_t>(size)) == 0; }) ||
+               Failed(false);
     }
 
-    bool Sync() override { return ::fsync(m_fd) == 0 || Failed(false); }
+    bool Sync() override {
+        return io_seam::Observed({Kind::Sync, m_path}, [&](auto) { return ::fsync(m_fd) == 0; }) || Failed(false);
+    }
 
 private:
     template <typename T> T Failed(T result) {
@@ -118,6 +130,7 @@ private:
         return result;
     }
 
+    std::filesystem::path m_path; // the name it was opened by, for the io_seam observer
     int m_fd;
     IoFailure m_failure = IoFailure::None;
 };
@@ -148,7 +161,12 @@ std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode, I
         flags |= O_RDWR | O_CREAT | O_EXCL;
         break;
     }
-    const int fd = ::open(path.c_str(), flags, 0644);
+    int fd = -1;
+    const auto open = [&](auto) { return (fd = ::open(path.c_str(), flags, 0644)) >= 0; };
+    if (mode == Mode::Create || mode == Mode::CreateNew)
+        io_seam::Observed({Kind::Create, path}, open);
+    else
+        open(std::span<const std::uint8_t>());
     if (fd < 0) {
         if (why != nullptr)
             *why = FailureOf(errno);
@@ -161,7 +179,7 @@ std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode, I
             *why = IoFailure::Other;
         return nullptr;
     }
-    return std::make_unique<PosixFile>(fd);
+    return std::make_unique<PosixFile>(path, fd);
 }
 
 } // namespace archive_io

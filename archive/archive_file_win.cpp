@@ -1,5 +1,6 @@
 #include "archive/archive_file.h"
 
+#include "support/io_seam.h"
 #include "support/win32.h"
 
 #include <algorithm>
@@ -7,6 +8,8 @@
 namespace archive_io {
 
 namespace {
+
+using io_seam::Kind;
 
 IoFailure FailureOf(DWORD error) {
     switch (error) {
@@ -41,7 +44,7 @@ std::optional<FileIdentity> IdentityOfHandle(HANDLE handle) {
 
 class WindowsFile final : public File {
 public:
-    explicit WindowsFile(HANDLE handle) : m_handle(handle) {}
+    WindowsFile(std::filesystem::path path, HANDLE handle) : m_path(std::move(path)), m_handle(handle) {}
     ~WindowsFile() override { ::CloseHandle(m_handle); }
 
     std::optional<std::uint64_t> Size() override {
@@ -77,28 +80,40 @@ public:
     }
 
     bool WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) override {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            OVERLAPPED at = {};
-            at.Offset = static_cast<DWORD>(offset + done);
-            at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
-            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
-            DWORD count = 0;
-            if (!::WriteFile(m_handle, bytes.data() + done, chunk, &count, &at) || count == 0)
-                return Failed(false);
-            done += count;
-        }
-        return true;
-    }
-
-    bool Truncate(std::uint64_t size) override {
-        LARGE_INTEGER position;
-        position.QuadPart = static_cast<LONGLONG>(size);
-        return (::SetFilePointerEx(m_handle, position, nullptr, FILE_BEGIN) && ::SetEndOfFile(m_handle)) ||
+        return io_seam::Observed(
+                   {Kind::Write, m_path, nullptr, offset, bytes},
+                   [&](std::span<const std::uint8_t> part) {
+                       std::size_t done = 0;
+                       while (done < part.size()) {
+                           OVERLAPPED at = {};
+                           at.Offset = static_cast<DWORD>(offset + done);
+                           at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+                           const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(part.size() - done, 1u << 30));
+                           DWORD count = 0;
+                           if (!::WriteFile(m_handle, part.data() + done, chunk, &count, &at) || count == 0)
+                               return false;
+                           done += count;
+                       }
+                       return true;
+                   }) ||
                Failed(false);
     }
 
-    bool Sync() override { return ::FlushFileBuffers(m_handle) != 0 || Failed(false); }
+    bool Truncate(std::uint64_t size) override {
+        return io_seam::Observed({Kind::Truncate, m_path, nullptr, size},
+                                 [&](auto) {
+                                     LARGE_INTEGER position;
+                                     position.QuadPart = static_cast<LONGLONG>(size);
+                                     return ::SetFilePointerEx(m_handle, position, nullptr, FILE_BEGIN) &&
+                                            ::SetEndOfFile(m_handle);
+                                 }) ||
+               Failed(false);
+    }
+
+    bool Sync() override {
+        return io_seam::Observed({Kind::Sync, m_path}, [&](auto) { return ::FlushFileBuffers(m_handle) != 0; }) ||
+               Failed(false);
+    }
 
 private:
     template <typename T> T Failed(T result) {
@@ -106,6 +121,7 @@ private:
         return result;
     }
 
+    std::filesystem::path m_path; // the name it was opened by, for the io_seam observer
     HANDLE m_handle;
     IoFailure m_failure = IoFailure::None;
 };
@@ -132,11 +148,21 @@ std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode, I
     if (mode == Mode::CreateNew)
         disposition = CREATE_NEW;
     // Handles are not inheritable by default (no security attributes asking for it).
-    HANDLE handle = ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_SUCCESS;
+    const auto open = [&](auto) {
+        handle = ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        error = ::GetLastError();
+        return handle != INVALID_HANDLE_VALUE;
+    };
+    if (mode == Mode::Create || mode == Mode::CreateNew)
+        io_seam::Observed({Kind::Create, path}, open);
+    else
+        open(std::span<const std::uint8_t>());
     if (handle == INVALID_HANDLE_VALUE) {
         if (why != nullptr)
-            *why = FailureOf(::GetLastError());
+            *why = FailureOf(error);
         return nullptr;
     }
     if (::GetFileType(handle) != FILE_TYPE_DISK) {
@@ -145,7 +171,7 @@ std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode, I
             *why = IoFailure::Other;
         return nullptr;
     }
-    return std::make_unique<WindowsFile>(handle);
+    return std::make_unique<WindowsFile>(path, handle);
 }
 
 // NTFS makes directory changes durable with the file's own metadata; nothing to flush.

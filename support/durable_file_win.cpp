@@ -1,11 +1,14 @@
 #include "support/durable_file.h"
 
+#include "support/io_seam.h"
 #include "support/win32.h"
 
 #include <algorithm>
 
 namespace durable {
 namespace {
+
+using io_seam::Kind;
 
 bool FlushPath(const std::filesystem::path& path, DWORD flags) {
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -16,38 +19,86 @@ bool FlushPath(const std::filesystem::path& path, DWORD flags) {
     return ::CloseHandle(file) != 0 && flushed;
 }
 
+class WindowsNewFile final : public NewFile {
+public:
+    WindowsNewFile(std::filesystem::path path, HANDLE handle) : m_path(std::move(path)), m_handle(handle) {}
+    ~WindowsNewFile() override { ::CloseHandle(m_handle); }
+
+    bool Append(std::span<const std::uint8_t> bytes) override {
+        if (bytes.empty())
+            return true;
+        return io_seam::Observed(
+            {Kind::Write, m_path, nullptr, m_size, bytes}, [&](std::span<const std::uint8_t> part) {
+                std::size_t written = 0;
+                while (written < part.size()) {
+                    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(part.size() - written, 1u << 30));
+                    DWORD done = 0;
+                    if (!::WriteFile(m_handle, part.data() + written, chunk, &done, nullptr) || done == 0)
+                        break;
+                    written += done;
+                    m_size += done;
+                }
+                return written == part.size();
+            });
+    }
+
+    bool Sync() override {
+        return io_seam::Observed({Kind::Sync, m_path}, [&](auto) { return ::FlushFileBuffers(m_handle) != 0; });
+    }
+
+private:
+    std::filesystem::path m_path;
+    HANDLE m_handle;
+    std::uint64_t m_size = 0;
+};
+
 } // namespace
 
-bool CreateFileDurably(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    std::size_t written = 0;
-    bool ok = true;
-    while (ok && written < bytes.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - written, 1u << 30));
-        DWORD done = 0;
-        ok = ::WriteFile(file, bytes.data() + written, chunk, &done, nullptr) != 0 && done == chunk;
-        written += done;
-    }
-    ok = ok && ::FlushFileBuffers(file) != 0;
-    ok = ::CloseHandle(file) != 0 && ok;
-    if (!ok)
-        ::DeleteFileW(path.c_str());
-    return ok;
+std::unique_ptr<NewFile> NewFile::Create(const std::filesystem::path& path, bool* nameTaken) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    DWORD error = ERROR_SUCCESS;
+    // No security attributes: the handle is not inherited by a child process.
+    io_seam::Observed({Kind::Create, path}, [&](auto) {
+        handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        error = ::GetLastError();
+        return handle != INVALID_HANDLE_VALUE;
+    });
+    if (nameTaken != nullptr)
+        *nameTaken = handle == INVALID_HANDLE_VALUE && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    return std::make_unique<WindowsNewFile>(path, handle);
 }
 
 bool SyncFile(const std::filesystem::path& path) {
-    return FlushPath(path, FILE_ATTRIBUTE_NORMAL);
+    return io_seam::Observed({Kind::Sync, path}, [&](auto) { return FlushPath(path, FILE_ATTRIBUTE_NORMAL); });
 }
 
-// NTFS journals the rename itself; MoveFileEx with MOVEFILE_WRITE_THROUGH waits for it.
-bool SyncDirectory(const std::filesystem::path&) {
-    return true;
+// NTFS journals the rename itself; MoveFileEx with MOVEFILE_WRITE_THROUGH waits for it. Reported all
+// the same, so that both platforms show the same calls.
+bool SyncDirectory(const std::filesystem::path& directory) {
+    const std::filesystem::path path = directory.empty() ? std::filesystem::path(".") : directory;
+    return io_seam::Observed({Kind::SyncDirectory, path}, [](auto) { return true; });
 }
 
 bool ReplaceFile(const std::filesystem::path& source, const std::filesystem::path& target) {
-    return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return io_seam::Observed({Kind::Rename, source, &target}, [&](auto) {
+        return ::MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    });
+}
+
+bool LinkFile(const std::filesystem::path& existing, const std::filesystem::path& link) {
+    return io_seam::Observed({Kind::Link, existing, &link},
+                             [&](auto) { return ::CreateHardLinkW(link.c_str(), existing.c_str(), nullptr) != 0; });
+}
+
+bool RemoveFile(const std::filesystem::path& path) {
+    return io_seam::Observed({Kind::Remove, path}, [&](auto) {
+        if (::DeleteFileW(path.c_str()))
+            return true;
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    });
 }
 
 bool IsReadOnly(const std::filesystem::path& path) {

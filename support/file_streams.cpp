@@ -88,7 +88,7 @@ bool FileReader::Read(std::span<std::uint8_t> out) {
 
 // --- FileWriter ---
 
-FileWriter::FileWriter(fs::path target, fs::path temporary, std::ofstream out, bool targetExisted)
+FileWriter::FileWriter(fs::path target, fs::path temporary, std::unique_ptr<durable::NewFile> out, bool targetExisted)
     : m_target(std::move(target)), m_temporary(std::move(temporary)), m_out(std::move(out)),
       m_targetExisted(targetExisted) {}
 
@@ -119,25 +119,21 @@ std::unique_ptr<FileWriter> FileWriter::Begin(const std::u16string& path) {
         std::random_device device;
         std::mt19937 random(device());
         fs::path temporary;
-        bool created = false;
-        for (int attempt = 0; attempt < 16 && !created; ++attempt) {
+        std::unique_ptr<durable::NewFile> out;
+        for (int attempt = 0; attempt < 16 && !out; ++attempt) {
             fs::path name(".");
             name += target.filename();
             name += ".tmp" + std::to_string(random() % 1000000);
             temporary = directory / name;
-            created = durable::CreateFileDurably(temporary, {});
-            if (!created && !fs::exists(temporary, error)) {
+            bool nameTaken = false;
+            out = durable::NewFile::Create(temporary, &nameTaken);
+            if (!out && !nameTaken) {
                 // Not a name clash: the directory refuses the file or the disk is full.
                 return nullptr;
             }
         }
-        if (!created)
+        if (!out)
             return nullptr;
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            fs::remove(temporary, error);
-            return nullptr;
-        }
         return std::unique_ptr<FileWriter>(new FileWriter(target, temporary, std::move(out), targetExists));
     } catch (...) {
         return nullptr;
@@ -148,9 +144,7 @@ bool FileWriter::Write(std::span<const std::uint8_t> bytes) {
     try {
         if (!m_ok || m_done)
             return false;
-        if (!bytes.empty())
-            m_out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        m_ok = static_cast<bool>(m_out);
+        m_ok = m_out->Append(bytes);
     } catch (...) {
         m_ok = false;
     }
@@ -163,8 +157,9 @@ bool FileWriter::Commit() {
             Discard();
             return false;
         }
-        m_out.close();
-        if (m_out.fail() || !durable::SyncFile(m_temporary)) {
+        const bool synced = m_out->Sync();
+        m_out.reset();
+        if (!synced) {
             Discard();
             return false;
         }
@@ -192,10 +187,8 @@ void FileWriter::Discard() {
         return;
     m_done = true;
     try {
-        if (m_out.is_open())
-            m_out.close();
-        std::error_code error;
-        fs::remove(m_temporary, error);
+        m_out.reset();
+        durable::RemoveFile(m_temporary);
     } catch (...) {
         // Nothing may leave a destructor; a temporary left behind is only a stray file.
     }

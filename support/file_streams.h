@@ -4,6 +4,8 @@
 // Writes replace the target atomically: the new content goes to a temporary file in the same
 // directory, is flushed to disk and renamed over the target, so a failure at any point leaves the
 // old file exactly as it was and no temporary file behind. A read-only target is refused.
+#include "support/durable_file.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -59,11 +61,12 @@ public:
     bool Commit();
 
 private:
-    FileWriter(std::filesystem::path target, std::filesystem::path temporary, std::ofstream out, bool targetExisted);
+    FileWriter(std::filesystem::path target, std::filesystem::path temporary, std::unique_ptr<durable::NewFile> out,
+               bool targetExisted);
     void Discard();
     std::filesystem::path m_target;
     std::filesystem::path m_temporary;
-    std::ofstream m_out;
+    std::unique_ptr<durable::NewFile> m_out;
     bool m_targetExisted;
     bool m_ok = true;
     bool m_done = false;

@@ -91,11 +91,7 @@ bool Exists(const fs::path& path) {
 }
 
 bool RemoveDurably(const fs::path& path) {
-    std::error_code error;
-    fs::remove(path, error);
-    if (error)
-        return false;
-    return durable::SyncDirectory(DirectoryOf(path));
+    return durable::RemoveFile(path) && durable::SyncDirectory(DirectoryOf(path));
 }
 
 MpqFailure FailureOf(IoFailure failure) {
@@ -389,9 +385,7 @@ bool MoveAside(const fs::path& path, const std::function<fs::path(int)>& asideNa
         const fs::path aside = asideName(number);
         if (Exists(aside))
             continue;
-        std::error_code error;
-        fs::rename(path, aside, error);
-        return !error && durable::SyncDirectory(DirectoryOf(path));
+        return durable::ReplaceFile(path, aside) && durable::SyncDirectory(DirectoryOf(path));
     }
     return false;
 }
@@ -482,11 +476,8 @@ std::vector<fs::path> CompactionFiles(const fs::path& archive) {
 // Removes the compaction files, then the marker: while the marker stays, they are known as ours.
 bool RemoveCompactionFiles(const fs::path& archive) {
     bool removed = true;
-    for (const fs::path& path : CompactionFiles(archive)) {
-        std::error_code error;
-        fs::remove(path, error);
-        removed = removed && !error;
-    }
+    for (const fs::path& path : CompactionFiles(archive))
+        removed = durable::RemoveFile(path) && removed;
     return removed && durable::SyncDirectory(DirectoryOf(archive)) && RemoveDurably(CompactMarkerPath(archive));
 }
 
@@ -541,8 +532,7 @@ bool SetAsideLegacyBackup(const fs::path& archivePath, bool& setAside) {
         if (!MoveAside(backup, [&](int number) { return WithSuffix(backup, "." + std::to_string(number)); }))
             return false;
     }
-    std::error_code error;
-    fs::remove(BackupPartPath(archivePath), error);
+    durable::RemoveFile(BackupPartPath(archivePath));
     return RemoveDurably(marker);
 }
 
@@ -710,9 +700,7 @@ bool RollbackJournal::Commit() {
     archive.reset();
     // Once the journal is gone the edit stands; a failed directory flush only means a power loss
     // may bring the journal back, which then restores the old archive: still all or nothing.
-    std::error_code error;
-    fs::remove(JournalPath(m_archive), error);
-    if (error)
+    if (!durable::RemoveFile(JournalPath(m_archive)))
         return false;
     m_open = false;
     durable::SyncDirectory(DirectoryOf(m_archive));
@@ -777,9 +765,7 @@ std::unique_ptr<Compaction> Compaction::Begin(const fs::path& archive, MpqFailur
     }
     // From here the destructor removes whatever was made.
     std::unique_ptr<Compaction> compaction(new Compaction(archive, *identity));
-    std::error_code error;
-    fs::create_hard_link(archive, compaction->m_work, error);
-    if (error) {
+    if (!durable::LinkFile(archive, compaction->m_work)) {
         // A file system without hard links (FAT): a full copy, which compaction costs anyway. It is
         // made under another name and renamed when complete, so a half copy never has the work name.
         const fs::path part = CompactPartPath(archive);
@@ -805,8 +791,7 @@ std::unique_ptr<Compaction> Compaction::Begin(const fs::path& archive, MpqFailur
             return nullptr;
         }
         copy.reset();
-        fs::rename(part, compaction->m_work, error);
-        if (error) {
+        if (!durable::ReplaceFile(part, compaction->m_work)) {
             why = MpqFailure::NotWritable;
             return nullptr;
         }

@@ -1,5 +1,7 @@
 #include "archive/door/archive_lock.h"
 
+#include "support/io_seam.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -45,7 +47,9 @@ bool Denied(int error) {
 int OpenLockFile(const std::filesystem::path& path, const archive_io::FileIdentity& owner, LockStatus& status) {
     // O_NOFOLLOW: a symbolic link planted under the lock's name is not followed to another file.
     const int common = O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY;
-    int fd = ::open(path.c_str(), O_CREAT | O_EXCL | common, 0644);
+    int fd = -1;
+    io_seam::Observed({io_seam::Kind::Create, path},
+                      [&](auto) { return (fd = ::open(path.c_str(), O_CREAT | O_EXCL | common, 0644)) >= 0; });
     if (fd >= 0) {
         // A new lock file belongs to whoever owns the archive, so that player can lock it later.
         if (::fchown(fd, static_cast<uid_t>(owner.owner), static_cast<gid_t>(owner.group)) != 0)

@@ -1,5 +1,6 @@
 #include "archive/door/archive_lock.h"
 
+#include "support/io_seam.h"
 #include "support/win32.h"
 
 namespace archive_lock {
@@ -19,8 +20,15 @@ private:
 HANDLE OpenLockFile(const std::filesystem::path& path, LockStatus& status) {
     // No security attributes: the handle is not inherited by a child process.
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    io_seam::Observed({io_seam::Kind::Create, path}, [&](auto) {
+        handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        return handle != INVALID_HANDLE_VALUE;
+    });
+    if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_EXISTS)
+        handle = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
     // Read-only where we may not write it: Windows locks through it all the same (Wine hands the
     // host a read lock then, which still keeps out the Linux program's write lock).
     if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED) {

@@ -4,6 +4,7 @@
 #include "archive/archive_name.h"
 #include "archive/format/mpq_encode.h"
 #include "archive/format/mpq_format.h"
+#include "support/durable_file.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -284,14 +285,10 @@ MpqBuildResult CreateMpqArchive(const fs::path& path, const std::vector<MpqBuild
         return Failed("cannot create a file beside " + path.string());
     MpqBuildResult result = WriteArchive(*file, entries, options);
     file.reset();
-    std::error_code error;
-    if (result.ok) {
-        fs::rename(temporary, path, error);
-        if (error)
-            result = Failed("cannot put the archive at " + path.string() + ": " + error.message());
-    }
+    if (result.ok && !durable::ReplaceFile(temporary, path))
+        result = Failed("cannot put the archive at " + path.string());
     if (!result.ok)
-        fs::remove(temporary, error);
+        durable::RemoveFile(temporary);
     return result;
 }
 

@@ -5,6 +5,7 @@
 #include "archive/format/mpq_reader.h"
 #include "archive/format/mpq_writer.h"
 #include "archive/mpq_engine.h"
+#include "support/durable_file.h"
 
 #include <memory>
 #include <system_error>
@@ -201,22 +202,20 @@ public:
             return Fail(FailureOf(ioFailure), false);
         const mpq::CompactOutcome outcome =
             mpq::CompactArchive(archive->writer->File(), archive->writer->Tables(), *target, m_progress);
-        std::error_code error;
         if (!outcome.ok || !target->Sync()) {
             const MpqFailure failure = outcome.ok ? FailureOf(target->LastFailure())
                                                   : (outcome.io != archive_io::IoFailure::None ? FailureOf(outcome.io)
                                                                                                : MpqFailure::Malformed);
             target.reset();
-            std::filesystem::remove(temporary, error);
+            durable::RemoveFile(temporary);
             return Fail(failure, false);
         }
         target.reset();
         // Nothing is left to commit on the old file, which the rename replaces.
         archive->writer.reset();
         archive->compacted = true;
-        std::filesystem::rename(temporary, archive->path, error);
-        if (error) {
-            std::filesystem::remove(temporary, error);
+        if (!durable::ReplaceFile(temporary, archive->path)) {
+            durable::RemoveFile(temporary);
             return Fail(MpqFailure::NotWritable, false);
         }
         return true;

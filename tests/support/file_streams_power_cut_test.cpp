@@ -3,6 +3,7 @@
 // returned true: the rename must reach the disk before WriteWholeFile reports success.
 #include "support/file_streams.h"
 #include "support/text_path.h"
+#include "testkit/child_process.h"
 #include "testkit/power_cut.h"
 #include "testkit/temp_dir.h"
 
@@ -26,6 +27,22 @@ void PrintTo(const WholeFileCase& wholeFileCase, std::ostream* out) {
     *out << wholeFileCase.name;
 }
 
+std::vector<WholeFileCase> WholeFileCases() {
+    return {{"Replace", "[Orc]\r\nold skins\r\n", "[Human]\r\nnew\r\n"},
+            {"Create", std::nullopt, "[Human]\r\nnew\r\n"},
+            {"ReplaceByEmpty", "old bytes", ""}};
+}
+
+// args: the case's name, the target.
+TESTKIT_CHILD_ROLE(WriteWholeFileOnce) {
+    for (const WholeFileCase& wholeFileCase : WholeFileCases()) {
+        const std::vector<std::uint8_t> bytes(wholeFileCase.replacement.begin(), wholeFileCase.replacement.end());
+        if (args.size() == 2 && args[0] == wholeFileCase.name)
+            return modFileStreams::WriteWholeFile(TextFromPath(testkit::child::ArgumentPath(args[1])), bytes) ? 0 : 1;
+    }
+    return 2;
+}
+
 class WriteWholeFilePowerCut : public ::testing::TestWithParam<WholeFileCase> {
 protected:
     void TearDown() override { power_cut::Disarm(); }
@@ -42,13 +59,13 @@ TEST_P(WriteWholeFilePowerCut, KeepsOldOrNewAndNewOnceReturned) {
         if (old)
             testkit::WriteFile(target, *old);
         power_cut::Arm(dir / "game", dir / "scratch");
-        return power_cut::RunUntilCut(
-            point, [&] { return modFileStreams::WriteWholeFile(TextFromPath(target), replacement); });
+        return power_cut::RunUntilCut(point, "WriteWholeFileOnce",
+                                      {GetParam().name, testkit::child::PathArgument(target)});
     };
     const power_cut::CutOutcome full = run(std::numeric_limits<std::size_t>::max());
     const std::size_t calls = full.calls;
     ASSERT_TRUE(full.finished);
-    ASSERT_GE(calls, 4u); // create, write, flush, rename at least
+    ASSERT_GE(calls, 4u); // create, flush, rename, flush the directory at least
 
     int endedNew = 0;
     for (std::size_t point = 0; point <= calls; ++point) {
@@ -70,10 +87,7 @@ TEST_P(WriteWholeFilePowerCut, KeepsOldOrNewAndNewOnceReturned) {
     EXPECT_GT(endedNew, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, WriteWholeFilePowerCut,
-                         ::testing::Values(WholeFileCase{"Replace", "[Orc]\r\nold skins\r\n", "[Human]\r\nnew\r\n"},
-                                           WholeFileCase{"Create", std::nullopt, "[Human]\r\nnew\r\n"},
-                                           WholeFileCase{"ReplaceByEmpty", "old bytes", ""}),
+INSTANTIATE_TEST_SUITE_P(Files, WriteWholeFilePowerCut, ::testing::ValuesIn(WholeFileCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
