@@ -3,6 +3,7 @@
 // us (its handle closes when we die) and holds it to the memory cap.
 #include "archive/worker/worker_process.h"
 
+#include "support/command_line_win.h"
 #include "support/win32.h"
 
 #include <cstdlib>
@@ -14,34 +15,6 @@ namespace worker_process {
 namespace {
 
 constexpr auto kPeekStep = std::chrono::milliseconds(5);
-
-std::wstring Widen(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
-    return wide;
-}
-
-// One argument quoted the way CommandLineToArgvW and the C runtime read it back.
-void AppendQuoted(std::wstring& commandLine, const std::wstring& argument) {
-    if (!commandLine.empty())
-        commandLine += L' ';
-    commandLine += L'"';
-    std::size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        commandLine.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        commandLine += c;
-    }
-    commandLine.append(backslashes * 2, L'\\');
-    commandLine += L'"';
-}
 
 std::string HandleText(HANDLE handle) {
     return std::to_string(static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(handle)));
@@ -192,13 +165,14 @@ std::unique_ptr<WorkerProcess> WorkerProcess::Start(const std::filesystem::path&
     }
 
     std::wstring commandLine;
-    AppendQuoted(commandLine, executable.wstring());
-    AppendQuoted(commandLine, Widen(kWorkerFlag));
-    AppendQuoted(commandLine, Widen(HandleText(requestRead) + "," + HandleText(replyWrite)));
-    AppendQuoted(commandLine, std::to_wstring(::GetCurrentProcessId()));
-    AppendQuoted(commandLine, std::to_wstring(memoryCap));
+    command_line::AppendQuoted(commandLine, executable.wstring());
+    command_line::AppendQuoted(commandLine, command_line::Widen(kWorkerFlag));
+    command_line::AppendQuoted(commandLine,
+                               command_line::Widen(HandleText(requestRead) + "," + HandleText(replyWrite)));
+    command_line::AppendQuoted(commandLine, std::to_wstring(::GetCurrentProcessId()));
+    command_line::AppendQuoted(commandLine, std::to_wstring(memoryCap));
     for (const std::string& argument : extraArguments)
-        AppendQuoted(commandLine, Widen(argument));
+        command_line::AppendQuoted(commandLine, command_line::Widen(argument));
 
     // Exactly these two handles are inherited, whatever else another thread makes inheritable.
     HANDLE inherited[2] = {requestRead, replyWrite};

@@ -1,5 +1,6 @@
 #include "testkit/child_process.h"
 
+#include "support/command_line_win.h"
 #include "support/utf8_convert.h"
 #include "support/win32.h"
 
@@ -11,30 +12,6 @@ namespace {
 
 // The exit code of a process ended by Kill or KillSelf, the Windows stand-in for SIGKILL.
 constexpr UINT kKilledExit = 0x4B494C4C;
-
-std::wstring Wide(const std::string& utf8) {
-    const std::u16string text = modUtf8Convert::Utf8ToText(utf8);
-    return std::wstring(text.begin(), text.end());
-}
-
-// One argument quoted the way CommandLineToArgvW reads it back.
-void AppendQuoted(std::wstring& commandLine, const std::wstring& argument) {
-    if (!commandLine.empty())
-        commandLine += L' ';
-    commandLine += L'"';
-    std::size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        commandLine.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        commandLine += c;
-    }
-    commandLine.append(backslashes * 2, L'\\');
-    commandLine += L'"';
-}
 
 class WinProcess final : public Process {
 public:
@@ -86,10 +63,10 @@ std::unique_ptr<Process> Process::Start(const std::string& role, const std::vect
         program.resize(program.size() * 2);
     }
     std::wstring commandLine;
-    AppendQuoted(commandLine, program);
-    AppendQuoted(commandLine, Wide(detail::kChildFlag + role));
+    command_line::AppendQuoted(commandLine, program);
+    command_line::AppendQuoted(commandLine, command_line::Widen(detail::kChildFlag + role));
     for (const std::string& arg : args)
-        AppendQuoted(commandLine, Wide(arg));
+        command_line::AppendQuoted(commandLine, command_line::Widen(arg));
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};

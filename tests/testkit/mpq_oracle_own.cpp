@@ -30,6 +30,16 @@ std::optional<std::vector<std::uint8_t>> ReadEntry(archive_io::File& file, const
     return bytes;
 }
 
+// The archive opened for reading with its tables, or nothing when either fails.
+struct OpenArchive {
+    std::unique_ptr<archive_io::File> file;
+    std::optional<mpq::ArchiveTables> tables;
+    explicit OpenArchive(const fs::path& archive)
+        : file(archive_io::File::Open(archive, archive_io::File::Mode::Read)),
+          tables(file ? mpq::ReadArchiveTables(*file, false) : std::nullopt) {}
+    bool Ok() const { return tables.has_value(); }
+};
+
 } // namespace
 
 bool HaveSmpq() {
@@ -37,13 +47,11 @@ bool HaveSmpq() {
 }
 
 std::optional<std::vector<std::string>> SmpqList(const fs::path& archive) {
-    auto file = archive_io::File::Open(archive, archive_io::File::Mode::Read);
-    if (!file)
+    OpenArchive open(archive);
+    if (!open.Ok())
         return std::nullopt;
-    const std::optional<mpq::ArchiveTables> tables = mpq::ReadArchiveTables(*file, false);
-    if (!tables)
-        return std::nullopt;
-    const auto listfile = ReadEntry(*file, *tables, "(listfile)");
+    const mpq::ArchiveTables& tables = *open.tables;
+    const auto listfile = ReadEntry(*open.file, tables, "(listfile)");
     if (!listfile)
         return std::nullopt;
     // Names as smpq prints them: those of the list the archive holds, with '/'.
@@ -55,7 +63,7 @@ std::optional<std::vector<std::string>> SmpqList(const fs::path& archive) {
             name += c;
             continue;
         }
-        if (!name.empty() && mpq::FindGameEntry(*tables, name)) {
+        if (!name.empty() && mpq::FindGameEntry(tables, name)) {
             std::replace(name.begin(), name.end(), '\\', '/');
             names.push_back(name);
         }
@@ -67,13 +75,8 @@ std::optional<std::vector<std::string>> SmpqList(const fs::path& archive) {
 }
 
 std::optional<std::vector<std::uint8_t>> SmpqExtract(const fs::path& archive, const std::string& name) {
-    auto file = archive_io::File::Open(archive, archive_io::File::Mode::Read);
-    if (!file)
-        return std::nullopt;
-    const std::optional<mpq::ArchiveTables> tables = mpq::ReadArchiveTables(*file, false);
-    if (!tables)
-        return std::nullopt;
-    return ReadEntry(*file, *tables, name);
+    OpenArchive open(archive);
+    return open.Ok() ? ReadEntry(*open.file, *open.tables, name) : std::nullopt;
 }
 
 // Appends 72 bytes for the signature after the archive's data, with new tables after them, as a
@@ -113,15 +116,12 @@ bool SignArchiveWeakly(const fs::path& archive) {
 }
 
 SignatureCheck CheckSignature(const fs::path& archive) {
-    auto file = archive_io::File::Open(archive, archive_io::File::Mode::Read);
-    if (!file)
+    OpenArchive open(archive);
+    if (!open.Ok())
         return SignatureCheck::Other;
-    const std::optional<mpq::ArchiveTables> tables = mpq::ReadArchiveTables(*file, false);
-    if (!tables)
-        return SignatureCheck::Other;
-    if (!mpq::WeakSignatureOffset(*tables))
+    if (!mpq::WeakSignatureOffset(*open.tables))
         return SignatureCheck::None;
-    return mpq::WeakSignatureIsValid(*file, *tables) ? SignatureCheck::WeakValid : SignatureCheck::WeakBroken;
+    return mpq::WeakSignatureIsValid(*open.file, *open.tables) ? SignatureCheck::WeakValid : SignatureCheck::WeakBroken;
 }
 
 } // namespace testkit

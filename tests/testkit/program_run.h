@@ -24,4 +24,9 @@ ProgramResult RunProgramWithTerminalStderr(const std::filesystem::path& program,
                                            const std::vector<std::string>& arguments,
                                            const std::filesystem::path& workingDirectory);
 
+namespace detail {
+// A captured stream's file, read whole.
+std::string ReadText(const std::filesystem::path& path);
+} // namespace detail
+
 } // namespace testkit

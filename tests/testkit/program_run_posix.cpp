@@ -5,20 +5,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace testkit {
-
-namespace {
-
-std::string Slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-} // namespace
 
 ProgramResult RunProgram(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                          const std::filesystem::path& workingDirectory) {
@@ -51,8 +41,8 @@ ProgramResult RunProgram(const std::filesystem::path& program, const std::vector
     while (got < 0 && errno == EINTR);
     ProgramResult result;
     result.exitCode = got == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = Slurp(outPath);
-    result.err = Slurp(errPath);
+    result.out = detail::ReadText(outPath);
+    result.err = detail::ReadText(errPath);
     return result;
 }
 
@@ -75,8 +65,8 @@ ProgramResult RunProgramWithTerminalStderr(const std::filesystem::path& program,
     const int status = std::system(command.c_str());
     ProgramResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = Slurp(capture / "out");
-    result.err = Slurp(capture / "err");
+    result.out = detail::ReadText(capture / "out");
+    result.err = detail::ReadText(capture / "err");
     return result;
 }
 

@@ -1,47 +1,18 @@
 #include "testkit/program_run.h"
 
+#include "support/command_line_win.h"
 #include "support/utf8_convert.h"
 #include "support/win32.h"
 #include "testkit/temp_dir.h"
-
-#include <fstream>
 
 namespace testkit {
 
 namespace {
 
-std::wstring Wide(const std::string& utf8) {
-    const std::u16string text = modUtf8Convert::Utf8ToText(utf8);
-    return std::wstring(text.begin(), text.end());
-}
-
-void AppendQuoted(std::wstring& commandLine, const std::wstring& argument) {
-    if (!commandLine.empty())
-        commandLine += L' ';
-    commandLine += L'"';
-    std::size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        commandLine.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        commandLine += c;
-    }
-    commandLine.append(backslashes * 2, L'\\');
-    commandLine += L'"';
-}
-
 HANDLE Inheritable(const std::filesystem::path& path, DWORD access, DWORD creation) {
     SECURITY_ATTRIBUTES inherit = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     return ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, creation,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-std::string Slurp(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 } // namespace
@@ -52,9 +23,9 @@ ProgramResult RunProgram(const std::filesystem::path& program, const std::vector
     const std::filesystem::path outPath = capture / "out";
     const std::filesystem::path errPath = capture / "err";
     std::wstring commandLine;
-    AppendQuoted(commandLine, program.wstring());
+    command_line::AppendQuoted(commandLine, program.wstring());
     for (const std::string& argument : arguments)
-        AppendQuoted(commandLine, Wide(argument));
+        command_line::AppendQuoted(commandLine, command_line::Widen(argument));
     HANDLE in = Inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
     HANDLE out = Inheritable(outPath, GENERIC_WRITE, CREATE_ALWAYS);
     HANDLE err = Inheritable(errPath, GENERIC_WRITE, CREATE_ALWAYS);
@@ -80,8 +51,8 @@ ProgramResult RunProgram(const std::filesystem::path& program, const std::vector
     if (::GetExitCodeProcess(info.hProcess, &code))
         result.exitCode = static_cast<int>(code);
     ::CloseHandle(info.hProcess);
-    result.out = Slurp(outPath);
-    result.err = Slurp(errPath);
+    result.out = detail::ReadText(outPath);
+    result.err = detail::ReadText(errPath);
     return result;
 }
 
