@@ -1,37 +1,47 @@
 #include "support/game_path.h"
 
 #include "support/public_vars.h"
+#include "support/registry.h"
 #include "support/text_path.h"
 #include "support/utf8_convert.h"
+#include "testkit/child_process.h"
+#include "testkit/program_run.h"
 #include "testkit/temp_dir.h"
+#include "testkit/test_registry.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
+
 namespace fs = std::filesystem;
+using testkit::RegistryValue;
 using testkit::TempDir;
 
 namespace {
 
+constexpr char16_t kSeparator = testkit::kWindows ? u'\\' : u'/';
+
 std::u16string Dir(const fs::path& path) {
-    return TextFromPath(path) + u"/";
+    return TextFromPath(path) + kSeparator;
 }
 
-// A program directory, a game directory and a Wine prefix of their own for each test.
+// A program directory, a game directory and a registry of their own for each test. Under Wine the
+// registry is that of a prefix in the test's directory, whose drive D: exists; Windows has its own
+// drives and a registry of the test process's own.
 class GamePathTest : public testing::Test {
 protected:
-    GamePathTest() : m_prefixEnv("WINEPREFIX", (m_root / "prefix").string()) {
-        fs::create_directories(m_root / "prefix" / "dosdevices" / "d:");
+    GamePathTest() {
+        if (!testkit::kWindows)
+            fs::create_directories(m_root / "prefix" / "dosdevices" / "d:");
         fs::create_directories(m_root / "app");
         fs::create_directories(m_root / "game");
         testkit::WriteFile(m_root / "game" / "war3.exe", "MZ");
     }
 
-    void SetInstallPath(const std::string& valueLine) {
-        testkit::WriteFile(m_root / "prefix" / "user.reg",
-                           "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n"
-                           "#arch=win32\n\n[Software\\\\Blizzard Entertainment\\\\Warcraft III] 1700000000\n"
-                           "#time=1da0000000000000\n" +
-                               valueLine + "\n");
+    void SetInstallPath(const RegistryValue& value, const std::u16string& valueName = u"InstallPath") {
+        m_registry.Set(mRegEdit::HKEY_CURRENT_USER_, u"Software\\Blizzard Entertainment\\Warcraft III", valueName,
+                       value);
     }
 
     void SetWarPath(const std::string& value) {
@@ -40,14 +50,16 @@ protected:
 
     GamePathDecision Decide() { return DecideGamePath(Dir(m_root / "app")); }
     fs::path Root() const { return m_root.path(); }
+    // The Wine prefix, as the game paths it gives begin (Linux only).
+    std::u16string Prefix() const { return TextFromPath(m_root / "prefix"); }
 
     TempDir m_root;
-    testkit::ScopedEnv m_prefixEnv;
+    testkit::TestRegistry m_registry{m_root / "prefix"};
 };
 
 TEST_F(GamePathTest, OwnDirectoryWinsOverRegistryAndSettings) {
     testkit::WriteFile(m_root / "app" / "War3.EXE", "MZ");
-    SetInstallPath("\"InstallPath\"=\"D:\\\\Elsewhere\"");
+    SetInstallPath(RegistryValue::Text(u"D:\\Elsewhere"));
     SetWarPath((Root() / "game").string());
     const GamePathDecision decision = Decide();
     EXPECT_EQ(decision.warning, GamePathWarning::None);
@@ -61,53 +73,68 @@ TEST_F(GamePathTest, DirectoryNamedWar3ExeDoesNotMarkTheGame) {
 
 struct RegistryCase {
     const char* name;
-    std::string valueLine;
-    std::string expectedUnderPrefix; // empty: the registry is not used and M2 follows
+    std::u16string valueName;
+    RegistryValue value;
+    std::u16string underPrefix; // Linux: the game path after the Wine prefix; empty: not used, M2 follows
+    std::u16string onWindows;   // Windows: the game path; empty: not used, M2 follows
 };
+
+void PrintTo(const RegistryCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class RegistryRule : public GamePathTest, public testing::WithParamInterface<RegistryCase> {};
 
+// Windows takes a drive path as written (its file system ignores case by itself); under Wine it names
+// a directory of the prefix, each existing component found ignoring case as Wine does.
 TEST_P(RegistryRule, AcceptsDrivePathsWithoutLookingForTheGame) {
-    fs::create_directories(m_root / "prefix" / "dosdevices" / "d:" / "games" / "WARCRAFT III");
-    SetInstallPath(GetParam().valueLine);
+    const RegistryCase& c = GetParam();
+    if (!testkit::kWindows)
+        fs::create_directories(m_root / "prefix" / "dosdevices" / "d:" / "games" / "WARCRAFT III");
+    SetInstallPath(c.value, c.valueName);
+    const std::u16string expected = testkit::kWindows       ? c.onWindows
+                                    : c.underPrefix.empty() ? u""
+                                                            : Prefix() + c.underPrefix;
     const GamePathDecision decision = Decide();
-    if (GetParam().expectedUnderPrefix.empty()) {
-        EXPECT_EQ(decision.warning, GamePathWarning::M2);
-    } else {
-        EXPECT_EQ(decision.warning, GamePathWarning::None);
-        EXPECT_EQ(decision.gamePath,
-                  TextFromPath(Root() / "prefix") + modUtf8Convert::Utf8ToText(GetParam().expectedUnderPrefix));
-    }
+    EXPECT_EQ(decision.warning, expected.empty() ? GamePathWarning::M2 : GamePathWarning::None);
+    EXPECT_EQ(decision.gamePath, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Values, RegistryRule,
-    testing::Values(RegistryCase{"MissingDirectoryAcceptedAsWritten", "\"InstallPath\"=\"D:\\\\Old\\\\Warcraft III\"",
-                                 "/dosdevices/d:/Old/Warcraft III/"},
-                    RegistryCase{"ComponentsMatchedIgnoringCase", "\"InstallPath\"=\"d:\\\\Games\\\\Warcraft III\"",
-                                 "/dosdevices/d:/games/WARCRAFT III/"},
-                    RegistryCase{"TrailingBackslashGivesOneSeparator",
-                                 "\"InstallPath\"=\"D:\\\\Games\\\\Warcraft III\\\\\"",
-                                 "/dosdevices/d:/games/WARCRAFT III/"},
-                    RegistryCase{"BlanksAroundTrimmed", "\"InstallPath\"=\"  D:\\\\Games\\\\Warcraft III  \"",
-                                 "/dosdevices/d:/games/WARCRAFT III/"},
-                    RegistryCase{"ValueNameIgnoresCase", "\"installpath\"=\"D:\\\\X\"", "/dosdevices/d:/X/"},
-                    RegistryCase{"NoDriveNotAccepted", "\"InstallPath\"=\"Warcraft III\"", ""},
-                    RegistryCase{"NetworkPathNotAccepted", "\"InstallPath\"=\"\\\\\\\\server\\\\share\"", ""},
-                    RegistryCase{"NumberNotAccepted", "\"InstallPath\"=dword:00000201", ""},
-                    RegistryCase{"OtherValueOnly", "\"Program\"=\"D:\\\\X\"", ""}),
+    testing::Values(
+        RegistryCase{"MissingDirectoryAcceptedAsWritten", u"InstallPath", RegistryValue::Text(u"D:\\Old\\Warcraft III"),
+                     u"/dosdevices/d:/Old/Warcraft III/", u"D:\\Old\\Warcraft III\\"},
+        RegistryCase{"ComponentsMatchedIgnoringCase", u"InstallPath", RegistryValue::Text(u"d:\\Games\\Warcraft III"),
+                     u"/dosdevices/d:/games/WARCRAFT III/", u"d:\\Games\\Warcraft III\\"},
+        RegistryCase{"TrailingBackslashGivesOneSeparator", u"InstallPath",
+                     RegistryValue::Text(u"D:\\Games\\Warcraft III\\"), u"/dosdevices/d:/games/WARCRAFT III/",
+                     u"D:\\Games\\Warcraft III\\"},
+        RegistryCase{"BlanksAroundTrimmed", u"InstallPath", RegistryValue::Text(u"  D:\\Games\\Warcraft III  "),
+                     u"/dosdevices/d:/games/WARCRAFT III/", u"D:\\Games\\Warcraft III\\"},
+        RegistryCase{"ValueNameIgnoresCase", u"installpath", RegistryValue::Text(u"D:\\X"), u"/dosdevices/d:/X/",
+                     u"D:\\X\\"},
+        RegistryCase{"ChineseDirectoryNames", u"InstallPath", RegistryValue::Text(u"D:\\游戏\\魔兽争霸III"),
+                     u"/dosdevices/d:/游戏/魔兽争霸III/", u"D:\\游戏\\魔兽争霸III\\"},
+        RegistryCase{"NoDriveNotAccepted", u"InstallPath", RegistryValue::Text(u"Warcraft III"), u"", u""},
+        RegistryCase{"NetworkPathNotAccepted", u"InstallPath", RegistryValue::Text(u"\\\\server\\share"), u"", u""},
+        RegistryCase{"NumberNotAccepted", u"InstallPath", RegistryValue::Number(0x201), u"", u""},
+        RegistryCase{"OtherValueOnly", u"Program", RegistryValue::Text(u"D:\\X"), u"", u""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Windows expands with the process's own variables; under Wine the prefix's own count, never this
+// system's (E: need not even exist in the prefix).
 TEST_F(GamePathTest, ExpandableRegistryStringIsExpandedFirst) {
-    testkit::ScopedEnv programFiles("ProgramFiles", "/usr/lib"); // this system's means nothing in the prefix
-    SetInstallPath("\"InstallPath\"=str(2):\"%ProgramFiles%\\\\War3\"");
+    testkit::ScopedEnv programFiles("ProgramFiles", "E:\\Apps");
+    SetInstallPath(RegistryValue::ExpandableText(u"%ProgramFiles%\\War3"));
     const GamePathDecision decision = Decide();
     EXPECT_EQ(decision.warning, GamePathWarning::None);
-    EXPECT_EQ(decision.gamePath, TextFromPath(Root() / "prefix") + u"/dosdevices/c:/Program Files/War3/");
+    EXPECT_EQ(decision.gamePath,
+              testkit::kWindows ? u"E:\\Apps\\War3\\" : Prefix() + u"/dosdevices/c:/Program Files/War3/");
 }
 
 TEST_F(GamePathTest, RegistryWinsOverSettingsFile) {
-    SetInstallPath("\"InstallPath\"=\"D:\\\\X\"");
+    SetInstallPath(RegistryValue::Text(u"D:\\X"));
     SetWarPath("/nowhere");
     EXPECT_EQ(Decide().warning, GamePathWarning::None);
 }
@@ -119,13 +146,25 @@ TEST_F(GamePathTest, SettingsFileNamingTheGameDecides) {
     EXPECT_EQ(decision.gamePath, Dir(Root() / "game"));
 }
 
-TEST_F(GamePathTest, SettingsFileWindowsPathIsTranslatedIntoThePrefix) {
-    fs::create_directories(m_root / "prefix" / "dosdevices" / "d:" / "War3");
-    testkit::WriteFile(m_root / "prefix" / "dosdevices" / "d:" / "War3" / "WAR3.exe", "MZ");
-    SetWarPath("D:\\war3\\");
+// A Windows path in the settings file, its case not the directory's. Under Wine it is looked for in
+// the prefix's drive and comes back as the directory is named; Windows keeps the path as written
+// and finds war3.exe through it because its file system ignores case.
+TEST_F(GamePathTest, SettingsFileWindowsPathFindsTheGame) {
+    std::string warPath = "D:\\war3\\";
+    std::u16string expected = Prefix() + u"/dosdevices/d:/War3/";
+    if (testkit::kWindows) {
+        warPath = (Root() / "game").string() + "\\";
+        for (char& c : warPath)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        expected = modUtf8Convert::Utf8ToText(warPath);
+    } else {
+        fs::create_directories(m_root / "prefix" / "dosdevices" / "d:" / "War3");
+        testkit::WriteFile(m_root / "prefix" / "dosdevices" / "d:" / "War3" / "WAR3.exe", "MZ");
+    }
+    SetWarPath(warPath);
     const GamePathDecision decision = Decide();
     EXPECT_EQ(decision.warning, GamePathWarning::None);
-    EXPECT_EQ(decision.gamePath, TextFromPath(Root() / "prefix") + u"/dosdevices/d:/War3/");
+    EXPECT_EQ(decision.gamePath, expected);
 }
 
 TEST_F(GamePathTest, SettingsFileNameMatchedIgnoringCase) {
@@ -160,8 +199,14 @@ TEST_F(GamePathTest, NothingFoundGivesM2) {
     EXPECT_EQ(decision.warning, GamePathWarning::M2);
 }
 
-TEST_F(GamePathTest, GarbageRegistryFileFallsThrough) {
-    testkit::WriteFile(m_root / "prefix" / "user.reg", std::string("\x00\xFF[Software\\\\Blizzard", 22));
+// What the registry holds for the game is no text: under Wine a user.reg of garbage, on Windows an
+// InstallPath of bytes.
+TEST_F(GamePathTest, GarbageRegistryFallsThrough) {
+    const std::string garbage("\x00\xFF[Software\\\\Blizzard", 22);
+    if (testkit::kWindows)
+        SetInstallPath(RegistryValue::Bytes(testkit::Bytes(garbage)));
+    else
+        testkit::WriteFile(m_root / "prefix" / "user.reg", garbage);
     SetWarPath((Root() / "game").string());
     EXPECT_EQ(Decide().gamePath, Dir(Root() / "game"));
 }
@@ -179,56 +224,110 @@ struct NormaliseCase {
     const char* name;
     std::u16string input;
     std::u16string expected;
+    std::u16string inputOnWindows; // the same case with Windows' separator
+    std::u16string expectedOnWindows;
 };
+
+void PrintTo(const NormaliseCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class Normalise : public testing::TestWithParam<NormaliseCase> {};
 
 TEST_P(Normalise, TrimsAppendsAndCollapsesPairsOnce) {
-    EXPECT_EQ(NormaliseGamePath(GetParam().input), GetParam().expected);
+    const NormaliseCase& c = GetParam();
+    EXPECT_EQ(NormaliseGamePath(testkit::kWindows ? c.inputOnWindows : c.input),
+              testkit::kWindows ? c.expectedOnWindows : c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, Normalise,
-                         testing::Values(NormaliseCase{"NoSeparator", u"/g/Warcraft III", u"/g/Warcraft III/"},
-                                         NormaliseCase{"OneSeparator", u"/g/Warcraft III/", u"/g/Warcraft III/"},
-                                         NormaliseCase{"Blanks", u"  /g/w3  ", u"/g/w3/"},
-                                         NormaliseCase{"TwoBecomeTwo", u"/g/w3//", u"/g/w3//"},
-                                         NormaliseCase{"LeadingPair", u"//g", u"/g/"},
-                                         NormaliseCase{"Empty", u"", u"/"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Paths, Normalise,
+    testing::Values(NormaliseCase{"NoSeparator", u"/g/Warcraft III", u"/g/Warcraft III/", u"D:\\Warcraft III",
+                                  u"D:\\Warcraft III\\"},
+                    NormaliseCase{"OneSeparator", u"/g/Warcraft III/", u"/g/Warcraft III/", u"D:\\Warcraft III\\",
+                                  u"D:\\Warcraft III\\"},
+                    NormaliseCase{"Blanks", u"  /g/w3  ", u"/g/w3/", u"  D:\\w3  ", u"D:\\w3\\"},
+                    NormaliseCase{"TwoBecomeTwo", u"/g/w3//", u"/g/w3//", u"D:\\w3\\\\", u"D:\\w3\\\\"},
+                    NormaliseCase{"LeadingPair", u"//g", u"/g/", u"\\\\g", u"\\g\\"},
+                    NormaliseCase{"Empty", u"", u"/", u"", u"\\"},
+                    // Only the native separator is one: '\' on Linux and '/' on Windows are kept as written.
+                    NormaliseCase{"OtherSeparatorIsText", u"D:\\w3\\\\", u"D:\\w3\\\\/", u"/g/w3//", u"/g/w3//\\"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(GetAppPath, IsTheTestProgramsDirectory) {
     const std::u16string appPath = modPublicVars::GetAppPath();
     ASSERT_FALSE(appPath.empty());
-    EXPECT_EQ(appPath.back(), u'/');
-    EXPECT_TRUE(fs::exists(PathFromText(appPath) / "support_tests"));
+    EXPECT_EQ(appPath.back(), kSeparator);
+    EXPECT_TRUE(fs::exists(PathFromText(appPath) / (testkit::kWindows ? "support_tests.exe" : "support_tests")));
 }
 
-// Through a link in the game directory, by path or as a bare name on the PATH (past a file that cannot
-// run), the game is found there, the program's own directory second; a path to another file counts for
-// nothing, and once forgotten the program's own directory is first again.
-TEST_F(GamePathTest, StartedThroughALinkInTheGameFindsTheGameThere) {
-    const fs::path self = fs::read_symlink("/proc/self/exe");
-    fs::create_symlink(self, m_root / "game" / "ostrawen");
-    testkit::WriteFile(m_root / "app" / "ostrawen", "cannot run");
-    const std::string app = (Root() / "app").string(), game = (Root() / "game").string();
-    const std::tuple<std::string, std::string, bool> starts[] = {
-        {game + "/ostrawen", "", true},
-        {"ostrawen", app + ":" + game, true},
-        {app + "/ostrawen", "", false},
-    };
-    for (const auto& [argv0, searchPath, throughTheLink] : starts) {
-        SCOPED_TRACE(argv0 + " on PATH " + searchPath);
-        testkit::ScopedEnv path("PATH", searchPath);
-        modPublicVars::RecordStartPath(argv0.c_str());
-        std::vector<std::u16string> expected{Dir(self.parent_path())};
-        if (throughTheLink)
-            expected.insert(expected.begin(), Dir(Root() / "game"));
-        EXPECT_EQ(modPublicVars::GetAppPaths(), expected);
-        EXPECT_EQ(FindGamePath().gamePath, throughTheLink ? Dir(Root() / "game") : u"");
+// Prints where the program stands ("dir=" a line each) and the game directory it finds ("game=").
+TESTKIT_CHILD_ROLE(ReportStartPlaces) {
+    std::string report;
+    for (const std::u16string& appPath : modPublicVars::GetAppPaths())
+        report += "dir=" + modUtf8Convert::TextToUtf8(appPath) + "\n";
+    report += "game=" + modUtf8Convert::TextToUtf8(FindGamePath().gamePath) + "\n";
+    std::fputs(report.c_str(), stdout);
+    return 0;
+}
+
+// The report of a run, its text mode's "\r\n" as "\n".
+std::string Report(const testkit::ProgramResult& run) {
+    std::string text;
+    for (const char c : run.out) {
+        if (c != '\r')
+            text += c;
     }
-    modPublicVars::RecordStartPath(nullptr);
-    EXPECT_EQ(modPublicVars::GetAppPaths().front(), Dir(self.parent_path()));
-    // A place without war3.exe passes to the next, whose war3.exe counts before the first one's settings.
+    return text;
+}
+
+// Through a link in the game directory the game is found there. On Linux, by path or as a bare name
+// on the PATH (past a file that cannot run), with the program's own directory second; a path to
+// another file counts for nothing, and once forgotten the program's own directory is first again.
+// Windows reports the program under the path it was started through and nothing else: a copy in the
+// game directory, started as a process of its own, stands there alone.
+TEST_F(GamePathTest, StartedThroughALinkInTheGameFindsTheGameThere) {
+    if (testkit::kWindows) {
+        const fs::path self = PathFromText(modPublicVars::GetAppPath()) / "support_tests.exe";
+        const fs::path link = m_root / "game" / "ostrawen.exe";
+        // A copy: a hard link could not be removed while this program, the same file, is running.
+        fs::copy_file(self, link);
+        const std::string game = modUtf8Convert::TextToUtf8(Dir(Root() / "game"));
+        const testkit::ProgramResult throughLink =
+            testkit::RunProgram(link, {"--testkit-child=ReportStartPlaces"}, Root());
+        EXPECT_EQ(throughLink.exitCode, 0);
+        EXPECT_EQ(Report(throughLink), "dir=" + game + "\ngame=" + game + "\n");
+        const testkit::ProgramResult direct = testkit::RunProgram(self, {"--testkit-child=ReportStartPlaces"}, Root());
+        EXPECT_EQ(direct.exitCode, 0);
+        EXPECT_EQ(Report(direct).rfind("dir=" + modUtf8Convert::TextToUtf8(Dir(self.parent_path())) + "\ngame=", 0), 0u)
+            << Report(direct);
+    } else {
+        const fs::path self = fs::read_symlink("/proc/self/exe");
+        fs::create_symlink(self, m_root / "game" / "ostrawen");
+        testkit::WriteFile(m_root / "app" / "ostrawen", "cannot run");
+        const std::string app = (Root() / "app").string(), game = (Root() / "game").string();
+        const std::tuple<std::string, std::string, bool> starts[] = {
+            {game + "/ostrawen", "", true},
+            {"ostrawen", app + ":" + game, true},
+            {app + "/ostrawen", "", false},
+        };
+        for (const auto& [argv0, searchPath, throughTheLink] : starts) {
+            SCOPED_TRACE(argv0 + " on PATH " + searchPath);
+            testkit::ScopedEnv path("PATH", searchPath);
+            modPublicVars::RecordStartPath(argv0.c_str());
+            std::vector<std::u16string> expected{Dir(self.parent_path())};
+            if (throughTheLink)
+                expected.insert(expected.begin(), Dir(Root() / "game"));
+            EXPECT_EQ(modPublicVars::GetAppPaths(), expected);
+            EXPECT_EQ(FindGamePath().gamePath, throughTheLink ? Dir(Root() / "game") : u"");
+        }
+        modPublicVars::RecordStartPath(nullptr);
+        EXPECT_EQ(modPublicVars::GetAppPaths().front(), Dir(self.parent_path()));
+    }
+}
+
+// A place without war3.exe passes to the next, whose war3.exe counts before the first one's settings.
+TEST_F(GamePathTest, EachProgramDirectoryIsLookedAtForTheGameBeforeAnySettings) {
     SetWarPath((Root() / "nowhere").string());
     EXPECT_EQ(DecideGamePath({Dir(Root() / "app"), Dir(Root() / "game")}).gamePath, Dir(Root() / "game"));
 }
