@@ -117,11 +117,38 @@ TEST(WriteWholeFile, FailingWriteKeepsOldFileByteIdentical) {
     EXPECT_EQ(Entries(dir.path()), std::vector<fs::path>{"War3XMainScreen.mp3"});
 }
 
-TEST(WriteWholeFile, KeepsPermissionsOfReplacedFile) {
+struct PermissionsCase {
+    const char* name;
+    fs::perms set;
+    fs::perms kept;          // on Linux: the mode as set
+    fs::perms keptOnWindows; // Windows keeps only a read-only attribute: a file it may write reads as 0666
+};
+
+void PrintTo(const PermissionsCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ReplacedFilePermissions : public testing::TestWithParam<PermissionsCase> {};
+
+TEST_P(ReplacedFilePermissions, AreKept) {
     TempDir dir;
     const fs::path target = dir / "f";
     testkit::WriteFile(target, "old");
-    fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(target, GetParam().set);
     ASSERT_TRUE(WriteWholeFile(Text(target), {'n'}));
-    EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(testkit::ReadFile(target), testkit::Bytes("n"));
+    EXPECT_EQ(fs::status(target).permissions(), testkit::kWindows ? GetParam().keptOnWindows : GetParam().kept);
 }
+
+constexpr fs::perms kReadWrite = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                 fs::perms::group_write | fs::perms::others_read | fs::perms::others_write;
+
+INSTANTIATE_TEST_SUITE_P(
+    WriteWholeFile, ReplacedFilePermissions,
+    testing::Values(PermissionsCase{"OwnerOnly", fs::perms::owner_read | fs::perms::owner_write,
+                                    fs::perms::owner_read | fs::perms::owner_write, kReadWrite},
+                    PermissionsCase{"GroupReads",
+                                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read,
+                                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read, kReadWrite},
+                    PermissionsCase{"EveryoneWrites", kReadWrite, kReadWrite, kReadWrite}),
+    [](const testing::TestParamInfo<PermissionsCase>& info) { return std::string(info.param.name); });
