@@ -69,8 +69,10 @@ Output RunShell(const std::string& command, const fs::path& outputFile) {
 class WindowsHolder {
 public:
     WindowsHolder(const fs::path& archive, const fs::path& release) : m_release(release) {
+        m_errors = release;
+        m_errors += ".err";
         const std::string command = WineCommand(WINDOWS_LOCK_HOLDER) + " " + Quote(WindowsPath(archive)) + " " +
-                                    Quote(WindowsPath(release)) + " </dev/null 2>/dev/null";
+                                    Quote(WindowsPath(release)) + " </dev/null 2>" + Quote(m_errors.string());
         m_pipe = ::popen(command.c_str(), "r");
         char line[64];
         if (m_pipe != nullptr && std::fgets(line, sizeof line, m_pipe) != nullptr)
@@ -83,6 +85,11 @@ public:
     WindowsHolder& operator=(const WindowsHolder&) = delete;
 
     const std::string& said() const { return m_said; }
+    // What it or Wine wrote to stderr.
+    std::string errors() const {
+        const std::vector<std::uint8_t> bytes = testkit::ReadFile(m_errors);
+        return std::string(bytes.begin(), bytes.end());
+    }
     // Lets it end; its exit code.
     int Release() {
         if (m_pipe != nullptr) {
@@ -96,6 +103,7 @@ public:
 
 private:
     fs::path m_release;
+    fs::path m_errors;
     FILE* m_pipe = nullptr;
     std::string m_said;
     int m_exitCode = -1;
@@ -161,7 +169,7 @@ TEST_P(HeldLock, KeepsTheOtherSideOutUntilReleased) {
         ASSERT_EQ(status, archive_lock::LockStatus::Held);
     } else {
         windowsHolder.emplace(Patch(), m_root / "release");
-        ASSERT_EQ(windowsHolder->said(), "held");
+        ASSERT_EQ(windowsHolder->said(), "held") << windowsHolder->errors();
     }
     const Output held = Cli(Other(row.holder), row.command);
     EXPECT_EQ(held.exitCode, row.exitWhileHeld) << held.text;
