@@ -3,31 +3,49 @@ BUILD_DIR ?= build
 BUILD_TYPE ?= RelWithDebInfo
 SANITIZE_BUILD_DIR ?= build-sanitize
 
-.PHONY: all deps configure build test test-sanitize fuzz demo package clean
+WIN_BUILD_DIR ?= build-win
+
+.PHONY: all deps configure build configure-windows build-windows test test-linux test-windows test-sanitize fuzz \
+	demo package clean
 
 all: build
 
 deps:
 	scripts/install-deps
 
+# The Linux build knows the Windows build, whose programs some of its tests run under Wine.
 configure: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+		-DOSTRAWEN_WINDOWS_BUILD_DIR=$(abspath $(WIN_BUILD_DIR))
 
 build: configure
 	cmake --build $(BUILD_DIR)
 
-test: build
+# The Windows programs, cross-built with mingw-w64; their tests run under Wine.
+configure-windows: deps
+	cmake -S . -B $(WIN_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+		--toolchain cmake/mingw-w64-x86_64.cmake
+
+build-windows: configure-windows
+	cmake --build $(WIN_BUILD_DIR)
+
+# Both builds first: tests of the Linux build run the Windows programs too.
+test: build build-windows
+	$(MAKE) test-linux test-windows
+
+test-linux:
 	cd $(BUILD_DIR) && ctest --output-on-failure --timeout 600 -j2
+
+test-windows:
+	cd $(WIN_BUILD_DIR) && ctest --output-on-failure --timeout 600 -j2
 
 # The Debian packages `ostrawen` and `ostrawen-cli`, and ostrawen-windows-x64.zip from the Windows
 # cross build in $(WIN_BUILD_DIR) (configured here only if it is not yet), all in $(BUILD_DIR)/packages.
 # WIN_PROGRAMS: the Windows programs the zip holds, built before it is packed.
-WIN_BUILD_DIR ?= build-win
 WIN_PROGRAMS ?= ostrawen-cli
 package: build
 	cmake --build $(BUILD_DIR) --target package
-	test -f $(WIN_BUILD_DIR)/CMakeCache.txt || cmake -S . -B $(WIN_BUILD_DIR) -G Ninja \
-		-DCMAKE_BUILD_TYPE=$(BUILD_TYPE) --toolchain cmake/mingw-w64-x86_64.cmake
+	test -f $(WIN_BUILD_DIR)/CMakeCache.txt || $(MAKE) configure-windows
 	cmake --build $(WIN_BUILD_DIR) --target $(WIN_PROGRAMS)
 	cpack --config $(WIN_BUILD_DIR)/CPackConfig.cmake -B $(abspath $(BUILD_DIR))/packages
 
@@ -48,4 +66,4 @@ demo: build
 	scripts/demo $(BUILD_DIR)
 
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR) $(WIN_BUILD_DIR)
