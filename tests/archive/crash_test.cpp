@@ -156,7 +156,7 @@ protected:
         for (const auto& entry : fs::directory_iterator(m_dir / "work")) {
             // The lock file stays once made; everything else must be gone.
             if (entry.path() != archive_lock::LockPath(m_archive))
-                names.push_back(entry.path().filename());
+                names.push_back(entry.path().filename().string());
         }
         std::sort(names.begin(), names.end());
         return names;
@@ -206,7 +206,8 @@ TEST_P(CrashTest, KilledAnywhereLeavesOldOrNew) {
         const std::vector<std::uint8_t> noted =
             fs::exists(note) ? testkit::ReadBytes(note) : std::vector<std::uint8_t>();
         ASSERT_TRUE(outcome.killed && std::string(noted.begin(), noted.end()) == std::to_string(point))
-            << where << ": the child was not killed there";
+            << where << ": the child was not killed there (it " << (outcome.exited ? "exited" : "ended") << " with "
+            << outcome.code << ")";
 
         // The next operation, in a new process state, settles the archive first.
         clsMpqControl control(MakeOwnMpqEngine());

@@ -138,7 +138,9 @@ TEST_P(PowerCutTest, LeavesOldOrNewAndNewOnceReturned) {
         ResetAndArm();
         const power_cut::CutOutcome outcome = power_cut::RunUntilCut(point, "PowerCutWrite", operation);
         const std::string where = "cut before call " + std::to_string(point) + " of " + std::to_string(full.calls);
-        ASSERT_EQ(outcome.killed, point < full.calls) << where;
+        ASSERT_EQ(outcome.killed, point < full.calls)
+            << where << " (the child " << (outcome.ended.exited ? "exited" : "ended") << " with " << outcome.ended.code
+            << " after " << outcome.calls << " calls)";
         for (std::uint32_t seed : {0, 11, 12, 13, 14, 15, 16, 17}) {
             power_cut::SimulatePowerCut(seed);
             const std::string at = where + ", seed " + std::to_string(seed);

@@ -215,7 +215,7 @@ struct Armed {
     fs::path directory; // normalised
     fs::path record;
     fs::path shared;
-    detail::Shared* mapped = nullptr;
+    bool armed = false;
     // The files found at Arm(): their contents, and which one each name was.
     std::vector<std::vector<std::uint8_t>> startFiles;
     std::map<std::string, std::size_t> startNames;
@@ -251,37 +251,39 @@ void Arm(const fs::path& directory, const fs::path& scratch) {
             armed.startFiles.push_back(ReadAll(entry.path()));
         armed.startNames[PathText(entry.path().filename())] = place->second;
     }
-    armed.mapped = detail::MapShared(armed.shared);
-    if (armed.mapped == nullptr)
-        throw std::runtime_error("power cut: cannot map " + armed.shared.string());
+    armed.armed = true;
 }
 
 void Disarm() {
-    Armed& armed = GetArmed();
-    if (armed.mapped != nullptr)
-        detail::UnmapShared(std::exchange(armed.mapped, nullptr));
+    GetArmed().armed = false;
 }
 
 CutOutcome RunUntilCut(std::size_t point, const std::string& role, const std::vector<std::string>& args) {
     Armed& armed = GetArmed();
-    if (armed.mapped == nullptr)
+    if (!armed.armed)
         throw std::runtime_error("power cut: RunUntilCut before Arm");
     WriteAll(armed.record, {});
-    std::memset(static_cast<void*>(armed.mapped), 0, sizeof(detail::Shared));
-    armed.mapped->killPoint = point;
+    // Mapped only while the cut runs: Windows removes no file that is mapped.
+    detail::Shared* const shared = detail::MapShared(armed.shared);
+    if (shared == nullptr)
+        throw std::runtime_error("power cut: cannot map " + armed.shared.string());
+    std::memset(static_cast<void*>(shared), 0, sizeof(detail::Shared));
+    shared->killPoint = point;
     std::vector<std::string> childArgs = {role};
     childArgs.insert(childArgs.end(), args.begin(), args.end());
     child::Outcome outcome;
     {
         const ScopedEnv directory(kDirectoryVariable, PathText(armed.directory));
         const ScopedEnv record(kRecordVariable, PathText(armed.record));
-        const ScopedEnv shared(kSharedVariable, PathText(armed.shared));
+        const ScopedEnv sharedPath(kSharedVariable, PathText(armed.shared));
         outcome = child::Run("PowerCutChild", childArgs);
     }
-    const std::uint64_t calls = std::atomic_ref(armed.mapped->calls).load();
+    detail::AwaitProcesses(*shared);
+    const std::uint64_t calls = std::atomic_ref(shared->calls).load();
+    detail::UnmapShared(shared);
     // Killed by the cut, not by a crash of its own or the timeout.
-    return {outcome.killed && !outcome.timedOut && calls > point, outcome.exited && outcome.code == 0,
-            static_cast<std::size_t>(std::min<std::uint64_t>(calls, point))};
+    return {detail::EndedByCut(outcome) && !outcome.timedOut && calls > point, outcome.exited && outcome.code == 0,
+            static_cast<std::size_t>(std::min<std::uint64_t>(calls, point)), outcome};
 }
 
 std::vector<Call> RecordedCalls() {

@@ -13,6 +13,8 @@
 // On Windows durable::SyncDirectory makes no call (NTFS journals directory changes, and renames
 // are made with MOVEFILE_WRITE_THROUGH), so there the model covers FlushFileBuffers only: every
 // directory change counts as durable once made, and what a cut can lose is unflushed file data.
+#include "testkit/child_process.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -37,6 +39,7 @@ struct CutOutcome {
     bool killed = false;   // the processes died at the cut point
     bool finished = false; // the role returned 0 (the operation succeeded) before the cut
     std::size_t calls = 0; // calls counted before the cut
+    child::Outcome ended;  // how the child ended, for messages
 };
 
 // Runs the child role `role` (testkit/child_process.h) with `args`, killed before call `point`
@@ -67,6 +70,10 @@ void UnmapShared(Shared* shared);
 Shared::Process ThisProcess();
 // Kills every process of the cut, this one last.
 [[noreturn]] void EndCut(const Shared& shared);
+// True when the child ended by EndCut (and not by a crash of its own).
+bool EndedByCut(const child::Outcome& outcome);
+// Returns once every process of the cut has ended, so that none still holds a file open.
+void AwaitProcesses(const Shared& shared);
 // Whether a directory change needs the directory's flush to survive (see above).
 extern const bool kDirectoryChangesNeedFlush;
 } // namespace detail
