@@ -38,6 +38,13 @@ std::u16string RegValueAsText(const RegValue& value) {
 
 namespace detail {
 
+std::u16string Utf16LeUnits(const std::uint8_t* data, std::size_t units) {
+    std::u16string text(units, u'\0');
+    for (std::size_t i = 0; i < units; ++i)
+        text[i] = static_cast<char16_t>(data[2 * i] | (static_cast<unsigned>(data[2 * i + 1]) << 8));
+    return text;
+}
+
 std::optional<RegValue> ConvertStoredValue(std::uint32_t type, std::vector<std::uint8_t> buffer, std::size_t size,
                                            const TextCodec& codec, const std::u16string& defaultText) {
     const std::size_t textUnits = std::min(size, buffer.size()) / codec.unitBytes;

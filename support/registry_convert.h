@@ -26,6 +26,10 @@ struct TextCodec {
     std::u16string (*decode)(const std::uint8_t* data, std::size_t units);
 };
 
+// UTF-16LE units as both readers hold them, two bytes a unit.
+std::u16string Utf16LeUnits(const std::uint8_t* data, std::size_t units);
+inline constexpr TextCodec kUtf16Le{2, &Utf16LeUnits};
+
 // The result for a value of `type` whose `size` bytes start `buffer` (the buffer may be longer, as
 // the Windows read buffer is). Strings lose their terminating NUL (a multi-string its closing double
 // NUL); types other than 1, 2, 3, 4, 5 and 7 give `defaultText`. std::nullopt when the data cannot be

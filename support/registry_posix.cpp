@@ -23,15 +23,6 @@ namespace fs = std::filesystem;
 // Far above any real prefix's files (a few MB); anything larger is not a registry file we should hold.
 constexpr std::uintmax_t kMaxRegistryFileSize = 256u * 1024u * 1024u;
 
-std::u16string Utf16LeUnits(const std::uint8_t* data, std::size_t units) {
-    std::u16string text(units, u'\0');
-    for (std::size_t i = 0; i < units; ++i)
-        text[i] = static_cast<char16_t>(data[2 * i] | (static_cast<unsigned>(data[2 * i + 1]) << 8));
-    return text;
-}
-
-constexpr detail::TextCodec kUtf16Le{2, &Utf16LeUnits};
-
 std::optional<std::string> ReadRegistryFile(const fs::path& path) {
     std::error_code error;
     // A FIFO or device in the file's place would block or never end; only a plain file is read.
@@ -95,7 +86,7 @@ std::optional<RegValue> GetRegValue(std::uint32_t rootKey, const std::u16string&
         if (!value)
             return RegValue(defaultText);
         const std::size_t size = value->data.size();
-        return detail::ConvertStoredValue(value->type, std::move(value->data), size, kUtf16Le, defaultText);
+        return detail::ConvertStoredValue(value->type, std::move(value->data), size, detail::kUtf16Le, defaultText);
     } catch (...) {
         // Out of memory or a filesystem surprise: as if the registry held nothing.
         return RegValue(defaultText);

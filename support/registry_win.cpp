@@ -18,16 +18,6 @@ const wchar_t* Wide(const std::u16string& text) {
     return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
-// String data as RegQueryValueExW hands it over: UTF-16LE, two bytes a unit.
-std::u16string Utf16LeUnits(const std::uint8_t* data, std::size_t units) {
-    std::u16string text(units, u'\0');
-    for (std::size_t i = 0; i < units; ++i)
-        text[i] = static_cast<char16_t>(data[2 * i] | (static_cast<unsigned>(data[2 * i + 1]) << 8));
-    return text;
-}
-
-constexpr detail::TextCodec kUtf16Le{2, &Utf16LeUnits};
-
 // Predefined roots are 32-bit values that Windows sign-extends into a handle.
 HKEY RootHandle(std::uint32_t rootKey) {
     return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG_PTR>(static_cast<LONG>(rootKey))));
@@ -69,7 +59,7 @@ std::optional<RegValue> GetRegValue(std::uint32_t rootKey, const std::u16string&
             RegQueryValueExW(key, Wide(valueName), nullptr, &type, buffer.data(), &size);
         }
         // Any other failure leaves the type at 0, which gives the default.
-        return detail::ConvertStoredValue(type, std::move(buffer), size, kUtf16Le, defaultText);
+        return detail::ConvertStoredValue(type, std::move(buffer), size, detail::kUtf16Le, defaultText);
     } catch (...) {
         return RegValue(defaultText);
     }
