@@ -41,7 +41,7 @@ std::u16string NormaliseGamePath(const std::u16string& path) {
 GamePathDecision DecideGamePath(const std::vector<std::u16string>& appPaths) {
     for (const std::u16string& appPath : appPaths) {
         if (HoldsGame(appPath))
-            return {appPath, GamePathWarning::None};
+            return {appPath, GamePathWarning::None, GamePathSource::ProgramDirectory};
     }
 
     // A registry value that cannot be read counts as a missing one.
@@ -50,9 +50,12 @@ GamePathDecision DecideGamePath(const std::vector<std::u16string>& appPaths) {
                                            u"Software\\Blizzard Entertainment\\Warcraft III", u"InstallPath")) {
         installPath = TrimBlanks(mRegEdit::RegValueAsText(*value));
     }
-    // The registry path is trusted without looking for war3.exe there.
-    if (installPath.find(u":\\") != std::u16string::npos)
-        return {NormaliseGamePath(ToNative(installPath)), {}};
+    // A stale entry must not hide a valid settings file: every later action would fail on it.
+    if (installPath.find(u":\\") != std::u16string::npos) {
+        const std::u16string gamePath = NormaliseGamePath(ToNative(installPath));
+        if (HoldsGame(gamePath))
+            return {gamePath, GamePathWarning::None, GamePathSource::Registry};
+    }
 
     // The first settings file found decides, as the first war3.exe did.
     const std::u16string settingsName = u"PD_Set.ini";
@@ -64,10 +67,10 @@ GamePathDecision DecideGamePath(const std::vector<std::u16string>& appPaths) {
             settingsFile ? modPublicVars::ReadIniValue(TextFromPath(*settingsFile), u"War3Main", u"WarPath") : u"";
         const std::u16string gamePath = NormaliseGamePath(ToNative(warPath));
         if (HoldsGame(gamePath))
-            return {gamePath, GamePathWarning::None};
-        return {{}, GamePathWarning::M1};
+            return {gamePath, GamePathWarning::None, GamePathSource::SettingsFile};
+        return {{}, GamePathWarning::M1, GamePathSource::None};
     }
-    return {{}, GamePathWarning::M2};
+    return {{}, GamePathWarning::M2, GamePathSource::None};
 }
 
 GamePathDecision DecideGamePath(const std::u16string& appPath) {

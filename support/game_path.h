@@ -1,8 +1,9 @@
 #pragma once
 // Deciding the game directory at start-up: the program's own directory when it holds war3.exe, else
-// the game's registry entry (InstallPath), else the WarPath of the host program's PD_Set.ini beside
-// the program. Started through a link, the link's directory counts before the resolved program's. When none decides,
-// the window shows one of two warnings and the process ends.
+// the game's registry entry (InstallPath) when that directory holds war3.exe, else the WarPath of the
+// host program's PD_Set.ini beside the program. Started through a link, the link's directory counts
+// before the resolved program's. When none decides, the window shows one of two warnings and the
+// process ends.
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,16 +16,27 @@ enum class GamePathWarning {
     M2,
 };
 
+// Which source decided (None with a warning).
+enum class GamePathSource {
+    None,
+    ProgramDirectory,
+    Registry,
+    SettingsFile,
+};
+
 struct GamePathDecision {
     std::u16string gamePath; // set when warning is None; ends in the native separator
     GamePathWarning warning = GamePathWarning::None;
+    GamePathSource source = GamePathSource::None;
 };
 
 // Decides from the program's own directories (GetAppPaths) and sets modPublicVars::GamePath on success.
 GamePathDecision FindGamePath();
 
 // The same decision for given program directories (each ending in the separator); sets nothing. The
-// directories are tried in order for war3.exe, then the registry, then in order for PD_Set.ini.
+// directories are tried in order for war3.exe, then the registry, then in order for PD_Set.ini. A
+// registry path whose directory lacks war3.exe (an uninstalled or moved game leaves it behind) counts
+// as no registry entry, as a program directory without war3.exe does.
 GamePathDecision DecideGamePath(const std::vector<std::u16string>& appPaths);
 GamePathDecision DecideGamePath(const std::u16string& appPath);
 

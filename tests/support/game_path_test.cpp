@@ -71,73 +71,157 @@ TEST_F(GamePathTest, DirectoryNamedWar3ExeDoesNotMarkTheGame) {
     EXPECT_EQ(Decide().warning, GamePathWarning::M2);
 }
 
+// The test's drive D: as a registry value spells it: "D:" under Wine, whose prefix maps it to a
+// directory of the test's own; on Windows a directory of the test's own, which is a drive path too.
+// "D:\Games" -> "D:\Games" (Wine), "C:\...\tmp\d\Games" (Windows).
 struct RegistryCase {
     const char* name;
     std::u16string valueName;
-    RegistryValue value;
-    std::u16string underPrefix; // Linux: the game path after the Wine prefix; empty: not used, M2 follows
-    std::u16string onWindows;   // Windows: the game path; empty: not used, M2 follows
+    RegistryValue value;             // its text written with the drive as "D:"
+    std::u16string gameIn;           // where war3.exe is put, under the drive, '/' between names; empty: nowhere
+    std::u16string decides;          // Linux: the game path after the drive's directory; empty: M2 follows
+    std::u16string decidesOnWindows; // Windows: the game path after the drive as written
 };
 
 void PrintTo(const RegistryCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class RegistryRule : public GamePathTest, public testing::WithParamInterface<RegistryCase> {};
+class RegistryRule : public GamePathTest, public testing::WithParamInterface<RegistryCase> {
+protected:
+    fs::path Drive() const { return testkit::kWindows ? m_root / "d" : m_root / "prefix" / "dosdevices" / "d:"; }
+    // "D:" (or "d:") at the start of the text, after blanks, replaced by the drive as Windows names it.
+    std::u16string OnDrive(const std::u16string& text) const {
+        const std::size_t at = text.find_first_not_of(u' ');
+        if (!testkit::kWindows || at == std::u16string::npos || text.compare(at + 1, 1, u":") != 0 ||
+            (text[at] != u'D' && text[at] != u'd'))
+            return text;
+        return text.substr(0, at) + TextFromPath(Drive()) + text.substr(at + 2);
+    }
+};
 
 // Windows takes a drive path as written (its file system ignores case by itself); under Wine it names
-// a directory of the prefix, each existing component found ignoring case as Wine does.
-TEST_P(RegistryRule, AcceptsDrivePathsWithoutLookingForTheGame) {
+// a directory of the prefix, each existing component found ignoring case as Wine does. Either way it
+// counts only when war3.exe is there.
+TEST_P(RegistryRule, AcceptsDrivePathsHoldingTheGame) {
     const RegistryCase& c = GetParam();
-    if (!testkit::kWindows)
-        fs::create_directories(m_root / "prefix" / "dosdevices" / "d:" / "games" / "WARCRAFT III");
-    SetInstallPath(c.value, c.valueName);
-    const std::u16string expected = testkit::kWindows       ? c.onWindows
-                                    : c.underPrefix.empty() ? u""
-                                                            : Prefix() + c.underPrefix;
+    fs::create_directories(Drive() / "games" / "WARCRAFT III");
+    fs::create_directories(Drive() / "games" / "empty");
+    fs::create_directories(Drive() / "games" / "folder" / "war3.exe");
+    if (!c.gameIn.empty()) {
+        fs::create_directories(Drive() / PathFromText(c.gameIn));
+        testkit::WriteFile(Drive() / PathFromText(c.gameIn) / "war3.exe", "MZ");
+    }
+    RegistryValue value = c.value;
+    value.text = OnDrive(value.text);
+    SetInstallPath(value, c.valueName);
+    std::u16string expected;
+    if (!c.decides.empty())
+        expected =
+            testkit::kWindows ? TextFromPath(Drive()) + c.decidesOnWindows : Prefix() + u"/dosdevices/d:" + c.decides;
     const GamePathDecision decision = Decide();
     EXPECT_EQ(decision.warning, expected.empty() ? GamePathWarning::M2 : GamePathWarning::None);
+    EXPECT_EQ(decision.source, expected.empty() ? GamePathSource::None : GamePathSource::Registry);
     EXPECT_EQ(decision.gamePath, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Values, RegistryRule,
     testing::Values(
-        RegistryCase{"MissingDirectoryAcceptedAsWritten", u"InstallPath", RegistryValue::Text(u"D:\\Old\\Warcraft III"),
-                     u"/dosdevices/d:/Old/Warcraft III/", u"D:\\Old\\Warcraft III\\"},
         RegistryCase{"ComponentsMatchedIgnoringCase", u"InstallPath", RegistryValue::Text(u"d:\\Games\\Warcraft III"),
-                     u"/dosdevices/d:/games/WARCRAFT III/", u"d:\\Games\\Warcraft III\\"},
+                     u"games/WARCRAFT III", u"/games/WARCRAFT III/", u"\\Games\\Warcraft III\\"},
         RegistryCase{"TrailingBackslashGivesOneSeparator", u"InstallPath",
-                     RegistryValue::Text(u"D:\\Games\\Warcraft III\\"), u"/dosdevices/d:/games/WARCRAFT III/",
-                     u"D:\\Games\\Warcraft III\\"},
+                     RegistryValue::Text(u"D:\\Games\\Warcraft III\\"), u"games/WARCRAFT III", u"/games/WARCRAFT III/",
+                     u"\\Games\\Warcraft III\\"},
         RegistryCase{"BlanksAroundTrimmed", u"InstallPath", RegistryValue::Text(u"  D:\\Games\\Warcraft III  "),
-                     u"/dosdevices/d:/games/WARCRAFT III/", u"D:\\Games\\Warcraft III\\"},
-        RegistryCase{"ValueNameIgnoresCase", u"installpath", RegistryValue::Text(u"D:\\X"), u"/dosdevices/d:/X/",
-                     u"D:\\X\\"},
+                     u"games/WARCRAFT III", u"/games/WARCRAFT III/", u"\\Games\\Warcraft III\\"},
+        RegistryCase{"ValueNameIgnoresCase", u"installpath", RegistryValue::Text(u"D:\\X"), u"X", u"/X/", u"\\X\\"},
         RegistryCase{"ChineseDirectoryNames", u"InstallPath", RegistryValue::Text(u"D:\\游戏\\魔兽争霸III"),
-                     u"/dosdevices/d:/游戏/魔兽争霸III/", u"D:\\游戏\\魔兽争霸III\\"},
-        RegistryCase{"NoDriveNotAccepted", u"InstallPath", RegistryValue::Text(u"Warcraft III"), u"", u""},
-        RegistryCase{"NetworkPathNotAccepted", u"InstallPath", RegistryValue::Text(u"\\\\server\\share"), u"", u""},
-        RegistryCase{"NumberNotAccepted", u"InstallPath", RegistryValue::Number(0x201), u"", u""},
-        RegistryCase{"OtherValueOnly", u"Program", RegistryValue::Text(u"D:\\X"), u"", u""}),
+                     u"游戏/魔兽争霸III", u"/游戏/魔兽争霸III/", u"\\游戏\\魔兽争霸III\\"},
+        RegistryCase{"MissingDirectoryNotAccepted", u"InstallPath", RegistryValue::Text(u"D:\\Old\\Warcraft III"), u"",
+                     u"", u""},
+        RegistryCase{"DirectoryWithoutGameNotAccepted", u"InstallPath", RegistryValue::Text(u"D:\\Games\\Empty"), u"",
+                     u"", u""},
+        RegistryCase{"GameElsewhereOnTheDriveNotAccepted", u"InstallPath", RegistryValue::Text(u"D:\\Games"),
+                     u"games/WARCRAFT III", u"", u""},
+        RegistryCase{"FolderNamedWar3ExeNotAccepted", u"InstallPath", RegistryValue::Text(u"D:\\Games\\Folder"), u"",
+                     u"", u""},
+        RegistryCase{"NoDriveNotAccepted", u"InstallPath", RegistryValue::Text(u"Warcraft III"), u"", u"", u""},
+        RegistryCase{"NetworkPathNotAccepted", u"InstallPath", RegistryValue::Text(u"\\\\server\\share"), u"", u"",
+                     u""},
+        RegistryCase{"NumberNotAccepted", u"InstallPath", RegistryValue::Number(0x201), u"", u"", u""},
+        RegistryCase{"OtherValueOnly", u"Program", RegistryValue::Text(u"D:\\X"), u"X", u"", u""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Windows expands with the process's own variables; under Wine the prefix's own count, never this
 // system's (E: need not even exist in the prefix).
 TEST_F(GamePathTest, ExpandableRegistryStringIsExpandedFirst) {
-    testkit::ScopedEnv programFiles("ProgramFiles", "E:\\Apps");
+    const fs::path programFiles =
+        testkit::kWindows ? m_root / "apps" : m_root / "prefix" / "dosdevices" / "c:" / "Program Files";
+    fs::create_directories(programFiles / "War3");
+    testkit::WriteFile(programFiles / "War3" / "war3.exe", "MZ");
+    testkit::ScopedEnv programFilesVariable("ProgramFiles",
+                                            testkit::kWindows ? (m_root / "apps").string() : "E:\\Apps");
     SetInstallPath(RegistryValue::ExpandableText(u"%ProgramFiles%\\War3"));
     const GamePathDecision decision = Decide();
     EXPECT_EQ(decision.warning, GamePathWarning::None);
-    EXPECT_EQ(decision.gamePath,
-              testkit::kWindows ? u"E:\\Apps\\War3\\" : Prefix() + u"/dosdevices/c:/Program Files/War3/");
+    EXPECT_EQ(decision.gamePath, testkit::kWindows ? TextFromPath(m_root / "apps") + u"\\War3\\"
+                                                   : Prefix() + u"/dosdevices/c:/Program Files/War3/");
 }
 
-TEST_F(GamePathTest, RegistryWinsOverSettingsFile) {
-    SetInstallPath(RegistryValue::Text(u"D:\\X"));
-    SetWarPath("/nowhere");
-    EXPECT_EQ(Decide().warning, GamePathWarning::None);
+// Which source decides when the registry and the settings file both have a say. A registry entry
+// left behind by a moved or uninstalled game gives way to the settings file as if it were absent.
+struct SourcesCase {
+    const char* name;
+    bool registryHoldsGame; // the registry names a directory with war3.exe (else one without)
+    const char* warPath;    // the settings file's WarPath: "game", "other" (another game), "wrong"; null: no file
+    GamePathSource source;
+    GamePathWarning warning;
+    const char* decided; // "registry", "game", "other" or "" (none)
+};
+
+void PrintTo(const SourcesCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+class SourcesRule : public GamePathTest, public testing::WithParamInterface<SourcesCase> {};
+
+TEST_P(SourcesRule, FirstSourceHoldingTheGameDecides) {
+    const SourcesCase& c = GetParam();
+    const fs::path drive = testkit::kWindows ? m_root / "d" : m_root / "prefix" / "dosdevices" / "d:";
+    fs::create_directories(drive / "War3");
+    if (c.registryHoldsGame)
+        testkit::WriteFile(drive / "War3" / "war3.exe", "MZ");
+    fs::create_directories(m_root / "other");
+    testkit::WriteFile(m_root / "other" / "war3.exe", "MZ");
+    SetInstallPath(RegistryValue::Text(testkit::kWindows ? TextFromPath(drive / "War3") : u"D:\\War3"));
+    if (c.warPath != nullptr)
+        SetWarPath((Root() / c.warPath).string());
+
+    const std::string decided = c.decided;
+    std::u16string expected;
+    if (decided == "registry")
+        expected = testkit::kWindows ? Dir(drive / "War3") : Prefix() + u"/dosdevices/d:/War3/";
+    else if (!decided.empty())
+        expected = Dir(Root() / decided);
+    const GamePathDecision decision = Decide();
+    EXPECT_EQ(decision.warning, c.warning);
+    EXPECT_EQ(decision.source, c.source);
+    EXPECT_EQ(decision.gamePath, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SourcesRule,
+                         testing::Values(SourcesCase{"RegistryWinsOverSettingsFile", true, "other",
+                                                     GamePathSource::Registry, GamePathWarning::None, "registry"},
+                                         SourcesCase{"RegistryWinsOverWrongSettingsFile", true, "wrong",
+                                                     GamePathSource::Registry, GamePathWarning::None, "registry"},
+                                         SourcesCase{"StaleRegistryGivesWayToSettingsFile", false, "game",
+                                                     GamePathSource::SettingsFile, GamePathWarning::None, "game"},
+                                         SourcesCase{"StaleRegistryAndWrongSettingsFileGiveM1", false, "wrong",
+                                                     GamePathSource::None, GamePathWarning::M1, ""},
+                                         SourcesCase{"StaleRegistryAloneGivesM2", false, nullptr, GamePathSource::None,
+                                                     GamePathWarning::M2, ""}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(GamePathTest, SettingsFileNamingTheGameDecides) {
     SetWarPath("  " + (Root() / "game").string() + "  ");
