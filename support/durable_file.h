@@ -22,6 +22,28 @@ public:
     virtual bool Sync() = 0;
 };
 
+// An existing file that is not a regular file (a FIFO, a terminal, a character or block device)
+// opened to be written as it stands: never created, emptied or renamed. Sync does nothing, since such
+// a file has no data of its own on disk. A FIFO nobody reads fails at once rather than waiting for
+// a reader. Null when it cannot be opened for writing (a socket, no permission).
+std::unique_ptr<NewFile> OpenDevice(const std::filesystem::path& path);
+
+// What a write to a path lands on, symbolic links (reparse points on Windows) followed to the end.
+struct WriteTarget {
+    enum class Kind {
+        Missing,   // nothing has the name (and it is no link): a new file is made there
+        Regular,   // a regular file: path is the file itself, links resolved
+        Directory, // refused
+        Device,    // a FIFO, a terminal, a device: written in place through path
+        Dangling,  // a link to nothing or a loop of links: refused, as cp refuses it
+    };
+    Kind kind = Kind::Missing;
+    std::filesystem::path path;
+};
+// Example: "out.mp3" -> a link to "/srv/music/a.mp3" gives {Regular, "/srv/music/a.mp3"}; "/dev/stdout"
+// on a pipe gives {Device, "/dev/stdout"}.
+WriteTarget ResolveWriteTarget(const std::filesystem::path& path);
+
 // Flushes an existing file's data to disk.
 bool SyncFile(const std::filesystem::path& path);
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,7 +24,8 @@ bool FsyncPath(const std::filesystem::path& path, int flags) {
 
 class PosixNewFile final : public NewFile {
 public:
-    PosixNewFile(std::filesystem::path path, int fd) : m_path(std::move(path)), m_fd(fd) {}
+    PosixNewFile(std::filesystem::path path, int fd, bool device = false)
+        : m_path(std::move(path)), m_fd(fd), m_device(device) {}
     ~PosixNewFile() override { ::close(m_fd); }
 
     bool Append(std::span<const std::uint8_t> bytes) override {
@@ -46,12 +48,16 @@ public:
     }
 
     bool Sync() override {
+        // A pipe or a terminal has nothing on disk to flush (fsync refuses them with EINVAL).
+        if (m_device)
+            return true;
         return io_seam::Observed({Kind::Sync, m_path}, [&](auto) { return ::fsync(m_fd) == 0; });
     }
 
 private:
     std::filesystem::path m_path;
     int m_fd;
+    bool m_device;
     std::uint64_t m_size = 0;
 };
 
@@ -68,6 +74,48 @@ std::unique_ptr<NewFile> NewFile::Create(const std::filesystem::path& path, bool
     if (fd < 0)
         return nullptr;
     return std::make_unique<PosixNewFile>(path, fd);
+}
+
+std::unique_ptr<NewFile> OpenDevice(const std::filesystem::path& path) {
+    // Without O_NONBLOCK a FIFO with no reader would block the open for good, with the archive's
+    // lock held; with it, such an open fails with ENXIO. Writes then block as they normally do.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat info {};
+    const int flags = ::fcntl(fd, F_GETFL);
+    // The name may have been given to a regular file since it was looked at: written here without
+    // being emptied, it would keep a tail of its old content.
+    if (::fstat(fd, &info) != 0 || S_ISREG(info.st_mode) || S_ISDIR(info.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<PosixNewFile>(path, fd, true);
+}
+
+WriteTarget ResolveWriteTarget(const std::filesystem::path& path) {
+    using K = WriteTarget::Kind;
+    struct stat name {};
+    if (::lstat(path.c_str(), &name) != 0)
+        return {K::Missing, path};
+    struct stat info {};
+    // stat follows the links; /dev/stdout -> /proc/self/fd/1 -> "pipe:[...]" resolves only this way.
+    if (::stat(path.c_str(), &info) != 0)
+        return {K::Dangling, path};
+    if (S_ISDIR(info.st_mode))
+        return {K::Directory, path};
+    if (!S_ISREG(info.st_mode))
+        return {K::Device, path};
+    if (!S_ISLNK(name.st_mode))
+        return {K::Regular, path};
+    // The new file is made beside the link's final target and renamed over it, so the link stays.
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (real == nullptr)
+        return {K::Dangling, path};
+    std::filesystem::path resolved(real);
+    std::free(real);
+    return {K::Regular, std::move(resolved)};
 }
 
 bool SyncFile(const std::filesystem::path& path) {

@@ -4,6 +4,7 @@
 #include "support/win32.h"
 
 #include <algorithm>
+#include <string>
 
 namespace durable {
 namespace {
@@ -21,7 +22,8 @@ bool FlushPath(const std::filesystem::path& path, DWORD flags) {
 
 class WindowsNewFile final : public NewFile {
 public:
-    WindowsNewFile(std::filesystem::path path, HANDLE handle) : m_path(std::move(path)), m_handle(handle) {}
+    WindowsNewFile(std::filesystem::path path, HANDLE handle, bool device = false)
+        : m_path(std::move(path)), m_handle(handle), m_device(device) {}
     ~WindowsNewFile() override { ::CloseHandle(m_handle); }
 
     bool Append(std::span<const std::uint8_t> bytes) override {
@@ -43,14 +45,28 @@ public:
     }
 
     bool Sync() override {
+        // A console or a pipe has nothing on disk to flush.
+        if (m_device)
+            return true;
         return io_seam::Observed({Kind::Sync, m_path}, [&](auto) { return ::FlushFileBuffers(m_handle) != 0; });
     }
 
 private:
     std::filesystem::path m_path;
     HANDLE m_handle;
+    bool m_device;
     std::uint64_t m_size = 0;
 };
+
+bool IsDeviceHandle(HANDLE handle) {
+    const DWORD type = ::GetFileType(handle);
+    return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
+}
+
+// The path's own attributes, a reparse point not followed.
+DWORD OwnAttributes(const std::filesystem::path& path) {
+    return ::GetFileAttributesW(path.c_str());
+}
 
 } // namespace
 
@@ -68,6 +84,71 @@ std::unique_ptr<NewFile> NewFile::Create(const std::filesystem::path& path, bool
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
     return std::make_unique<WindowsNewFile>(path, handle);
+}
+
+std::unique_ptr<NewFile> OpenDevice(const std::filesystem::path& path) {
+    HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    // A disk file here would be written over without being emptied.
+    if (!IsDeviceHandle(handle)) {
+        ::CloseHandle(handle);
+        return nullptr;
+    }
+    return std::make_unique<WindowsNewFile>(path, handle, true);
+}
+
+WriteTarget ResolveWriteTarget(const std::filesystem::path& path) {
+    using K = WriteTarget::Kind;
+    // Opened for no access at all, which follows reparse points and opens directories too.
+    HANDLE handle = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        // A console (CON) opens only for reading or writing.
+        HANDLE device = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (device != INVALID_HANDLE_VALUE) {
+            const bool isDevice = IsDeviceHandle(device);
+            ::CloseHandle(device);
+            if (isDevice)
+                return {K::Device, path};
+        }
+        const DWORD own = OwnAttributes(path);
+        if (own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            return {K::Dangling, path};
+        return {K::Missing, path};
+    }
+    WriteTarget target{K::Regular, path};
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (IsDeviceHandle(handle)) {
+        target.kind = K::Device;
+    } else if (!::GetFileInformationByHandle(handle, &info)) {
+        target.kind = K::Dangling;
+    } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        target.kind = K::Directory;
+    } else {
+        const DWORD own = OwnAttributes(path);
+        if (own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            // The new file is made beside the link's final target and moved over it: the link stays.
+            std::wstring final(MAX_PATH, L'\0');
+            DWORD length = ::GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+            if (length >= final.size()) {
+                final.resize(length);
+                length = ::GetFinalPathNameByHandleW(handle, final.data(), static_cast<DWORD>(final.size()),
+                                                     FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+            }
+            if (length == 0 || length >= final.size()) {
+                target.kind = K::Dangling;
+            } else {
+                final.resize(length);
+                target.path = std::filesystem::path(final);
+            }
+        }
+    }
+    ::CloseHandle(handle);
+    return target;
 }
 
 bool SyncFile(const std::filesystem::path& path) {

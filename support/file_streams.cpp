@@ -100,44 +100,60 @@ std::unique_ptr<FileWriter> FileWriter::Begin(const std::u16string& path) {
     try {
         if (path.empty())
             return nullptr;
-        const fs::path target = PathFromText(path);
-        std::error_code error;
-        if (fs::is_directory(target, error))
-            return nullptr;
-        fs::path directory = target.parent_path();
-        if (directory.empty())
-            directory = ".";
-        if (!fs::is_directory(directory, error))
-            return nullptr;
-        // The rename at the end would replace a read-only file without asking, so refuse it here.
-        const bool targetExists = fs::exists(target, error);
-        if (targetExists && durable::IsReadOnly(target))
-            return nullptr;
-
-        // The name is taken by creating the file exclusively: another file of that name, ours or
-        // not, is never written.
-        std::random_device device;
-        std::mt19937 random(device());
-        fs::path temporary;
-        std::unique_ptr<durable::NewFile> out;
-        for (int attempt = 0; attempt < 16 && !out; ++attempt) {
-            fs::path name(".");
-            name += target.filename();
-            name += ".tmp" + std::to_string(random() % 1000000);
-            temporary = directory / name;
-            bool nameTaken = false;
-            out = durable::NewFile::Create(temporary, &nameTaken);
-            if (!out && !nameTaken) {
-                // Not a name clash: the directory refuses the file or the disk is full.
+        const durable::WriteTarget target = durable::ResolveWriteTarget(PathFromText(path));
+        switch (target.kind) {
+        case durable::WriteTarget::Kind::Missing:
+            return BeginReplacement(target.path, false);
+        case durable::WriteTarget::Kind::Regular:
+            // The rename at the end would replace a read-only file without asking, so refuse it here.
+            if (durable::IsReadOnly(target.path))
                 return nullptr;
-            }
+            return BeginReplacement(target.path, true);
+        case durable::WriteTarget::Kind::Device: {
+            std::unique_ptr<durable::NewFile> out = durable::OpenDevice(target.path);
+            if (!out)
+                return nullptr;
+            return std::unique_ptr<FileWriter>(new FileWriter(target.path, {}, std::move(out), true));
         }
-        if (!out)
+        case durable::WriteTarget::Kind::Directory:
+        case durable::WriteTarget::Kind::Dangling:
             return nullptr;
-        return std::unique_ptr<FileWriter>(new FileWriter(target, temporary, std::move(out), targetExists));
+        }
+        return nullptr;
     } catch (...) {
         return nullptr;
     }
+}
+
+std::unique_ptr<FileWriter> FileWriter::BeginReplacement(const fs::path& target, bool targetExists) {
+    std::error_code error;
+    fs::path directory = target.parent_path();
+    if (directory.empty())
+        directory = ".";
+    if (!fs::is_directory(directory, error))
+        return nullptr;
+
+    // The name is taken by creating the file exclusively: another file of that name, ours or
+    // not, is never written.
+    std::random_device device;
+    std::mt19937 random(device());
+    fs::path temporary;
+    std::unique_ptr<durable::NewFile> out;
+    for (int attempt = 0; attempt < 16 && !out; ++attempt) {
+        fs::path name(".");
+        name += target.filename();
+        name += ".tmp" + std::to_string(random() % 1000000);
+        temporary = directory / name;
+        bool nameTaken = false;
+        out = durable::NewFile::Create(temporary, &nameTaken);
+        if (!out && !nameTaken) {
+            // Not a name clash: the directory refuses the file or the disk is full.
+            return nullptr;
+        }
+    }
+    if (!out)
+        return nullptr;
+    return std::unique_ptr<FileWriter>(new FileWriter(target, temporary, std::move(out), targetExists));
 }
 
 bool FileWriter::Write(std::span<const std::uint8_t> bytes) {
@@ -162,6 +178,11 @@ bool FileWriter::Commit() {
         if (!synced) {
             Discard();
             return false;
+        }
+        if (m_temporary.empty()) {
+            // Written in place: every byte went out; there is nothing to rename.
+            m_done = true;
+            return true;
         }
         std::error_code error;
         if (m_targetExisted) {
@@ -188,7 +209,8 @@ void FileWriter::Discard() {
     m_done = true;
     try {
         m_out.reset();
-        durable::RemoveFile(m_temporary);
+        if (!m_temporary.empty())
+            durable::RemoveFile(m_temporary);
     } catch (...) {
         // Nothing may leave a destructor; a temporary left behind is only a stray file.
     }

@@ -1,9 +1,16 @@
 #pragma once
 // Disk files in and out of the program, as raw bytes: whole (into and out of a byte buffer) or a
 // piece at a time (FileReader, FileWriter), for files too large to hold.
-// Writes replace the target atomically: the new content goes to a temporary file in the same
+// Writes replace a regular file atomically: the new content goes to a temporary file in the same
 // directory, is flushed to disk and renamed over the target, so a failure at any point leaves the
 // old file exactly as it was and no temporary file behind. A read-only target is refused.
+// What the path names decides how it is written:
+//   - a symbolic link is written through: its final target is replaced as above, in the target's
+//     directory, and the link stays a link. A link to nothing is refused, as cp refuses it;
+//   - a FIFO, a terminal or a device (/dev/stdout on a pipe, /dev/null) is written in place, with
+//     no temporary file and no rename: it is never removed or replaced by a regular file. A FIFO
+//     nobody reads is refused at once rather than waited on;
+//   - a directory is refused.
 #include "support/durable_file.h"
 
 #include <cstdint>
@@ -63,9 +70,10 @@ public:
 private:
     FileWriter(std::filesystem::path target, std::filesystem::path temporary, std::unique_ptr<durable::NewFile> out,
                bool targetExisted);
+    static std::unique_ptr<FileWriter> BeginReplacement(const std::filesystem::path& target, bool targetExists);
     void Discard();
     std::filesystem::path m_target;
-    std::filesystem::path m_temporary;
+    std::filesystem::path m_temporary; // empty: the target itself is written (a device, a FIFO)
     std::unique_ptr<durable::NewFile> m_out;
     bool m_targetExisted;
     bool m_ok = true;
