@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <set>
 #include <string>
 
@@ -30,6 +31,10 @@ struct InputRow {
     ControlId input;
     ControlId frame;
 };
+
+void PrintTo(const InputRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class InputInsideFrame : public ::testing::TestWithParam<InputRow> {};
 
@@ -82,6 +87,10 @@ struct PixelRow {
     int dpi;
     int pixels;
 };
+
+void PrintTo(const PixelRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class TwipsToPixels : public ::testing::TestWithParam<PixelRow> {};
 
