@@ -1,5 +1,6 @@
 #include "app/style_xp.h"
 
+#include "app/enter_presses_button.h"
 #include "app/window_style.h"
 
 #include <QApplication>
@@ -23,6 +24,7 @@ bool InitXPStyle() {
     }
     // The application takes ownership of the wrapper, the wrapper of the platform style.
     QApplication::setStyle(new WindowStyle(style));
+    enter_presses_button::Install();
     return true;
 }
 
