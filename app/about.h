@@ -1,4 +1,5 @@
 #pragma once
-// The about line of the banner: product title, a dash, the author's credit and the maker's web address.
+// The about line of the banner lives with the window's layout, which every view draws.
+#include "window/window_layout.h"
 
-inline constexpr char16_t kAboutLine[] = u"Keldrava - 林澜 制作  www.keldrava.example.org";
+using window::kAboutLine;

@@ -1,17 +1,10 @@
 #include "app/frm_main.h"
 
-#include "app/about.h"
 #include "app/common_dialog.h"
 #include "app/style_flat.h"
 #include "app/style_xp.h"
 #include "app/ui_prompts.h"
-#include "archive/door/mpq_control.h"
-#include "archive/mpq_engine.h"
-#include "mods/modifications.h"
-#include "mods/set_string.h"
-#include "support/file_probe.h"
-#include "support/public_vars.h"
-#include "support/text_path.h"
+#include "window/window_layout.h"
 
 #include <QAbstractItemView>
 #include <QButtonGroup>
@@ -32,23 +25,22 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyle>
 
-#include <cmath>
-#include <filesystem>
-#include <initializer_list>
-#include <optional>
 #include <utility>
+
+using window::ControlId;
+using window::ControlKind;
+using window::ControlLayout;
 
 namespace {
 
-// The layout is drawn in twips; 15 twips are one pixel at 96 dots per inch, and Qt scales pixels
-// on screens of higher density.
-int Px(int twips) {
-    return static_cast<int>(std::lround(twips / 15.0));
-}
-QRect TwipsRect(int left, int top, int width, int height) {
-    return {Px(left), Px(top), Px(width), Px(height)};
+// The layout is drawn in twips; at 96 dots per inch, and Qt scales pixels on screens of higher
+// density.
+QRect PixelRect(const window::TwipsRect& twips) {
+    const window::PixelRect pixels = window::PixelsFromTwips(twips);
+    return {pixels.left, pixels.top, pixels.width, pixels.height};
 }
 
 QString Q(std::u16string_view text) {
@@ -58,34 +50,27 @@ std::u16string U(const QString& text) {
     return text.toStdU16String();
 }
 
-// Every start-up step and handler runs under this guard: a failing step is skipped silently and
-// nothing ever reaches the event loop.
-template <typename Step> bool Guarded(Step&& step) noexcept {
-    try {
-        step();
-        return true;
-    } catch (...) {
-        return false;
+QFont FontFor(window::FontId id) {
+    const window::FontSpec spec = window::FontOf(id);
+    QFont font(Q(spec.face));
+    font.setPointSizeF(spec.points);
+    font.setWeight(spec.weight >= 700 ? QFont::Bold : QFont::Normal);
+    return font;
+}
+
+// The colour a layout gives, or nothing where the platform's own stays.
+std::optional<QColor> ColourFor(const window::Colour& colour) {
+    switch (colour.source) {
+    case window::ColourSource::Given:
+        return QColor(colour.rgb.red, colour.rgb.green, colour.rgb.blue);
+    case window::ColourSource::SystemButtonText:
+        return QGuiApplication::palette().color(QPalette::ButtonText);
+    case window::ColourSource::Default:
+    case window::ColourSource::SystemWindowText:
+    case window::ColourSource::Transparent:
+        break;
     }
-}
-
-const QColor kBannerBackground(234, 244, 255);
-const QColor kBannerLine(159, 207, 255);
-const QColor kFrameCaption(64, 64, 64);
-const QColor kDarkRed(128, 0, 0);
-const QColor kGreyText(64, 64, 64);
-
-QFont WindowFont() {
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPointSizeF(8.25);
-    font.setWeight(QFont::Normal);
-    return font;
-}
-QFont SongFont(bool bold) {
-    QFont font(QStringLiteral("宋体"));
-    font.setPointSizeF(9);
-    font.setWeight(bold ? QFont::Bold : QFont::Normal);
-    return font;
+    return std::nullopt;
 }
 
 void SetTextColour(QWidget* widget, const QColor& colour) {
@@ -95,116 +80,89 @@ void SetTextColour(QWidget* widget, const QColor& colour) {
     widget->setPalette(palette);
 }
 
-void SetWhiteBackground(QWidget* widget) {
+void SetBackground(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, Qt::white);
+    palette.setColor(QPalette::Window, colour);
     // Buttons fill with their own role, not the window's.
-    palette.setColor(widget->backgroundRole(), Qt::white);
+    palette.setColor(widget->backgroundRole(), colour);
     widget->setPalette(palette);
     widget->setAutoFillBackground(true);
 }
 
-// A label that takes the size of its one line of text, at the given position.
-QLabel* MakeSizedLabel(QWidget* parent, const char* name, const QString& text, const QRect& rect,
-                       const QColor& colour) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    label->setGeometry(rect);
-    SetTextColour(label, colour);
-    label->adjustSize();
-    return label;
+QIcon AppIcon() {
+    QIcon icon;
+    for (const int size : {48, 32, 16})
+        icon.addFile(QStringLiteral(":/icons/ostrawen-%1.png").arg(size), QSize(size, size));
+    return icon;
 }
 
-// A label that keeps its rectangle and wraps its text inside it.
-QLabel* MakeWrappedLabel(QWidget* parent, const char* name, const QString& text, const QRect& rect,
-                         const QColor& colour) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    label->setGeometry(rect);
-    SetTextColour(label, colour);
-    return label;
-}
-
-QGroupBox* MakeFrame(QWidget* parent, const char* name, const QString& caption, const QRect& rect) {
-    auto* frame = new QGroupBox(caption, parent);
-    frame->setObjectName(QLatin1String(name));
-    frame->setGeometry(rect);
-    frame->setFocusPolicy(Qt::NoFocus);
-    SetWhiteBackground(frame);
-    // The caption takes the frame's own colour; the labels inside set theirs.
-    SetTextColour(frame, kFrameCaption);
-    return frame;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, const QRect& rect) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(rect);
-    button->setFont(SongFont(false));
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
-QComboBox* MakeDropDownList(QWidget* parent, const char* name, const QStringList& entries, const QRect& rect) {
-    auto* combo = new QComboBox(parent);
-    combo->setObjectName(QLatin1String(name));
-    // The wheel must not give the list the focus (and then change it): only a focused list scrolls.
-    combo->setFocusPolicy(Qt::StrongFocus);
-    combo->setEditable(false);
-    combo->addItems(entries);
-    // Nothing is chosen until start-up chooses.
-    combo->setCurrentIndex(-1);
-    combo->setMaxVisibleItems(entries.size());
-    combo->setGeometry(rect);
-    return combo;
-}
-
-QLineEdit* MakeTextBox(QWidget* parent, const char* name, const QRect& rect) {
-    auto* text = new QLineEdit(parent);
-    text->setObjectName(QLatin1String(name));
-    text->setMaxLength(32767); // Qt's largest; the box has no limit of its own
-    text->setGeometry(rect);
-    return text;
-}
-
-template <typename Button>
-Button* MakeChoice(QWidget* parent, const char* name, const QString& caption, const QRect& rect) {
-    auto* button = new Button(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(rect);
-    SetWhiteBackground(button);
-    return button;
-}
-
-// GamePath + separator + MpqName with every pair of separators collapsed in one left-to-right pass:
-// "/g/War3/" + "/" + "War3x.mpq" -> "/g/War3/War3x.mpq"; three in a row become two.
-std::u16string JoinArchivePath(const std::u16string& gamePath, const std::u16string& mpqName) {
-    const auto separator = static_cast<char16_t>(std::filesystem::path::preferred_separator);
-    const std::u16string joined = gamePath + separator + mpqName;
-    std::u16string collapsed;
-    collapsed.reserve(joined.size());
-    for (std::size_t i = 0; i < joined.size(); ++i) {
-        collapsed.push_back(joined[i]);
-        if (joined[i] == separator && i + 1 < joined.size() && joined[i + 1] == separator)
-            ++i;
+// One widget of the kind the layout names, with its caption, list and look.
+QWidget* MakeControl(const ControlLayout& layout, QWidget* parent) {
+    const QString caption = Q(layout.caption);
+    switch (layout.kind) {
+    case ControlKind::Window:
+        return nullptr;
+    case ControlKind::Picture: {
+        auto* frame = new QFrame(parent);
+        frame->setFrameShape(QFrame::NoFrame);
+        frame->setFocusPolicy(Qt::StrongFocus);
+        return frame;
     }
-    return collapsed;
-}
-
-// The game's own file system ignores letter case, so "war3patch.mpq" on a case-sensitive disk is
-// the archive "War3Patch.mpq" names.
-std::u16string ArchivePath(const std::u16string& gamePath, const std::u16string& mpqName) {
-    const std::u16string joined = JoinArchivePath(gamePath, mpqName);
-    if (mpqName.empty() || gamePath.empty())
-        return joined;
-    const std::filesystem::path directory = PathFromText(gamePath);
-    const auto entry = file_probe::FindEntryIgnoringCase(directory, mpqName);
-    if (!entry)
-        return joined;
-    return JoinArchivePath(gamePath, TextFromPath(entry->filename()));
+    case ControlKind::Image: {
+        auto* image = new QLabel(parent);
+        image->setPixmap(QPixmap(QStringLiteral(":/icons/ostrawen-48.png")));
+        image->setFocusPolicy(Qt::NoFocus);
+        return image;
+    }
+    case ControlKind::Line: {
+        auto* line = new QFrame(parent);
+        line->setFrameShape(QFrame::NoFrame);
+        return line;
+    }
+    case ControlKind::GroupBox: {
+        auto* frame = new QGroupBox(caption, parent);
+        frame->setFocusPolicy(Qt::NoFocus);
+        return frame;
+    }
+    case ControlKind::Label: {
+        auto* label = new QLabel(caption, parent);
+        if (layout.sizing == window::Sizing::WrapsInRect) {
+            label->setWordWrap(true);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        }
+        return label;
+    }
+    case ControlKind::Button: {
+        auto* button = new QPushButton(caption, parent);
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        return button;
+    }
+    case ControlKind::TextBox: {
+        auto* text = new QLineEdit(parent);
+        text->setMaxLength(32767); // Qt's largest; the box has no limit of its own
+        return text;
+    }
+    case ControlKind::DropDownList: {
+        auto* combo = new QComboBox(parent);
+        // The wheel must not give the list the focus (and then change it): only a focused list scrolls.
+        combo->setFocusPolicy(Qt::StrongFocus);
+        combo->setEditable(false);
+        QStringList entries;
+        for (const std::u16string& entry : window::ListEntries(layout.id))
+            entries << Q(entry);
+        combo->addItems(entries);
+        // Nothing is chosen until start-up chooses.
+        combo->setCurrentIndex(-1);
+        combo->setMaxVisibleItems(static_cast<int>(entries.size()));
+        return combo;
+    }
+    case ControlKind::CheckBox:
+        return new QCheckBox(caption, parent);
+    case ControlKind::OptionButton:
+        return new QRadioButton(caption, parent);
+    }
+    return nullptr;
 }
 
 // While an archive operation runs, the whole application takes no input: what the desktop queues
@@ -251,10 +209,6 @@ protected:
     }
 };
 
-ui_prompts::Icon PromptIcon(mods::MessageIcon icon) {
-    return icon == mods::MessageIcon::Information ? ui_prompts::Icon::Information : ui_prompts::Icon::Exclamation;
-}
-
 } // namespace
 
 // The icons are compiled into this library; a static library needs them registered by hand.
@@ -269,129 +223,89 @@ static void RegisterResources() {
 FrmMain::FrmMain(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      m_decideGamePath([] { return FindGamePath(); }) {
+      m_logic(std::make_unique<window::MainWindow>(static_cast<window::WindowView&>(*this))) {
     RegisterResources();
-    Guarded([this] { Form_Initialize(); });
+    m_logic->Form_Initialize();
     CreateControls();
     ConnectHandlers();
 }
 
 FrmMain::~FrmMain() {
     // The children outlive this part of the object; none of their events may reach the handlers now.
-    cboItemToModify->removeEventFilter(this);
-    cboMpqFileName->removeEventFilter(this);
-    for (QObject* child : findChildren<QObject*>())
+    for (QObject* child : findChildren<QObject*>()) {
+        child->removeEventFilter(this);
         QObject::disconnect(child, nullptr, this, nullptr);
+    }
 }
 
 void FrmMain::SetGamePathDecider(std::function<GamePathDecision()> decider) {
-    m_decideGamePath = std::move(decider);
+    m_logic->SetGamePathDecider(std::move(decider));
+}
+
+void FrmMain::SetMpqEngine(std::shared_ptr<MpqEngine> engine) {
+    m_logic->SetMpqEngine(std::move(engine));
+}
+
+QWidget* FrmMain::Control(ControlId id) const {
+    const auto found = m_controls.find(id);
+    return found == m_controls.end() ? nullptr : found->second;
+}
+
+QLabel* FrmMain::Label(int index) const {
+    static constexpr ControlId kLabels[] = {ControlId::Label_0, ControlId::Label_1, ControlId::Label_2,
+                                            ControlId::Label_3, ControlId::Label_4};
+    return qobject_cast<QLabel*>(Control(kLabels[index]));
 }
 
 void FrmMain::CreateControls() {
-    setObjectName(QStringLiteral("FrmMain"));
-    setWindowTitle(Q(kCaption));
-    setFixedSize(kClientWidth, kClientHeight);
-    setFont(WindowFont());
-    SetWhiteBackground(this);
-    QIcon icon;
-    for (const int size : {48, 32, 16})
-        icon.addFile(QStringLiteral(":/icons/ostrawen-%1.png").arg(size), QSize(size, size));
-    setWindowIcon(icon);
-
-    // The banner.
-    PicTop = new QFrame(this);
-    PicTop->setObjectName(QStringLiteral("PicTop"));
-    PicTop->setGeometry(TwipsRect(0, 0, 7755, 855));
-    PicTop->setFrameShape(QFrame::NoFrame);
-    PicTop->setFocusPolicy(Qt::StrongFocus);
-    {
-        QPalette palette = PicTop->palette();
-        palette.setColor(QPalette::Window, kBannerBackground);
-        PicTop->setPalette(palette);
-        PicTop->setAutoFillBackground(true);
-    }
-    const QColor buttonText = QGuiApplication::palette().color(QPalette::ButtonText);
-    m_label[4] = MakeSizedLabel(PicTop, "Label(4)", Q(kAboutLine), TwipsRect(240, 180, 5160, 180), buttonText);
-    m_label[4]->setFont(SongFont(true));
-    m_label[4]->adjustSize();
-    m_label[3] = MakeSizedLabel(PicTop, "Label(3)", Q(kFeatureLine), TwipsRect(600, 480, 5850, 180), buttonText);
-    m_label[3]->setFont(SongFont(false));
-    m_label[3]->adjustSize();
-    ImgLogo = new QLabel(PicTop);
-    ImgLogo->setObjectName(QStringLiteral("ImgLogo"));
-    ImgLogo->setGeometry(TwipsRect(6900, 15, 720, 720));
-    ImgLogo->setPixmap(QPixmap(QStringLiteral(":/icons/ostrawen-48.png")));
-    ImgLogo->setFocusPolicy(Qt::NoFocus);
-    Line1 = new QFrame(PicTop);
-    Line1->setObjectName(QStringLiteral("Line1"));
-    Line1->setFrameShape(QFrame::NoFrame);
-    Line1->setGeometry(Px(0), Px(840), Px(7740), 1);
-    {
-        QPalette palette = Line1->palette();
-        palette.setColor(QPalette::Window, kBannerLine);
-        Line1->setPalette(palette);
-        Line1->setAutoFillBackground(true);
+    for (const ControlLayout& layout : window::Layout()) {
+        if (layout.kind == ControlKind::Window) {
+            m_controls[layout.id] = this;
+            setObjectName(QLatin1String(window::ControlName(layout.id)));
+            setWindowTitle(Q(layout.caption));
+            setFixedSize(kClientWidth, kClientHeight);
+            setFont(FontFor(layout.font));
+            if (const auto background = ColourFor(layout.background))
+                SetBackground(this, *background);
+            setWindowIcon(AppIcon());
+            continue;
+        }
+        QWidget* widget = MakeControl(layout, Control(layout.parent));
+        m_controls[layout.id] = widget;
+        widget->setObjectName(QLatin1String(window::ControlName(layout.id)));
+        if (layout.font != window::FontId::Window)
+            widget->setFont(FontFor(layout.font));
+        if (const auto foreground = ColourFor(layout.foreground)) {
+            if (layout.kind == ControlKind::Line)
+                SetBackground(widget, *foreground);
+            else
+                SetTextColour(widget, *foreground);
+        }
+        if (const auto background = ColourFor(layout.background))
+            SetBackground(widget, *background);
+        if (layout.kind == ControlKind::Line) {
+            // A line is one pixel thick whatever its rectangle says.
+            const QRect rect = PixelRect(layout.rect);
+            widget->setGeometry(rect.left(), rect.top(), rect.width(), std::max(1, rect.height()));
+        } else {
+            widget->setGeometry(PixelRect(layout.rect));
+        }
+        if (layout.sizing == window::Sizing::FitsText)
+            widget->adjustSize();
+        if (!layout.accessibleName.empty()) {
+            widget->setAccessibleName(Q(layout.accessibleName));
+            // On Linux, Qt gives a list its chosen entry as its name; its label is said as its description.
+            if (layout.kind == ControlKind::DropDownList)
+                widget->setAccessibleDescription(Q(layout.accessibleName));
+        }
     }
 
-    const QColor black(Qt::black);
-
-    // Archive choice and compaction.
-    Frame7 = MakeFrame(this, "Frame7", QStringLiteral("MPQ 文件选择"), TwipsRect(150, 990, 3135, 1695));
-    Label9 = MakeSizedLabel(Frame7, "Label9", QStringLiteral("选择 MPQ 文件:"), TwipsRect(150, 390, 1260, 180), black);
-    m_label[1] = MakeWrappedLabel(Frame7, "Label(1)", QStringLiteral("执行任何操作前您都需要先选择 MPQ文件"),
-                                  TwipsRect(150, 1140, 1695, 405), kDarkRed);
-
-    // Resource replacement.
-    Frame2 = MakeFrame(this, "Frame2", QStringLiteral("修改背景图片/音乐/字体"), TwipsRect(3390, 990, 4215, 1695));
-    Label2 = MakeSizedLabel(Frame2, "Label2", QStringLiteral("要修改的项目:"), TwipsRect(160, 420, 1140, 195), black);
-    Label10 = MakeSizedLabel(Frame2, "Label10", QStringLiteral("选择目标文件:"), TwipsRect(160, 780, 1140, 195), black);
-
-    // Cursor race.
-    Frame3 = MakeFrame(this, "Frame3", QStringLiteral("修改鼠标指针"), TwipsRect(150, 2790, 3135, 1815));
-    Label11 =
-        MakeSizedLabel(Frame3, "Label11", QStringLiteral("目标鼠标指针样式:"), TwipsRect(150, 390, 1530, 180), black);
-    m_label[2] = MakeWrappedLabel(Frame3, "Label(2)", QStringLiteral("这会同时修改人族游戏时的鼠标指针"),
-                                  TwipsRect(150, 1260, 1350, 405), kGreyText);
-
-    // LAN game name.
-    Frame4 = MakeFrame(this, "Frame4", QStringLiteral("修改局域网主机名"), TwipsRect(3390, 2790, 4215, 1815));
-    Label12 =
-        MakeSizedLabel(Frame4, "Label12", QStringLiteral("目标局域网主机名:"), TwipsRect(150, 390, 1530, 180), black);
-    m_label[0] = MakeWrappedLabel(Frame4, "Label(0)", QStringLiteral("请注意选择 MPQ 文件，多个 MPQ 都有局域网主机名"),
-                                  TwipsRect(150, 1260, 2055, 405), kGreyText);
-
-    // The inputs are the window's own children, created after the frames so that they lie above them.
-    QStringList mpqNames{QStringLiteral("War3Patch.mpq"), QStringLiteral("War3xLocal.mpq"), QStringLiteral("War3x.mpq"),
-                         QStringLiteral("War3.mpq")};
-    cboMpqFileName = MakeDropDownList(this, "cboMpqFileName", mpqNames, TwipsRect(300, 1710, 2840, 315));
-    btnCompressMpq = MakeButton(this, "btnCompressMpq", QStringLiteral("压缩(&Z)"), TwipsRect(2130, 2160, 990, 360));
-
-    QStringList items;
-    for (const mods::ResourceItem& item : mods::ResourceItems())
-        items << Q(item.entryText);
-    cboItemToModify = MakeDropDownList(this, "cboItemToModify", items, TwipsRect(4800, 1380, 2660, 315));
-    txtDestForGameModification = MakeTextBox(this, "txtDestForGameModification", TwipsRect(4800, 1740, 2055, 270));
-    btnBrowserForModificationDest =
-        MakeButton(this, "btnBrowserForModificationDest", QStringLiteral("..."), TwipsRect(6870, 1740, 570, 270));
-    chkExtract = MakeChoice<QCheckBox>(this, "chkExtract", QStringLiteral("提取[&E]"), TwipsRect(3570, 2220, 915, 255));
-    chkDelete = MakeChoice<QCheckBox>(this, "chkDelete", QStringLiteral("删除[&D]"), TwipsRect(4620, 2220, 945, 255));
-    btnDoModificationForGeneral = MakeButton(this, "btnDoModificationForGeneral", QStringLiteral("执行操作(&B)"),
-                                             TwipsRect(5970, 2160, 1470, 360));
-
-    optMouseNightElf =
-        MakeChoice<QRadioButton>(this, "optMouseNightElf", QStringLiteral("暗夜精灵"), TwipsRect(360, 3480, 1215, 255));
-    optMouseOrc =
-        MakeChoice<QRadioButton>(this, "optMouseOrc", QStringLiteral("兽族"), TwipsRect(1620, 3480, 1215, 255));
-    optMouseHuman =
-        MakeChoice<QRadioButton>(this, "optMouseHuman", QStringLiteral("人族"), TwipsRect(360, 3750, 1215, 255));
-    optMouseUndead =
-        MakeChoice<QRadioButton>(this, "optMouseUndead", QStringLiteral("亡灵天灾"), TwipsRect(1620, 3750, 1215, 255));
     m_mouseGroup = new QButtonGroup(this);
     m_mouseGroup->setObjectName(QStringLiteral("mouseRaceGroup"));
     m_mouseGroup->setExclusive(true);
-    for (QRadioButton* option : {optMouseNightElf, optMouseOrc, optMouseHuman, optMouseUndead})
-        m_mouseGroup->addButton(option);
+    for (const ControlLayout& layout : window::Layout())
+        if (layout.kind == ControlKind::OptionButton)
+            m_mouseGroup->addButton(qobject_cast<QRadioButton*>(Control(layout.id)));
     // The group is one tab stop, and Tab enters it at the selected race, as on Windows; Qt by itself
     // would enter at whichever button had the focus last.
     connect(m_mouseGroup, &QButtonGroup::buttonToggled, this, [this](QAbstractButton* toggled, bool checked) {
@@ -403,92 +317,61 @@ void FrmMain::CreateControls() {
             option->setFocusPolicy(static_cast<Qt::FocusPolicy>(policy));
         }
     });
-    btnDoModificationForMouse =
-        MakeButton(this, "btnDoModificationForMouse", QStringLiteral("修改(&M)"), TwipsRect(2130, 4080, 990, 360));
-
-    txtLanGameName = MakeTextBox(this, "txtLanGameName", TwipsRect(3570, 3570, 3855, 270));
-    btnDoModificationForLanGameName = MakeButton(this, "btnDoModificationForLanGameName",
-                                                 QStringLiteral("确认修改(&L)"), TwipsRect(5970, 4080, 1470, 360));
-
-    // What a screen reader says for each control: the inputs are named after the label beside them
-    // (which lies in another container, where Qt does not look for it), "..." after what it does.
-    PicTop->setAccessibleName(Q(kAboutLine));
-    ImgLogo->setAccessibleName(Q(kAppTitle));
-    // A list is also described by its label: on Linux, Qt gives a list its chosen entry as its name.
-    for (const auto& [list, label] : {std::pair{cboMpqFileName, QStringLiteral("选择 MPQ 文件")},
-                                      std::pair{cboItemToModify, QStringLiteral("要修改的项目")}}) {
-        list->setAccessibleName(label);
-        list->setAccessibleDescription(label);
-    }
-    txtDestForGameModification->setAccessibleName(QStringLiteral("选择目标文件"));
-    btnBrowserForModificationDest->setAccessibleName(QStringLiteral("浏览目标文件"));
-    txtLanGameName->setAccessibleName(QStringLiteral("目标局域网主机名"));
 
     // Ascending tab index over the controls that take the focus; frames and labels never do.
-    const std::initializer_list<QWidget*> tabOrder{txtDestForGameModification,
-                                                   cboItemToModify,
-                                                   cboMpqFileName,
-                                                   PicTop,
-                                                   btnCompressMpq,
-                                                   btnDoModificationForGeneral,
-                                                   btnBrowserForModificationDest,
-                                                   chkDelete,
-                                                   chkExtract,
-                                                   btnDoModificationForMouse,
-                                                   optMouseUndead,
-                                                   optMouseHuman,
-                                                   optMouseOrc,
-                                                   optMouseNightElf,
-                                                   btnDoModificationForLanGameName,
-                                                   txtLanGameName};
     QWidget* previous = nullptr;
-    for (QWidget* widget : tabOrder) {
+    for (const ControlId id : window::TabOrder()) {
         if (previous)
-            setTabOrder(previous, widget);
-        previous = widget;
+            setTabOrder(previous, Control(id));
+        previous = Control(id);
     }
-    txtDestForGameModification->setFocus(Qt::OtherFocusReason);
+    Control(window::TabOrder().front())->setFocus(Qt::OtherFocusReason);
 }
 
 void FrmMain::ConnectHandlers() {
+    window::MainWindow& logic = *m_logic;
+    auto* archives = qobject_cast<QComboBox*>(Control(ControlId::cboMpqFileName));
+    auto* items = qobject_cast<QComboBox*>(Control(ControlId::cboItemToModify));
     // Change is every report of a new text; Click is a choice, also of the entry already chosen;
-    // Scroll is the drop-down list scrolling. A user's choice of another entry reports both a new
-    // text and a choice, so the handler runs twice then; both handlers only read, so that is harmless.
-    connect(cboMpqFileName, &QComboBox::currentTextChanged, this, [this] { cboMpqFileName_Change(); });
-    connect(cboMpqFileName, &QComboBox::activated, this, [this] { cboMpqFileName_Click(); });
-    connect(cboMpqFileName->view()->verticalScrollBar(), &QScrollBar::valueChanged, this,
-            [this] { cboMpqFileName_Scroll(); });
+    // Scroll is the drop-down list scrolling.
+    connect(archives, &QComboBox::currentTextChanged, this, [&logic] { logic.cboMpqFileName_Change(); });
+    connect(archives, &QComboBox::activated, this, [&logic] { logic.cboMpqFileName_Click(); });
+    connect(archives->view()->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [&logic] { logic.cboMpqFileName_Scroll(); });
 
-    connect(cboItemToModify, &QComboBox::currentTextChanged, this, [this] { cboItemToModify_Change(); });
-    connect(cboItemToModify, &QComboBox::activated, this, [this] { cboItemToModify_Click(); });
-    connect(cboItemToModify->view()->verticalScrollBar(), &QScrollBar::valueChanged, this,
-            [this] { cboItemToModify_Scroll(); });
-    cboItemToModify->installEventFilter(this);
-    cboMpqFileName->installEventFilter(this);
+    connect(items, &QComboBox::currentTextChanged, this, [&logic] { logic.cboItemToModify_Change(); });
+    connect(items, &QComboBox::activated, this, [&logic] { logic.cboItemToModify_Click(); });
+    connect(items->view()->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            [&logic] { logic.cboItemToModify_Scroll(); });
+    items->installEventFilter(this);
+    archives->installEventFilter(this);
 
-    connect(btnBrowserForModificationDest, &QPushButton::clicked, this,
-            [this] { btnBrowserForModificationDest_Click(); });
-    connect(btnDoModificationForGeneral, &QPushButton::clicked, this, [this] { btnDoModificationForGeneral_Click(); });
-    connect(btnDoModificationForLanGameName, &QPushButton::clicked, this,
-            [this] { btnDoModificationForLanGameName_Click(); });
-    connect(btnDoModificationForMouse, &QPushButton::clicked, this, [this] { btnDoModificationForMouse_Click(); });
-    connect(btnCompressMpq, &QPushButton::clicked, this, [this] { btnCompressMpq_Click(); });
+    const std::pair<ControlId, void (window::MainWindow::*)()> buttons[] = {
+        {ControlId::btnBrowserForModificationDest, &window::MainWindow::btnBrowserForModificationDest_Click},
+        {ControlId::btnDoModificationForGeneral, &window::MainWindow::btnDoModificationForGeneral_Click},
+        {ControlId::btnDoModificationForLanGameName, &window::MainWindow::btnDoModificationForLanGameName_Click},
+        {ControlId::btnDoModificationForMouse, &window::MainWindow::btnDoModificationForMouse_Click},
+        {ControlId::btnCompressMpq, &window::MainWindow::btnCompressMpq_Click},
+    };
+    for (const auto& [id, handler] : buttons)
+        connect(qobject_cast<QPushButton*>(Control(id)), &QPushButton::clicked, this,
+                [&logic, handler = handler] { (logic.*handler)(); });
 }
 
 bool FrmMain::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == cboItemToModify && event->type() == QEvent::FocusOut)
-        cboItemToModify_LostFocus();
+    QWidget* archives = Control(ControlId::cboMpqFileName);
+    QWidget* items = Control(ControlId::cboItemToModify);
+    if (watched == items && event->type() == QEvent::FocusOut)
+        m_logic->cboItemToModify_LostFocus();
     // As on Windows, rolling the wheel over a list that does not hold the focus changes nothing.
-    if ((watched == cboMpqFileName || watched == cboItemToModify) && event->type() == QEvent::Wheel &&
+    if ((watched == archives || watched == items) && event->type() == QEvent::Wheel &&
         !static_cast<QWidget*>(watched)->hasFocus())
         return true;
     return QWidget::eventFilter(watched, event);
 }
 
 void FrmMain::closeEvent(QCloseEvent* event) {
-    // Closing in the middle of an archive operation would end it half done; the window refuses, as
-    // it refuses any other input until the operation ends.
-    if (m_operationRunning) {
+    if (m_logic->Form_QueryUnload()) {
         event->ignore();
         return;
     }
@@ -503,265 +386,159 @@ void FrmMain::ShowCentred() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Start-up
+// The view
 
-void FrmMain::Form_Initialize() {
-    Guarded([] { (void)mStyleXP::InitXPStyle(); });
-}
-
-bool FrmMain::Form_Load() {
-    Guarded([this] { setWindowTitle(Q(kCaption)); });
-    Guarded([this] { m_label[4]->setGeometry(TwipsRect(240, 180, 5475, 180)); });
-    Guarded([this] {
-        m_label[4]->setText(Q(kAboutLine));
-        m_label[4]->adjustSize();
-    });
-    Guarded([this] { m_label[3]->setGeometry(TwipsRect(600, 480, 5850, 180)); });
-    Guarded([this] {
-        m_label[3]->setText(Q(kFeatureLine));
-        m_label[3]->adjustSize();
-    });
-    Guarded([this] { mStyleFlat::MakeFormFlat(this); });
-
-    GamePathWarning warning = GamePathWarning::None;
-    Guarded([this, &warning] {
-        const GamePathDecision decision = m_decideGamePath();
-        warning = decision.warning;
-        if (warning == GamePathWarning::None)
-            modPublicVars::GamePath = decision.gamePath;
-    });
-    if (warning != GamePathWarning::None) {
-        // The window was never shown, so the warning has no owner.
-        Guarded([warning] {
-            ui_prompts::ShowMessage(nullptr, Q(kWarningTitle), Q(GamePathWarningText(warning)),
-                                    ui_prompts::Icon::Exclamation, ui_prompts::Buttons::Ok);
-        });
-        return false;
+void FrmMain::SetText(ControlId id, const std::u16string& text) {
+    QWidget* widget = Control(id);
+    const QString value = Q(text);
+    if (widget == this) {
+        setWindowTitle(value);
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        const QSignalBlocker quiet(combo);
+        combo->setCurrentIndex(combo->findText(value, Qt::MatchExactly));
+    } else if (auto* box = qobject_cast<QLineEdit*>(widget)) {
+        box->setText(value);
+    } else if (auto* label = qobject_cast<QLabel*>(widget)) {
+        label->setText(value);
+        if (window::LayoutOf(id).sizing == window::Sizing::FitsText)
+            label->adjustSize();
+    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        button->setText(value);
+    } else if (auto* frame = qobject_cast<QGroupBox*>(widget)) {
+        frame->setTitle(value);
     }
-
-    Guarded([this] {
-        modPublicVars::MpqName = kDefaultMpqName;
-        ChooseComboEntry(cboMpqFileName, Q(modPublicVars::MpqName));
-    });
-    Guarded([this] { ChooseComboEntry(cboItemToModify, Q(kDefaultItem)); });
-    return true;
 }
 
-void FrmMain::ChooseComboEntry(QComboBox* combo, const QString& text) {
-    const int index = combo->findText(text, Qt::MatchExactly);
-    if (index < 0)
+std::u16string FrmMain::Text(ControlId id) const {
+    QWidget* widget = Control(id);
+    if (widget == this)
+        return U(windowTitle());
+    if (auto* combo = qobject_cast<QComboBox*>(widget))
+        return U(combo->currentText());
+    if (auto* box = qobject_cast<QLineEdit*>(widget))
+        return U(box->text());
+    if (auto* label = qobject_cast<QLabel*>(widget))
+        return U(label->text());
+    if (auto* button = qobject_cast<QAbstractButton*>(widget))
+        return U(button->text());
+    if (auto* frame = qobject_cast<QGroupBox*>(widget))
+        return U(frame->title());
+    return {};
+}
+
+void FrmMain::SetListEntries(ControlId id, const std::vector<std::u16string>& entries) {
+    if (auto* combo = qobject_cast<QComboBox*>(Control(id))) {
+        const QSignalBlocker quiet(combo);
+        combo->clear();
+        for (const std::u16string& entry : entries)
+            combo->addItem(Q(entry));
+        combo->setCurrentIndex(-1);
+    }
+}
+
+std::vector<std::u16string> FrmMain::ListEntries(ControlId id) const {
+    std::vector<std::u16string> entries;
+    if (auto* combo = qobject_cast<QComboBox*>(Control(id)))
+        for (int i = 0; i < combo->count(); ++i)
+            entries.push_back(U(combo->itemText(i)));
+    return entries;
+}
+
+void FrmMain::SetSelectedIndex(ControlId id, int index) {
+    if (auto* combo = qobject_cast<QComboBox*>(Control(id))) {
+        const QSignalBlocker quiet(combo);
+        combo->setCurrentIndex(index);
+    }
+}
+
+int FrmMain::SelectedIndex(ControlId id) const {
+    auto* combo = qobject_cast<QComboBox*>(Control(id));
+    return combo ? combo->currentIndex() : -1;
+}
+
+void FrmMain::SetChecked(ControlId id, bool checked) {
+    auto* button = qobject_cast<QAbstractButton*>(Control(id));
+    if (!button)
         return;
-    if (index == combo->currentIndex()) {
-        // Choosing the entry already chosen reports no change of text but is still a choice.
-        if (combo == cboMpqFileName)
-            cboMpqFileName_Click();
-        else if (combo == cboItemToModify)
-            cboItemToModify_Click();
+    // The checked button of an exclusive group would refuse to clear.
+    const bool inGroup = button->group() == m_mouseGroup && !checked;
+    if (inGroup)
+        m_mouseGroup->setExclusive(false);
+    button->setChecked(checked);
+    if (inGroup)
+        m_mouseGroup->setExclusive(true);
+}
+
+bool FrmMain::IsChecked(ControlId id) const {
+    auto* button = qobject_cast<QAbstractButton*>(Control(id));
+    return button && button->isChecked();
+}
+
+void FrmMain::SetEnabled(ControlId id, bool enabled) {
+    if (QWidget* widget = Control(id))
+        widget->setEnabled(enabled);
+}
+
+void FrmMain::MoveControl(ControlId id, const window::TwipsRect& rect) {
+    QWidget* widget = Control(id);
+    if (!widget || widget == this)
         return;
+    widget->setGeometry(PixelRect(rect));
+    if (window::LayoutOf(id).sizing == window::Sizing::FitsText)
+        widget->adjustSize();
+}
+
+void FrmMain::InitVisualStyle() {
+    (void)mStyleXP::InitXPStyle();
+}
+
+void FrmMain::MakeButtonsFlat() {
+    mStyleFlat::MakeFormFlat(this);
+}
+
+window::MessageAnswer FrmMain::ShowMessage(const window::Message& message) {
+    const auto icon = message.icon == window::MessageIcon::Information   ? ui_prompts::Icon::Information
+                      : message.icon == window::MessageIcon::Exclamation ? ui_prompts::Icon::Exclamation
+                                                                         : ui_prompts::Icon::Question;
+    const auto buttons =
+        message.buttons == window::MessageButtons::YesNo ? ui_prompts::Buttons::YesNo : ui_prompts::Buttons::Ok;
+    // A window never shown (start-up's warnings) owns no message box.
+    const ui_prompts::Answer answer =
+        ui_prompts::ShowMessage(isVisible() ? this : nullptr, Q(message.caption), Q(message.text), icon, buttons);
+    switch (answer) {
+    case ui_prompts::Answer::Yes:
+        return window::MessageAnswer::Yes;
+    case ui_prompts::Answer::No:
+        return window::MessageAnswer::No;
+    case ui_prompts::Answer::Ok:
+        break;
     }
-    combo->setCurrentIndex(index); // runs the Change handler
+    return window::MessageAnswer::Ok;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Archive selection and the display of what the archive holds
-
-void FrmMain::cboMpqFileName_Click() {
-    cboMpqFileName_Change();
+std::optional<std::u16string> FrmMain::ShowFileDialog(const window::FileDialogRequest& request) {
+    clsCommonDialog& dialog = CommonDialog();
+    dialog.SetFilter(Q(request.filter));
+    dialog.SetDialogTitle(Q(request.title));
+    dialog.SetInitDir(Q(request.initialDirectory));
+    const bool confirmed = request.kind == window::FileDialogKind::Save ? dialog.ShowSave() : dialog.ShowOpen();
+    if (!confirmed)
+        return std::nullopt;
+    return U(dialog.FileName());
 }
 
-void FrmMain::cboMpqFileName_Scroll() {
-    cboMpqFileName_Change();
+void FrmMain::RunBlocked(const std::function<void()>& operation) {
+    const InputBlock block;
+    operation();
 }
 
-void FrmMain::cboMpqFileName_Change() {
-    (void)RunOperation([this] {
-        modPublicVars::MpqName = U(cboMpqFileName->currentText());
-        MpqControl().SetMpqFileName(ArchivePath(modPublicVars::GamePath, modPublicVars::MpqName));
-        RefreshCurrentSettings();
-    });
-}
-
-void FrmMain::RefreshCurrentSettings() {
-    // Whatever is not found leaves its control as it was, even showing the previous archive's value.
-    Guarded([this] {
-        if (const auto name = mods::ReadLanGameName(MpqControl()))
-            txtLanGameName->setText(Q(*name));
-    });
-    Guarded([this] {
-        const auto race = mods::ReadCursorRace(MpqControl());
-        if (!race)
-            return;
-        switch (*race) {
-        case mods::Race::Human:
-            optMouseHuman->setChecked(true);
-            break;
-        case mods::Race::Orc:
-            optMouseOrc->setChecked(true);
-            break;
-        case mods::Race::NightElf:
-            optMouseNightElf->setChecked(true);
-            break;
-        case mods::Race::Undead:
-            optMouseUndead->setChecked(true);
-            break;
-        }
-    });
-}
-
-// ---------------------------------------------------------------------------------------------
-// Resource replacement
-
-void FrmMain::cboItemToModify_Change() {
-    cboItemToModify_Scroll();
-}
-
-void FrmMain::cboItemToModify_Click() {
-    cboItemToModify_Scroll();
-}
-
-void FrmMain::cboItemToModify_LostFocus() {
-    cboItemToModify_Scroll();
-}
-
-void FrmMain::cboItemToModify_Scroll() {
-    Guarded([this] {
-        // A text that names no entry keeps the item chosen before.
-        if (const mods::ResourceItem* item = mods::FindResourceItem(U(cboItemToModify->currentText()))) {
-            m_itemFileAddress = item->fileAddress;
-            m_itemFileFilter = item->fileFilter;
-        }
-    });
-}
-
-void FrmMain::btnBrowserForModificationDest_Click() {
-    if (!Guarded([this] {
-            clsCommonDialog& dialog = CommonDialog();
-            dialog.SetFilter(Q(m_itemFileFilter));
-            const bool confirmed = chkExtract->isChecked() ? dialog.ShowSave() : dialog.ShowOpen();
-            txtDestForGameModification->setText(confirmed ? dialog.FileName() : QString());
-        }))
-        ShowOperationError();
-}
-
-void FrmMain::btnDoModificationForGeneral_Click() {
-    std::optional<mods::Outcome> outcome;
-    const bool completed = RunOperation([this, &outcome] {
-        const mods::ResourceMode mode = mods::ResourceModeFor(chkExtract->isChecked(), chkDelete->isChecked());
-        outcome =
-            mods::RunResourceOperation(MpqControl(), mode, m_itemFileAddress, U(txtDestForGameModification->text()));
-    });
-    ShowResult(completed, outcome);
-}
-
-// ---------------------------------------------------------------------------------------------
-// LAN game name, cursor race, compaction
-
-bool FrmMain::SetString(std::u16string ProcString, std::u16string ModName, std::u16string NewModStr,
-                        std::u16string& NewText, std::u16string& OldModStr) {
-    return mods::SetString(std::move(ProcString), std::move(ModName), std::move(NewModStr), NewText, OldModStr);
-}
-
-void FrmMain::btnDoModificationForLanGameName_Click() {
-    std::optional<mods::Outcome> outcome;
-    const bool completed =
-        RunOperation([this, &outcome] { outcome = mods::WriteLanGameName(MpqControl(), U(txtLanGameName->text())); });
-    ShowResult(completed, outcome);
-}
-
-void FrmMain::btnDoModificationForMouse_Click() {
-    std::optional<mods::Outcome> outcome;
-    const bool completed = RunOperation([this, &outcome] {
-        // The buttons are read in the race table's order; the first selected one decides.
-        std::optional<mods::Race> race;
-        if (optMouseHuman->isChecked())
-            race = mods::Race::Human;
-        else if (optMouseOrc->isChecked())
-            race = mods::Race::Orc;
-        else if (optMouseNightElf->isChecked())
-            race = mods::Race::NightElf;
-        else if (optMouseUndead->isChecked())
-            race = mods::Race::Undead;
-        outcome = mods::WriteCursorRace(MpqControl(), race);
-    });
-    ShowResult(completed, outcome);
-}
-
-void FrmMain::btnCompressMpq_Click() {
-    if (!Guarded([this] {
-            const ui_prompts::Answer answer = ui_prompts::ShowMessage(
-                this, Q(kAppTitle), Q(mods::kCompactQuestion), ui_prompts::Icon::Question, ui_prompts::Buttons::YesNo);
-            if (answer != ui_prompts::Answer::Yes)
-                return;
-            std::optional<mods::Outcome> outcome;
-            const bool completed = RunOperation([this, &outcome] { outcome = mods::CompactArchive(MpqControl()); });
-            ShowResult(completed, outcome);
-        }))
-        ShowOperationError();
-}
-
-// ---------------------------------------------------------------------------------------------
-
-clsMpqControl& FrmMain::MpqControl() {
-    if (!m_mpqControl) {
-        m_mpqControl = std::make_unique<clsMpqControl>();
-        m_mpqControl->SetProgress([this](std::uint64_t, std::uint64_t) { KeepWindowAlive(); });
-    }
-    return *m_mpqControl;
-}
-
-void FrmMain::SetMpqEngine(std::shared_ptr<MpqEngine> engine) {
-    const std::u16string mpqFileName = m_mpqControl ? m_mpqControl->MpqFileName() : std::u16string();
-    m_mpqControl = std::make_unique<clsMpqControl>(std::move(engine));
-    m_mpqControl->SetMpqFileName(mpqFileName);
-    m_mpqControl->SetProgress([this](std::uint64_t, std::uint64_t) { KeepWindowAlive(); });
-}
-
-template <typename Step> bool FrmMain::RunOperation(Step&& step) {
-    // Nothing can start a second operation while one runs (its own callbacks included).
-    if (m_operationRunning)
-        return true;
-    m_operationRunning = true;
-    bool completed = false;
-    {
-        const InputBlock block;
-        completed = Guarded(std::forward<Step>(step));
-    }
-    m_operationRunning = false;
-    return completed;
-}
-
-void FrmMain::KeepWindowAlive() {
+void FrmMain::KeepAlive() {
     // Paints, timers and the desktop's ping, but no click or key: those wait until the end.
-    if (m_keepingAlive)
-        return;
-    m_keepingAlive = true;
-    Guarded([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
-    m_keepingAlive = false;
-}
-
-void FrmMain::ShowResult(bool completed, const std::optional<mods::Outcome>& outcome) {
-    if (!completed) {
-        ShowOperationError();
-        return;
-    }
-    // No outcome: another operation was running and this one never started.
-    if (outcome && !Guarded([this, &outcome] { ShowOutcome(*outcome); }))
-        ShowOperationError();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 clsCommonDialog& FrmMain::CommonDialog() {
     if (!m_commonDialog)
         m_commonDialog = std::make_unique<clsCommonDialog>();
     return *m_commonDialog;
-}
-
-void FrmMain::ShowOutcome(const mods::Outcome& outcome) {
-    ui_prompts::ShowMessage(this, Q(kAppTitle), Q(outcome.text), PromptIcon(outcome.icon), ui_prompts::Buttons::Ok);
-}
-
-void FrmMain::ShowOperationError() {
-    Guarded([this] {
-        ui_prompts::ShowMessage(this, Q(kAppTitle), QStringLiteral("操作过程中发生错误."),
-                                ui_prompts::Icon::Exclamation, ui_prompts::Buttons::Ok);
-    });
 }

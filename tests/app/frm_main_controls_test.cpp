@@ -136,7 +136,7 @@ private slots:
                 QTest::mouseClick(extract, Qt::LeftButton);
                 QTest::keyClick(extract, Qt::Key_Space);
                 closeAccepted = m_window->close();
-                m_window->btnDoModificationForMouse_Click();
+                m_window->Logic().btnDoModificationForMouse_Click();
             }
         });
         timer.start(10);

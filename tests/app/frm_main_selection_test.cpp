@@ -1,5 +1,6 @@
-// Choosing an archive: the path the archive object is pointed at, and the refresh of the LAN game
-// name and the cursor race from what the chosen archive holds. Choosing a resource item.
+// How the Qt window reports the lists' notifications: a choice from the open list, the keyboard,
+// the drop-down list scrolling, the focus leaving. What each choice leads to is the shared
+// scenarios' (tests/window/window_scenarios.h).
 #include "window_fixture.h"
 
 #include "app/frm_main.h"
@@ -24,14 +25,8 @@ private slots:
     void init();
     void cleanup();
 
-    void switchingArchivesRefreshesWhatIsFound();
-    void choosingTheSameEntryAgainDiscardsTypedName();
+    void keyboardAndPopupChoicesRefresh();
     void scrollingTheListRefreshesAgain();
-    void raceShownForEachArchive_data();
-    void raceShownForEachArchive();
-    void archiveNameMatchedIgnoringCase();
-    void archivePathJoinsGamePathAndName_data();
-    void archivePathJoinsGamePathAndName();
     void itemSelectionRunsOnEveryNotification();
 
 private:
@@ -60,54 +55,25 @@ void SelectionTest::cleanup() {
     QVERIFY(ui_prompts::TakeShownMessages().isEmpty()); // choosing never shows a message
 }
 
-void SelectionTest::switchingArchivesRefreshesWhatIsFound() {
+void SelectionTest::keyboardAndPopupChoicesRefresh() {
     BuildGameArchive(m_rig->Game() / "War3Patch.mpq", {"补丁主机", "Human", {}});
     BuildGameArchive(m_rig->Game() / "War3x.mpq", {"资料片主机", "Undead", {}});
-    BuildGameArchive(m_rig->Game() / "War3xLocal.mpq", {std::nullopt, std::nullopt, {}});
-    BuildGameArchive(m_rig->Game() / "War3.mpq", {std::nullopt, "Goblin", {}}); // no name, unknown race
     m_window = m_rig->Start();
     QVERIFY(m_window);
     QCOMPARE(Name()->text(), QStringLiteral("补丁主机"));
-    QCOMPARE(CheckedRace(), QStringLiteral("optMouseHuman"));
 
-    // A name typed but not written is replaced by what the next archive holds.
-    Name()->setText(QStringLiteral("typed, not written"));
     ChooseFromPopup(Archives(), QStringLiteral("War3x.mpq"));
-    QCOMPARE(Q(modPublicVars::MpqName), QStringLiteral("War3x.mpq"));
     QCOMPARE(Q(m_window->MpqControlIfCreated()->MpqFileName()), Q(TextFromPath(m_rig->Game() / "War3x.mpq")));
     QCOMPARE(Name()->text(), QStringLiteral("资料片主机"));
-    QCOMPARE(CheckedRace(), QStringLiteral("optMouseUndead"));
-
-    // An archive without either file leaves both as they were: the previous archive's values.
-    ChooseFromPopup(Archives(), QStringLiteral("War3xLocal.mpq"));
-    QCOMPARE(Q(m_window->MpqControlIfCreated()->MpqFileName()), Q(TextFromPath(m_rig->Game() / "War3xLocal.mpq")));
-    QCOMPARE(Name()->text(), QStringLiteral("资料片主机"));
-    QCOMPARE(CheckedRace(), QStringLiteral("optMouseUndead"));
-
-    // Unknown race word and no string file: still nothing changes, but the path follows the choice.
-    Name()->setText(QStringLiteral("mine"));
-    ChooseFromPopup(Archives(), QStringLiteral("War3.mpq"));
-    QCOMPARE(Q(m_window->MpqControlIfCreated()->MpqFileName()), Q(TextFromPath(m_rig->Game() / "War3.mpq")));
-    QCOMPARE(Name()->text(), QStringLiteral("mine"));
     QCOMPARE(CheckedRace(), QStringLiteral("optMouseUndead"));
 
     // Back to the patch archive with the keyboard.
     Archives()->setFocus();
     QTest::keyClick(Archives(), Qt::Key_Home);
     QCOMPARE(Archives()->currentText(), QStringLiteral("War3Patch.mpq"));
+    QCOMPARE(Q(modPublicVars::MpqName), QStringLiteral("War3Patch.mpq"));
     QCOMPARE(Name()->text(), QStringLiteral("补丁主机"));
     QCOMPARE(CheckedRace(), QStringLiteral("optMouseHuman"));
-}
-
-void SelectionTest::choosingTheSameEntryAgainDiscardsTypedName() {
-    BuildGameArchive(m_rig->Game() / "War3Patch.mpq", {"原名", "Orc", {}});
-    m_window = m_rig->Start();
-    QVERIFY(m_window);
-    Name()->setText(QStringLiteral("typed"));
-    QTest::mouseClick(Find<QRadioButton>("optMouseHuman"), Qt::LeftButton);
-    ChooseFromPopup(Archives(), QStringLiteral("War3Patch.mpq"));
-    QCOMPARE(Name()->text(), QStringLiteral("原名"));
-    QCOMPARE(CheckedRace(), QStringLiteral("optMouseOrc"));
 }
 
 void SelectionTest::scrollingTheListRefreshesAgain() {
@@ -121,66 +87,6 @@ void SelectionTest::scrollingTheListRefreshesAgain() {
     bar->setValue(3);
     QCOMPARE(Name()->text(), QStringLiteral("原名"));
     QCOMPARE(Archives()->currentText(), QStringLiteral("War3Patch.mpq"));
-}
-
-void SelectionTest::raceShownForEachArchive_data() {
-    QTest::addColumn<QString>("raceWord");
-    QTest::addColumn<QString>("option");
-    QTest::newRow("Human") << "Human"
-                           << "optMouseHuman";
-    QTest::newRow("Orc") << "Orc"
-                         << "optMouseOrc";
-    QTest::newRow("NightElf") << "NightElf"
-                              << "optMouseNightElf";
-    QTest::newRow("Undead") << "Undead"
-                            << "optMouseUndead";
-    QTest::newRow("unknown word leaves the buttons") << "Naga"
-                                                     << "optMouseNightElf";
-}
-
-void SelectionTest::raceShownForEachArchive() {
-    QFETCH(QString, raceWord);
-    QFETCH(QString, option);
-    BuildGameArchive(m_rig->Game() / "War3Patch.mpq", {"a", "NightElf", {}});
-    BuildGameArchive(m_rig->Game() / "War3x.mpq", {"b", raceWord.toStdString(), {}});
-    m_window = m_rig->Start();
-    QVERIFY(m_window);
-    QCOMPARE(CheckedRace(), QStringLiteral("optMouseNightElf"));
-    ChooseFromPopup(Archives(), QStringLiteral("War3x.mpq"));
-    QCOMPARE(CheckedRace(), option);
-    QCOMPARE(Name()->text(), QStringLiteral("b"));
-}
-
-void SelectionTest::archiveNameMatchedIgnoringCase() {
-    BuildGameArchive(m_rig->Game() / "war3patch.MPQ", {"小写", "Orc", {}});
-    m_window = m_rig->Start();
-    QVERIFY(m_window);
-    QCOMPARE(Q(m_window->MpqControlIfCreated()->MpqFileName()), Q(TextFromPath(m_rig->Game() / "war3patch.MPQ")));
-    QCOMPARE(Name()->text(), QStringLiteral("小写"));
-    QCOMPARE(CheckedRace(), QStringLiteral("optMouseOrc"));
-}
-
-void SelectionTest::archivePathJoinsGamePathAndName_data() {
-    QTest::addColumn<QString>("gamePath");
-    QTest::addColumn<int>("entry");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("one separator at the seam") << "/games/War3/" << 0 << "/games/War3/War3Patch.mpq";
-    QTest::newRow("three in a row become two") << "/games/War3//" << 2 << "/games/War3//War3x.mpq";
-    QTest::newRow("pairs inside the directory collapse") << "//srv//War3/" << 3 << "/srv/War3/War3.mpq";
-    QTest::newRow("no entry chosen gives the directory") << "/games/War3/" << -1 << "/games/War3/";
-}
-
-void SelectionTest::archivePathJoinsGamePathAndName() {
-    QFETCH(QString, gamePath);
-    QFETCH(int, entry);
-    QFETCH(QString, expected);
-    m_window = std::make_unique<FrmMain>();
-    const std::u16string path = gamePath.toStdU16String();
-    m_window->SetGamePathDecider([path] { return GamePathDecision{path, GamePathWarning::None}; });
-    QVERIFY(m_window->Form_Load());
-    Archives()->setCurrentIndex(entry);
-    QCOMPARE(Q(modPublicVars::MpqName), entry < 0 ? QString() : Archives()->itemText(entry));
-    QCOMPARE(Q(m_window->MpqControlIfCreated()->MpqFileName()), expected);
 }
 
 void SelectionTest::itemSelectionRunsOnEveryNotification() {

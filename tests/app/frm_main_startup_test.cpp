@@ -2,12 +2,12 @@
 // before its window is ever shown, and what the window shows once start-up has run.
 #include "window_fixture.h"
 
-#include "app/about.h"
 #include "app/frm_main.h"
 #include "app/ui_prompts.h"
 #include "archive/door/mpq_control.h"
 #include "support/public_vars.h"
 #include "support/text_path.h"
+#include "window/window_layout.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -53,8 +53,6 @@ class StartupTest : public QObject {
 private slots:
     void decidesTheGameDirectory_data();
     void decidesTheGameDirectory();
-    void failingStepDoesNotStopStartUp();
-    void missingDefaultArchiveStillShowsTheWindow();
     void programEndsUnseenWithoutGameDirectory();
 };
 
@@ -158,7 +156,7 @@ void StartupTest::decidesTheGameDirectory() {
 
     // The banner's run-time texts and positions, and the flat buttons.
     QCOMPARE(window.windowTitle(), QStringLiteral("Keldrava - Ostrawen Ver:2.0.091105"));
-    QCOMPARE(window.Label(4)->text(), Q(kAboutLine));
+    QCOMPARE(window.Label(4)->text(), Q(window::kAboutLine));
     QVERIFY(window.Label(4)->text().startsWith(QStringLiteral("Keldrava - ")));
     QCOMPARE(window.Label(4)->pos(), QPoint(16, 12));
     QCOMPARE(window.Label(3)->text(),
@@ -170,32 +168,6 @@ void StartupTest::decidesTheGameDirectory() {
         QVERIFY2(button->isFlat(), qPrintable(button->objectName()));
         QVERIFY2(!button->isHidden(), qPrintable(button->objectName()));
     }
-}
-
-void StartupTest::failingStepDoesNotStopStartUp() {
-    // A game-directory decision that raises an error is skipped like any failing step; the
-    // selections after it still run.
-    GameRig rig;
-    FrmMain window;
-    window.SetGamePathDecider([]() -> GamePathDecision { throw std::runtime_error("registry exploded"); });
-    QVERIFY(window.Form_Load());
-    QVERIFY(ui_prompts::TakeShownMessages().isEmpty());
-    QCOMPARE(GameRig::Find<QComboBox>(window, "cboMpqFileName")->currentText(), QStringLiteral("War3Patch.mpq"));
-    QCOMPARE(Q(window.ItemFileAddress()), QStringLiteral("UI\\Glues\\MainMenu\\MainMenu3d_exp\\MainMenu3d_exp.mdx"));
-    QVERIFY(window.Label(4)->text().startsWith(QStringLiteral("Keldrava - ")));
-}
-
-void StartupTest::missingDefaultArchiveStillShowsTheWindow() {
-    GameRig rig;
-    auto window = rig.Start();
-    QVERIFY(window);
-    QVERIFY(ui_prompts::TakeShownMessages().isEmpty());
-    QCOMPARE(Q(window->MpqControlIfCreated()->MpqFileName()), Q(TextFromPath(rig.Game() / "War3Patch.mpq")));
-    QVERIFY(!fs::exists(rig.Game() / "War3Patch.mpq"));
-    // The layout's values stay: an empty name and no race.
-    QVERIFY(GameRig::Find<QLineEdit>(*window, "txtLanGameName")->text().isEmpty());
-    for (const QRadioButton* option : window->findChildren<QRadioButton*>())
-        QVERIFY(!option->isChecked());
 }
 
 void StartupTest::programEndsUnseenWithoutGameDirectory() {

@@ -123,6 +123,17 @@ std::vector<Scenario> MakeScenarios() {
         row.checked = {{C::optMouseOrc, true}, {C::optMouseHuman, false}};
         rows.push_back(row);
     }
+    for (const auto& [word, option] :
+         {std::pair{"Human", C::optMouseHuman}, std::pair{"Orc", C::optMouseOrc},
+          std::pair{"NightElf", C::optMouseNightElf}, std::pair{"Undead", C::optMouseUndead}}) {
+        Scenario row = Named(std::string("ArchiveWith") + word + "CursorShowsIt");
+        row.archives = {{kPatch, {"a", "NightElf", {}}}, {u"War3x.mpq", {"b", word, {}}}};
+        row.actions = {Choose(C::cboMpqFileName, u"War3x.mpq")};
+        row.texts = {{C::txtLanGameName, u"b"}};
+        for (const ControlId each : {C::optMouseNightElf, C::optMouseOrc, C::optMouseHuman, C::optMouseUndead})
+            row.checked.emplace_back(each, each == option);
+        rows.push_back(row);
+    }
     {
         Scenario row = Named("ArchiveNameMatchedIgnoringCase");
         row.archives = {{u"war3patch.MPQ", {"小写", "Orc", {}}}};
