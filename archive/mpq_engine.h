@@ -54,8 +54,10 @@ public:
 
     // Removes the entry OpenFile would open.
     virtual bool RemoveFile(MpqHandle archive, const std::string& name) = 0;
-    // Rewrites the archive without unused space; the engine replaces the file on disk.
-    virtual bool CompactArchive(MpqHandle archive) = 0;
+    // Rewrites the archive without unused space; the engine replaces the file on disk. rewritten is
+    // false when the archive had nothing to reclaim and the compacted file would have held its very
+    // bytes: then the file is left alone (same file, same modification time) and the call succeeds.
+    virtual bool CompactArchive(MpqHandle archive, bool& rewritten) = 0;
 
     // Why the last call that failed did, where the engine knows more than "it failed".
     virtual MpqFailure LastFailure() const { return MpqFailure::EngineFailed; }

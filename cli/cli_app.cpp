@@ -671,9 +671,10 @@ int Run::ResourceDelete(std::size_t item) {
 
 int Run::Compact() {
     MpqFailure why = MpqFailure::None;
-    if (!m_mpq.CompressMpq(&why))
+    bool rewritten = false;
+    if (!m_mpq.CompressMpq(&why, &rewritten))
         return DoorFailed("cannot compact", why);
-    Changed(true, "compacted");
+    Changed(rewritten, "compacted");
     return kExitOk;
 }
 

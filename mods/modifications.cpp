@@ -164,7 +164,10 @@ Outcome RunResourceOperation(clsMpqControl& mpq, ResourceMode mode, const std::u
 }
 
 Outcome CompactArchive(clsMpqControl& mpq) {
-    return SucceededOrFailed(mpq.CompressMpq());
+    bool rewritten = false;
+    Outcome outcome = SucceededOrFailed(mpq.CompressMpq(nullptr, &rewritten));
+    outcome.unchanged = outcome.icon == MessageIcon::Information && !rewritten;
+    return outcome;
 }
 
 } // namespace mods

@@ -20,6 +20,9 @@ inline constexpr char16_t kTextFailed[] = u"操作过程中发生错误.";
 struct Outcome {
     std::u16string text; // "命令成功完成.", "命令完成." or "操作过程中发生错误."
     MessageIcon icon = MessageIcon::Exclamation;
+    // A success that found the archive already as the operation would leave it and wrote nothing
+    // (a compaction with nothing to reclaim); the message stays the success message.
+    bool unchanged = false;
 };
 
 inline constexpr char16_t kGlobalStringsPath[] = u"UI\\FrameDef\\GlobalStrings.fdf";
@@ -78,6 +81,7 @@ Outcome RunResourceOperation(clsMpqControl& mpq, ResourceMode mode, const std::u
 
 // --- Compaction (after the user said Yes) ---
 inline constexpr char16_t kCompactQuestion[] = u"压缩 MPQ 将会花费较长时间, 确认执行?";
+// An archive with nothing to reclaim is left as it is: the success message, with unchanged set.
 Outcome CompactArchive(clsMpqControl& mpq);
 
 } // namespace mods

@@ -620,7 +620,9 @@ bool clsMpqControl::DeleteFileFromMpq(const std::u16string& fileAddress, MpqFail
     });
 }
 
-bool clsMpqControl::CompressMpq(MpqFailure* why) {
+bool clsMpqControl::CompressMpq(MpqFailure* why, bool* rewritten) {
+    if (rewritten != nullptr)
+        *rewritten = false;
     return NoThrow(why, [&](MpqFailure& failure) {
         failure = MpqFailure::EngineFailed;
         if (!m_engine)
@@ -639,18 +641,23 @@ bool clsMpqControl::CompressMpq(MpqFailure* why) {
             archive_guard::Compaction::Begin(checked->path, failure);
         if (!compaction)
             return false;
+        bool replaced = false;
         {
             OpenedArchive archive(*m_engine, compaction->WorkPath(), false, checked->layout);
             if (!archive.Writable()) {
                 failure = archive ? MpqFailure::NotWritable : EngineFailure(*m_engine);
                 return false;
             }
-            if (!m_engine->CompactArchive(archive.handle()) || !archive.Close()) {
+            if (!m_engine->CompactArchive(archive.handle(), replaced) || !archive.Close()) {
                 failure = EngineFailure(*m_engine);
                 return false;
             }
         }
         failure = MpqFailure::EngineFailed;
+        // Nothing to reclaim: the work name still is the archive itself, and dropping the compaction
+        // removes it; an engine that says so but replaced the file anyway is not believed.
+        if (!replaced)
+            return !compaction->WorkWasReplaced();
         if (!compaction->WorkWasReplaced())
             return false;
         // The result must pass our check, keep every entry and open before it replaces the archive.
@@ -664,7 +671,11 @@ bool clsMpqControl::CompressMpq(MpqFailure* why) {
                 return false;
             }
         }
-        return compaction->Commit(failure);
+        if (!compaction->Commit(failure))
+            return false;
+        if (rewritten != nullptr)
+            *rewritten = true;
+        return true;
     });
 }
 

@@ -11,8 +11,8 @@
 #include "archive/mpq_failure.h"
 
 #include <chrono>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,7 +64,10 @@ public:
     // Reads the file through to give its size: true exactly where ReadFileFromMpq would be.
     bool MeasureFileInMpq(const std::u16string& fileAddress, std::uint64_t& size, MpqFailure* why = nullptr);
     // Refused (Linked) for an archive with other hard links, which a new file would split off.
-    bool CompressMpq(MpqFailure* why = nullptr);
+    // *rewritten (when given) is false when the archive had nothing to reclaim: a compaction would
+    // have written its very bytes, so it is left alone (same file, same modification time) and the
+    // call still succeeds.
+    bool CompressMpq(MpqFailure* why = nullptr, bool* rewritten = nullptr);
 
     // True when the archive opens at all: lets a caller tell "no archive" from "no such file in it",
     // which FileExistsInMpq answers alike.

@@ -126,6 +126,14 @@ public:
               const std::function<void(std::uint64_t, std::uint64_t)>& progress)
         : m_source(source), m_tables(tables), m_target(target), m_progress(progress) {}
 
+    bool AlreadyCompact() {
+        try {
+            return Validate() && Plan() && WritesTheSameBytes();
+        } catch (...) {
+            return false;
+        }
+    }
+
     CompactOutcome Run() {
         try {
             m_outcome.ok = Compact();
@@ -230,7 +238,7 @@ private:
             m_progress(m_done, m_total);
     }
 
-    bool Compact() {
+    bool Validate() {
         const ArchiveTables& t = m_tables;
         if (HeaderSize(t.formatVersion) == 0 || t.headerSize != HeaderSize(t.formatVersion) || t.hashes.empty() ||
             (t.hashes.size() & (t.hashes.size() - 1)) != 0 || t.headerOffset > t.fileSize ||
@@ -238,10 +246,95 @@ private:
                         [&](const HashEntry& hash) { return hash.InUse() && hash.blockIndex >= t.blocks.size(); })) {
             return Refuse("the archive's tables are not ones our reader gives");
         }
+        return true;
+    }
+
+    bool Compact() {
+        const ArchiveTables& t = m_tables;
+        if (!Validate())
+            return false;
         m_buffer.resize(kChunk);
-        return ChooseBlocks() && PrepareAttributes() && FindNames() && FindKeys() &&
-               CopyRange(0, t.headerOffset, std::nullopt, false) && WriteData() && WriteTablesAndHeader() &&
+        return Plan() && CopyRange(0, t.headerOffset, std::nullopt, false) && WriteData() && WriteTablesAndHeader() &&
                CopyTrailer();
+    }
+
+    // What is kept, where (attributes) goes and every moved file's key: all decided before a byte is
+    // written, and all that can make the compaction refuse but a failed read or write.
+    bool Plan() { return ChooseBlocks() && PrepareAttributes() && FindNames() && FindKeys(); }
+
+    // Every step of Compact() copies its bytes to where they already are exactly when: every block
+    // is kept and lies where WriteData() would put it (one sharing a copy keeps that copy's offset), (attributes) is
+    // copied rather than stored again, the tables and header on disk are the ones
+    // WriteTablesAndHeader() encodes, in the place it puts them, the trailer begins where they end,
+    // and a weak signature is the one SignWeakly() would write. Fix-key files then keep their
+    // offsets, so their keys do not change either.
+    bool WritesTheSameBytes() {
+        const ArchiveTables& t = m_tables;
+        if (m_attributesBlock || m_placements.size() != t.blocks.size())
+            return false;
+        std::uint64_t at = t.headerSize;
+        for (const std::uint32_t newIndex : m_order) {
+            const Placement& placement = m_placements[newIndex];
+            // A block sharing an earlier one's copy has that block's offset already, and keeps it.
+            if (placement.sharedWith)
+                continue;
+            const BlockEntry& block = t.blocks[placement.oldIndex];
+            if (placement.oldIndex != newIndex || block.offset != at)
+                return false;
+            at += block.storedSize;
+        }
+        const std::vector<std::uint8_t> hashTable = EncodeHashTable(NewHashes());
+        const std::vector<std::uint8_t> blockTable = EncodeBlockTable(t.blocks);
+        const std::uint64_t end = at + hashTable.size() + blockTable.size();
+        if (end > kLargestRelative || t.hashTablePos != at || t.blockTablePos != at + hashTable.size() ||
+            t.archiveSize != end || OldArchiveEnd() != end || t.headerOffset + end > t.fileSize) {
+            return false;
+        }
+        const std::vector<std::uint8_t> header =
+            HeaderFor(t.hashTablePos, t.blockTablePos, t.archiveSize, t.hashes.size(), t.blocks.size());
+        if (!OnDisk(t.headerOffset, header) || !OnDisk(t.headerOffset + at, hashTable) ||
+            !OnDisk(t.headerOffset + at + hashTable.size(), blockTable)) {
+            return false;
+        }
+        if (m_signatureBlock) {
+            const std::uint64_t signatureAt = t.Absolute(t.blocks[*m_signatureBlock].offset);
+            const auto signature = WeakSignatureOf(m_source, t, signatureAt);
+            if (!signature || !OnDisk(signatureAt, *signature))
+                return false;
+        }
+        return true;
+    }
+
+    // True when the source holds exactly these bytes at offset.
+    bool OnDisk(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+        std::vector<std::uint8_t> stored(bytes.size());
+        return offset + bytes.size() <= m_tables.fileSize && m_source.ReadAt(offset, stored) &&
+               std::equal(stored.begin(), stored.end(), bytes.begin());
+    }
+
+    // The old hash table with every in-use slot pointing at its block's new index, or deleted.
+    std::vector<HashEntry> NewHashes() const {
+        std::vector<HashEntry> hashes = m_tables.hashes;
+        for (HashEntry& hash : hashes) {
+            if (!hash.InUse())
+                continue;
+            if (hash.blockIndex < m_newIndex.size() && m_newIndex[hash.blockIndex] != kHashFree)
+                hash.blockIndex = m_newIndex[hash.blockIndex];
+            else
+                hash = HashEntry{.blockIndex = kHashDeleted};
+        }
+        return hashes;
+    }
+
+    std::vector<std::uint8_t> HeaderFor(std::uint32_t hashTablePos, std::uint32_t blockTablePos,
+                                        std::uint32_t archiveSize, std::size_t hashes, std::size_t blocks) const {
+        return EncodeHeader({.formatVersion = m_tables.formatVersion,
+                             .sectorSizeShift = m_tables.sectorShift,
+                             .archiveSize = archiveSize,
+                             .hashTableOffset = hashTablePos,
+                             .blockTableOffset = blockTablePos,
+                             .hashTableEntries = static_cast<std::uint32_t>(hashes),
+                             .blockTableEntries = static_cast<std::uint32_t>(blocks)});
     }
 
     // Kept blocks in old index order; their data order by old offset; the internal files' blocks.
@@ -602,15 +695,7 @@ private:
         r.headerSize = t.headerSize;
         r.formatVersion = t.formatVersion;
         r.sectorShift = t.sectorShift;
-        r.hashes = t.hashes;
-        for (HashEntry& hash : r.hashes) {
-            if (!hash.InUse())
-                continue;
-            if (hash.blockIndex < m_newIndex.size() && m_newIndex[hash.blockIndex] != kHashFree)
-                hash.blockIndex = m_newIndex[hash.blockIndex];
-            else
-                hash = HashEntry{.blockIndex = kHashDeleted};
-        }
+        r.hashes = NewHashes();
         for (const Placement& placement : m_placements)
             r.blocks.push_back(placement.newEntry);
 
@@ -624,13 +709,7 @@ private:
         if (!Write(hashTable) || !Write(blockTable))
             return false;
         const std::vector<std::uint8_t> header =
-            EncodeHeader({.formatVersion = r.formatVersion,
-                          .sectorSizeShift = r.sectorShift,
-                          .archiveSize = r.archiveSize,
-                          .hashTableOffset = r.hashTablePos,
-                          .blockTableOffset = r.blockTablePos,
-                          .hashTableEntries = static_cast<std::uint32_t>(r.hashes.size()),
-                          .blockTableEntries = static_cast<std::uint32_t>(r.blocks.size())});
+            HeaderFor(r.hashTablePos, r.blockTablePos, r.archiveSize, r.hashes.size(), r.blocks.size());
         if (!Flush() || !m_target.WriteAt(r.headerOffset, header))
             return WriteFailed();
         return true;
@@ -676,6 +755,12 @@ private:
 };
 
 } // namespace
+
+bool IsAlreadyCompact(archive_io::File& source, const ArchiveTables& tables) {
+    const std::function<void(std::uint64_t, std::uint64_t)> noProgress;
+    // The check only plans and reads; the source standing for the target is never written.
+    return Compactor(source, tables, source, noProgress).AlreadyCompact();
+}
 
 CompactOutcome CompactArchive(archive_io::File& source, const ArchiveTables& tables, archive_io::File& target,
                               const std::function<void(std::uint64_t, std::uint64_t)>& progress) {

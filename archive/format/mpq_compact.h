@@ -54,4 +54,15 @@ struct CompactOutcome {
 CompactOutcome CompactArchive(archive_io::File& source, const ArchiveTables& tables, archive_io::File& target,
                               const std::function<void(std::uint64_t, std::uint64_t)>& progress);
 
+// True when CompactArchive would write exactly the bytes `source` holds, so that there is nothing to
+// reclaim: every block is named by an in-use entry and none is dropped, each lies right after the
+// one before it in offset order from the header on (entries for the very same block sharing one
+// copy), the block table's order kept, (attributes) would be copied as it is, the hash table then the block table end
+// the archive as compaction encodes them (the header too), bytes after the archive start right there, and a weak
+// signature is the one signing would write. False as well where the compaction would refuse or a read fails: the
+// compaction then runs and tells why. Reads the tables, (attributes), and where needed (listfile) and sector tables;
+// writes nothing. Example: a fresh archive from MpqBuilder, compacted once, is already compact; after a replace it is
+// not.
+bool IsAlreadyCompact(archive_io::File& source, const ArchiveTables& tables);
+
 } // namespace mpq

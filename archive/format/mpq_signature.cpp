@@ -112,22 +112,30 @@ std::optional<std::uint64_t> WeakSignatureOffset(const ArchiveTables& tables) {
     return std::nullopt;
 }
 
-bool SignWeakly(archive_io::File& file, const ArchiveTables& tables, std::uint64_t signatureOffset,
-                std::span<const std::uint8_t> header) {
+std::optional<std::array<std::uint8_t, kSignatureFileSize>> WeakSignatureOf(archive_io::File& file,
+                                                                            const ArchiveTables& tables,
+                                                                            std::uint64_t signatureOffset,
+                                                                            std::span<const std::uint8_t> header) {
     const std::optional<std::array<unsigned char, 16>> digest = Digest(file, tables, signatureOffset, header);
     RsaKey rsa;
     if (!digest || !LoadWeakKey(rsa))
-        return false;
+        return std::nullopt;
     std::array<std::uint8_t, kSignatureFileSize> signature{};
     unsigned long length = kWeakSignatureSize;
     if (rsa_sign_hash_ex(digest->data(), digest->size(), signature.data() + 8, &length, LTC_PKCS_1_V1_5, nullptr, 0,
                          Md5Index(), 0, &rsa.key) != CRYPT_OK ||
         length != kWeakSignatureSize) {
-        return false;
+        return std::nullopt;
     }
     // The game keeps the number little-endian.
     std::reverse(signature.begin() + 8, signature.end());
-    return file.WriteAt(signatureOffset, signature);
+    return signature;
+}
+
+bool SignWeakly(archive_io::File& file, const ArchiveTables& tables, std::uint64_t signatureOffset,
+                std::span<const std::uint8_t> header) {
+    const auto signature = WeakSignatureOf(file, tables, signatureOffset, header);
+    return signature && file.WriteAt(signatureOffset, *signature);
 }
 
 bool WeakSignatureIsValid(archive_io::File& file, const ArchiveTables& tables) {

@@ -7,7 +7,9 @@
 // tampered. Example: after writing tables and header, SignWeakly(file, tables, signatureOffset).
 #include "archive/format/mpq_reader.h"
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 namespace archive_io {
@@ -27,6 +29,12 @@ std::optional<std::uint64_t> WeakSignatureOffset(const ArchiveTables& tables);
 // signatureOffset. False when the file cannot be read or written.
 bool SignWeakly(archive_io::File& file, const ArchiveTables& tables, std::uint64_t signatureOffset,
                 std::span<const std::uint8_t> header = {});
+
+// The 72 bytes SignWeakly would write there; nullopt when the file cannot be read.
+std::optional<std::array<std::uint8_t, kSignatureFileSize>> WeakSignatureOf(archive_io::File& file,
+                                                                            const ArchiveTables& tables,
+                                                                            std::uint64_t signatureOffset,
+                                                                            std::span<const std::uint8_t> header = {});
 
 // True when the archive's weak signature matches its bytes.
 bool WeakSignatureIsValid(archive_io::File& file, const ArchiveTables& tables);

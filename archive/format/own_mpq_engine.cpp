@@ -189,10 +189,17 @@ public:
 
     // The result goes to "<archive>.tmp", which is flushed and renamed over the archive's name: the
     // archive's own bytes are never written.
-    bool CompactArchive(MpqHandle handle) override {
+    bool CompactArchive(MpqHandle handle, bool& rewritten) override {
+        rewritten = false;
         Archive* archive = AsArchive(handle);
         if (archive->writer == nullptr)
             return Fail(MpqFailure::NotWritable, false);
+        if (mpq::IsAlreadyCompact(archive->writer->File(), archive->writer->Tables())) {
+            // Nothing changed, so nothing to commit: the writer goes without writing a byte.
+            archive->writer.reset();
+            archive->compacted = true;
+            return true;
+        }
         std::filesystem::path temporary = archive->path;
         temporary += ".tmp";
         archive_io::IoFailure ioFailure = archive_io::IoFailure::None;
@@ -218,6 +225,7 @@ public:
             durable::RemoveFile(temporary);
             return Fail(MpqFailure::NotWritable, false);
         }
+        rewritten = true;
         return true;
     }
 

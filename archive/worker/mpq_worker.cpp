@@ -143,8 +143,12 @@ private:
         }
         case MessageType::RemoveFile:
             return m_engine.RemoveFile(archive, request.text);
-        case MessageType::CompactArchive:
-            return m_engine.CompactArchive(archive);
+        case MessageType::CompactArchive: {
+            bool rewritten = false;
+            const bool compacted = m_engine.CompactArchive(archive, rewritten);
+            reply.value = rewritten ? 1 : 0;
+            return compacted;
+        }
         default:
             return Refuse(MpqFailure::BadArgument);
         }

@@ -137,8 +137,13 @@ public:
         });
     }
 
-    bool CompactArchive(MpqHandle archive) override {
-        return CallOn(archive, true, MessageType::CompactArchive).has_value();
+    bool CompactArchive(MpqHandle archive, bool& rewritten) override {
+        rewritten = false;
+        const std::optional<Message> reply = CallOn(archive, true, MessageType::CompactArchive);
+        if (!reply)
+            return false;
+        rewritten = reply->value != 0;
+        return true;
     }
 
     MpqFailure LastFailure() const override { return m_lastFailure; }

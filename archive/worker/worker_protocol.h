@@ -59,8 +59,9 @@ struct Message {
     std::vector<std::uint8_t> data;        // WriteFile: the chunk; Reply to ReadFile: the bytes read
     bool ok = false;                       // Reply
     MpqFailure failure = MpqFailure::None; // Reply: why it failed
-    std::uint64_t value = 0;               // Reply: the new id, size, locale or read-only flag; Progress: done
-    std::uint64_t total = 0;               // Progress: total, 0 when unknown
+    std::uint64_t value = 0; // Reply: the new id, size, locale, read-only flag or CompactArchive's rewritten flag
+                             // (0: nothing to reclaim, the file left alone); Progress: done
+    std::uint64_t total = 0; // Progress: total, 0 when unknown
 
     bool operator==(const Message&) const = default;
 };

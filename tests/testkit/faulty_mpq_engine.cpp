@@ -157,9 +157,9 @@ bool FaultyMpqEngine::RemoveFile(MpqHandle archive, const std::string& name) {
     return m_real->RemoveFile(archive, name) && !fail;
 }
 
-bool FaultyMpqEngine::CompactArchive(MpqHandle archive) {
+bool FaultyMpqEngine::CompactArchive(MpqHandle archive, bool& rewritten) {
     const bool fail = Enter(MpqStep::CompactArchive);
-    return m_real->CompactArchive(archive) && !fail;
+    return m_real->CompactArchive(archive, rewritten) && !fail;
 }
 
 bool KilledAt(const std::filesystem::path& archive, MpqStep step, const std::string& role) {

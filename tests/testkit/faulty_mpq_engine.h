@@ -65,7 +65,7 @@ public:
     bool WriteFile(MpqHandle file, const std::uint8_t* data, std::uint32_t size) override;
     bool FinishFile(MpqHandle file) override;
     bool RemoveFile(MpqHandle archive, const std::string& name) override;
-    bool CompactArchive(MpqHandle archive) override;
+    bool CompactArchive(MpqHandle archive, bool& rewritten) override;
 
 private:
     // Counts the call, runs the hook and tells whether this call must fail.
