@@ -36,7 +36,10 @@ if(OSTRAWEN_HAVE_GUI)
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SECTION games)
+# utils, not games: both programs live in /usr/bin, where a script or a player finds them on any
+# PATH, and neither is a game itself (Debian keeps games for what /usr/games holds).
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SOURCE ostrawen)
 
 set(CPACK_DEBIAN_GUI_PACKAGE_NAME ostrawen)
 set(CPACK_DEBIAN_GUI_DESCRIPTION "Warcraft III archive personaliser
@@ -48,5 +51,19 @@ set(CPACK_DEBIAN_CLI_DESCRIPTION "Warcraft III archive personaliser, command lin
 The scripting twin of ostrawen: status, LAN game name, cursor race, resources
 and compaction from a shell, with JSON output and idempotent edits for fleet
 tools. It needs no GUI library.")
+
+include(GNUInstallDirs)
+include(OstrawenDebianDocs)
+ostrawen_debian_docs(cli ostrawen-cli)
+ostrawen_drop_comment_section(ostrawen-cli cli)
+if(OSTRAWEN_HAVE_GUI)
+    ostrawen_debian_docs(gui ostrawen)
+endif()
+
+# The command line's completion, where bash-completion and zsh look for it.
+install(FILES "${CMAKE_SOURCE_DIR}/packaging/completions/ostrawen-cli.bash"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions" RENAME ostrawen-cli COMPONENT cli)
+install(FILES "${CMAKE_SOURCE_DIR}/packaging/completions/_ostrawen-cli"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions" COMPONENT cli)
 
 include(CPack)

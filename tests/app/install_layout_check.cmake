@@ -1,5 +1,5 @@
-# Installs the build into a fresh prefix and checks that the program, its icons and its desktop entry
-# land where a freedesktop system looks for them.
+# Installs the build into a fresh prefix and checks that the program, its icons, its desktop entry,
+# its AppStream metadata and its manual page land where a freedesktop system looks for them.
 #   cmake -DBUILD_DIR=<build> -DPREFIX=<empty dir> -P install_layout_check.cmake
 cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE "${PREFIX}")
@@ -14,7 +14,10 @@ set(expected
     share/icons/hicolor/48x48/apps/ostrawen.png
     share/icons/hicolor/32x32/apps/ostrawen.png
     share/icons/hicolor/16x16/apps/ostrawen.png
-    share/applications/ostrawen.desktop)
+    share/icons/hicolor/scalable/apps/ostrawen.svg
+    share/applications/io.github.ostrawen.Ostrawen.desktop
+    share/metainfo/io.github.ostrawen.Ostrawen.metainfo.xml
+    share/man/man1/ostrawen.1.gz)
 foreach(path IN LISTS expected)
     if(NOT EXISTS "${PREFIX}/${path}")
         message(FATAL_ERROR "not installed: ${path}")
@@ -38,7 +41,8 @@ foreach(size 48 32 16)
 endforeach()
 
 # The desktop entry starts the installed program and names the installed icon.
-file(STRINGS "${PREFIX}/share/applications/ostrawen.desktop" entry)
+set(desktopEntry "${PREFIX}/share/applications/io.github.ostrawen.Ostrawen.desktop")
+file(STRINGS "${desktopEntry}" entry)
 foreach(line "[Desktop Entry]" "Type=Application" "Exec=ostrawen" "Icon=ostrawen")
     if(NOT line IN_LIST entry)
         message(FATAL_ERROR "desktop entry lacks ${line}")
@@ -46,7 +50,7 @@ foreach(line "[Desktop Entry]" "Type=Application" "Exec=ostrawen" "Icon=ostrawen
 endforeach()
 find_program(DESKTOP_FILE_VALIDATE desktop-file-validate)
 if(DESKTOP_FILE_VALIDATE)
-    execute_process(COMMAND "${DESKTOP_FILE_VALIDATE}" "${PREFIX}/share/applications/ostrawen.desktop"
+    execute_process(COMMAND "${DESKTOP_FILE_VALIDATE}" "${desktopEntry}"
                     RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
     if(NOT result EQUAL 0)
         message(FATAL_ERROR "desktop-file-validate: ${out}")

@@ -78,7 +78,8 @@ TEST(Packages, WindowPackageCarriesAValidDesktopEntry) {
     EXPECT_TRUE(fs::is_regular_file(scratch / "usr/bin/ostrawen"));
     EXPECT_TRUE(fs::is_regular_file(scratch / "usr/share/icons/hicolor/48x48/apps/ostrawen.png"));
     const Output valid =
-        Shell("desktop-file-validate " + Quoted((scratch / "usr/share/applications/ostrawen.desktop").string()));
+        Shell("desktop-file-validate " +
+              Quoted((scratch / "usr/share/applications/io.github.ostrawen.Ostrawen.desktop").string()));
     EXPECT_EQ(valid.exitCode, 0) << valid.text;
     EXPECT_EQ(valid.text, "");
 }
