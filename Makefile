@@ -44,7 +44,7 @@ test-windows:
 # The Debian packages `ostrawen` and `ostrawen-cli`, and ostrawen-windows-x64.zip from the Windows
 # cross build in $(WIN_BUILD_DIR) (configured here only if it is not yet), all in $(BUILD_DIR)/packages.
 # WIN_PROGRAMS: the Windows programs the zip holds, built before it is packed.
-WIN_PROGRAMS ?= ostrawen-cli
+WIN_PROGRAMS ?= ostrawen-cli Ostrawen
 package: build
 	cmake --build $(BUILD_DIR) --target package
 	test -f $(WIN_BUILD_DIR)/CMakeCache.txt || $(MAKE) configure-windows

@@ -229,7 +229,10 @@ private slots:
         for (const char* needle :
              {"level=\"requireAdministrator\"", "uiAccess=\"false\"", "name=\"Microsoft.Windows.Common-Controls\"",
               "version=\"6.0.0.0\"", "publicKeyToken=\"6595b64144ccf1df\"", "name=\"Microsoft.Windows.mfc\"",
-              "<description>Pellidor</description>"}) {
+              "<description>Pellidor</description>",
+              "<dpiAwareness xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">PerMonitorV2, "
+              "PerMonitor</dpiAwareness>",
+              "<dpiAware xmlns=\"http://schemas.microsoft.com/SMI/2005/WindowsSettings\">true/pm</dpiAware>"}) {
             QVERIFY2(xml.contains(needle), needle);
         }
         QCOMPARE(xml.count(architecture), 2);
