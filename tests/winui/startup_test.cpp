@@ -2,6 +2,7 @@
 // warning that asks to be placed beside the game, owned by nobody, and ends once it is dismissed,
 // without ever showing its window; beside war3.exe it opens its window at once, showing what the
 // default archive holds, and ends when the window is closed.
+#include "view_harness.h"
 #include "window/main_window.h"
 #include "window_scenarios.h"
 #include "winui/win32_view.h"
@@ -161,6 +162,7 @@ TEST(Startup, BesideTheGameOpensTheWindowOnTheDefaultArchive) {
     EXPECT_EQ(client.right, 517);
     EXPECT_EQ(client.bottom, 317);
 
+    winui_test::SaveScreenshot(found.window, "ostrawen-exe");
     PostMessageW(found.window, WM_CLOSE, 0, 0);
     EXPECT_EQ(program.Wait(), std::optional<DWORD>(0));
 }
