@@ -5,7 +5,7 @@ namespace {
 
 // "--name=value" or "--name value": the value, or nothing when it is missing.
 bool TakeValue(const std::vector<std::string>& arguments, std::size_t& i, const std::string& name,
-               std::optional<std::string>& value, std::string& error) {
+               std::optional<std::string>& value, Text& error) {
     const std::string& argument = arguments[i];
     if (argument.size() > name.size() && argument.compare(0, name.size(), name) == 0 && argument[name.size()] == '=') {
         value = argument.substr(name.size() + 1);
@@ -16,8 +16,8 @@ bool TakeValue(const std::vector<std::string>& arguments, std::size_t& i, const 
     // "--archive --json" is a forgotten value, not an archive named "--json"; such a value can still
     // be given as "--archive=--json".
     if (i + 1 >= arguments.size() || arguments[i + 1].rfind("--", 0) == 0) {
-        if (error.empty())
-            error = "option " + name + " needs a value";
+        if (error.english.empty())
+            error = Msg("option %s needs a value", {name});
         return true;
     }
     value = arguments[++i];
@@ -46,11 +46,14 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
             options.quiet = true;
         } else if (argument == "--help" || argument == "-h") {
             options.help = true;
+        } else if (argument == "--version" || argument == "-V") {
+            options.version = true;
         } else if (TakeValue(arguments, i, "--game-dir", options.gameDir, parsed.error) ||
-                   TakeValue(arguments, i, "--archive", options.archive, parsed.error)) {
+                   TakeValue(arguments, i, "--archive", options.archive, parsed.error) ||
+                   TakeValue(arguments, i, "--lock-wait", options.lockWait, parsed.error)) {
             // taken, or the error says what is missing
-        } else if (parsed.error.empty()) {
-            parsed.error = "unknown option " + argument;
+        } else if (parsed.error.english.empty()) {
+            parsed.error = Msg("unknown option %s", {Value(argument)});
         }
     }
     return parsed;

@@ -4,7 +4,9 @@
 #include "archive/worker/mpq_worker.h"
 #include "cli/cli_app.h"
 #include "cli/cli_options.h"
+#include "cli/messages.h"
 #include "cli/terminal.h"
+#include "cli/ui_language.h"
 
 #include <ostream>
 #include <string>
@@ -21,6 +23,7 @@ int Main(cli::ProgramArguments arguments) {
     if (IsMpqWorkerInvocation(argc, argv.data()))
         return RunMpqWorker(argc, argv.data(), MakeOwnMpqEngine());
 
+    cli::SetLanguage(cli::UserLanguage());
     std::ostream& out = cli::StandardOutput();
     std::ostream& err = cli::StandardError();
     const std::vector<std::string> words(arguments.words.begin() + (argc > 0 ? 1 : 0), arguments.words.end());
@@ -30,11 +33,12 @@ int Main(cli::ProgramArguments arguments) {
     } else {
         // Windows hands over UTF-16 that need not be valid; guessing at such an argument could
         // name the wrong file or store the wrong name.
-        const std::string message =
-            "argument " + std::to_string(arguments.notText) + " is not valid text (a lone UTF-16 surrogate)";
-        err << "ostrawen-cli: " << message << "\n";
+        const cli::Text message =
+            cli::Msg("argument %s is not valid text (a lone UTF-16 surrogate)", {std::to_string(arguments.notText)});
+        err << "ostrawen-cli: " << message.shown << "\n";
         if (cli::ParseOptions(words).options.json)
-            out << R"({"error":{"reason":"usage","archive":null,"message":")" << message << R"(","exitCode":2}})"
+            out << R"({"format":1,"changed":false,"error":{"reason":"usage","archive":null,"message":")"
+                << message.english << R"(","exitCode":2}})"
                 << "\n";
     }
     out.flush();

@@ -3,6 +3,8 @@
 // whether a person watches. The rest of the command line sees only UTF-8: on Windows the arguments
 // arrive as UTF-16 (wmain) and a console shows text through its wide-character API, so both are
 // converted here; elsewhere arguments and output are UTF-8 bytes as they stand.
+#include <cstdint>
+#include <cstdio>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -30,6 +32,13 @@ ProgramArguments ArgumentsAsUtf8(int argc, NativeChar* argv[]);
 // flushed after every write, as std::cerr is.
 std::ostream& StandardOutput();
 std::ostream& StandardError();
+
+// All of standard input as bytes (binary on Windows too); TooLarge as soon as it holds more than
+// `limit` bytes, without reading further.
+enum class InputRead { Read, TooLarge, Failed };
+InputRead ReadStandardInput(std::vector<std::uint8_t>& bytes, std::uint64_t limit);
+// The same for any open C stream; both platforms' ReadStandardInput end here.
+InputRead ReadAllOf(std::FILE* stream, std::vector<std::uint8_t>& bytes, std::uint64_t limit);
 
 // Whether stderr talks to a person: a progress bar is drawn only on a terminal, never into a file
 // or a pipe a script reads.

@@ -18,6 +18,10 @@ std::ostream& StandardError() {
     return std::cerr;
 }
 
+InputRead ReadStandardInput(std::vector<std::uint8_t>& bytes, std::uint64_t limit) {
+    return ReadAllOf(stdin, bytes, limit);
+}
+
 bool StderrIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }

@@ -153,6 +153,11 @@ std::ostream& StandardError() {
     return stream;
 }
 
+InputRead ReadStandardInput(std::vector<std::uint8_t>& bytes, std::uint64_t limit) {
+    _setmode(_fileno(stdin), _O_BINARY);
+    return ReadAllOf(stdin, bytes, limit);
+}
+
 bool StderrIsTerminal() {
     return IsConsole(::GetStdHandle(STD_ERROR_HANDLE));
 }
