@@ -2,6 +2,9 @@
 
 #include <QPainter>
 #include <QStyleOptionButton>
+#include <QStyleOptionGroupBox>
+
+#include <algorithm>
 
 namespace {
 
@@ -50,6 +53,59 @@ void DrawFocusMark(const QStyleOptionButton& button, QPainter* painter) {
     painter->restore();
 }
 
+// The group boxes this style draws itself: every one without a check box.
+const QStyleOptionGroupBox* OwnGroupBox(QStyle::ComplexControl control, const QStyleOptionComplex* option) {
+    const auto* box = qstyleoption_cast<const QStyleOptionGroupBox*>(option);
+    if (control != QStyle::CC_GroupBox || box == nullptr || (box->subControls & QStyle::SC_GroupBoxCheckBox) != 0)
+        return nullptr;
+    return box;
+}
+
+// Where Windows puts a group box's caption: 8 pixels in from the edge it is aligned to (7 and the
+// 1-pixel gap it clears in the frame on either side), on the box's first text line.
+constexpr int kCaptionIndent = 8;
+
+QRect CaptionRect(const QStyleOptionGroupBox& box) {
+    if (box.text.isEmpty())
+        return {};
+    const QSize text = box.fontMetrics.size(Qt::TextShowMnemonic, box.text);
+    const QRect& rect = box.rect;
+    int left = rect.left() + kCaptionIndent;
+    if ((box.textAlignment & Qt::AlignHCenter) != 0)
+        left = rect.left() + (rect.width() - text.width()) / 2;
+    else if ((box.textAlignment & Qt::AlignRight) != 0)
+        left = rect.right() + 1 - kCaptionIndent - text.width();
+    return {left, rect.top(), text.width(), box.fontMetrics.height()};
+}
+
+// The frame's top line runs through the middle of the caption's line, as Windows places it
+// (half the text height less one: the dark line just above the middle, the light one on it).
+QRect FrameRect(const QStyleOptionGroupBox& box) {
+    return box.rect.adjusted(0, box.fontMetrics.height() / 2 - 1, 0, 0);
+}
+
+// Windows' etched edge (a groove): outside, a dark line along the top and left and a light one along
+// the bottom and right; inside it the reverse. Each side thus shows a dark and a light line, and the
+// corners are square.
+void DrawEtchedFrame(const QRect& frame, bool flat, const QPalette& palette, QPainter* painter) {
+    const QColor dark = palette.color(QPalette::Dark);
+    const QColor light = palette.color(QPalette::Light);
+    const int l = frame.left(), t = frame.top(), r = frame.right(), b = frame.bottom();
+    if (flat) {
+        painter->fillRect(QRect(l, t, frame.width(), 1), dark);
+        painter->fillRect(QRect(l, t + 1, frame.width(), 1), light);
+        return;
+    }
+    painter->fillRect(QRect(l, t, r - l, 1), dark);
+    painter->fillRect(QRect(l, t, 1, b - t), dark);
+    painter->fillRect(QRect(l, b, r - l + 1, 1), light);
+    painter->fillRect(QRect(r, t, 1, b - t + 1), light);
+    painter->fillRect(QRect(l + 1, t + 1, r - l - 2, 1), light);
+    painter->fillRect(QRect(l + 1, t + 1, 1, b - t - 2), light);
+    painter->fillRect(QRect(l + 1, b - 1, r - l - 1, 1), dark);
+    painter->fillRect(QRect(r - 1, t + 1, 1, b - t - 1), dark);
+}
+
 } // namespace
 
 WindowStyle::WindowStyle(QStyle* base) : QProxyStyle(base) {}
@@ -76,4 +132,56 @@ int WindowStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWi
     if (hint == SH_ComboBox_Popup)
         return 0;
     return QProxyStyle::styleHint(hint, option, widget, returnData);
+}
+
+void WindowStyle::drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                                     const QWidget* widget) const {
+    const QStyleOptionGroupBox* box = OwnGroupBox(control, option);
+    if (box == nullptr) {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        return;
+    }
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    if ((box->subControls & SC_GroupBoxFrame) != 0) {
+        const bool flat = (box->features & QStyleOptionFrame::Flat) != 0;
+        DrawEtchedFrame(proxy()->subControlRect(CC_GroupBox, box, SC_GroupBoxFrame, widget), flat, box->palette,
+                        painter);
+    }
+    const QRect caption = proxy()->subControlRect(CC_GroupBox, box, SC_GroupBoxLabel, widget);
+    if ((box->subControls & SC_GroupBoxLabel) != 0 && !caption.isEmpty()) {
+        // The frame is cleared behind the caption and a pixel either side, in the box's own colour.
+        const QPalette::ColorRole background = widget != nullptr ? widget->backgroundRole() : QPalette::Window;
+        painter->fillRect(caption.adjusted(-1, 0, 1, 0), box->palette.brush(background));
+        QPalette palette = box->palette;
+        if (box->textColor.isValid())
+            palette.setColor(QPalette::WindowText, box->textColor);
+        int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextShowMnemonic;
+        if (proxy()->styleHint(SH_UnderlineShortcut, box, widget) == 0)
+            flags |= Qt::TextHideMnemonic;
+        proxy()->drawItemText(painter, caption, flags, palette, (box->state & State_Enabled) != 0, box->text,
+                              QPalette::WindowText);
+    }
+    painter->restore();
+}
+
+QRect WindowStyle::subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl subControl,
+                                  const QWidget* widget) const {
+    const QStyleOptionGroupBox* box = OwnGroupBox(control, option);
+    if (box == nullptr)
+        return QProxyStyle::subControlRect(control, option, subControl, widget);
+    const QRect frame = FrameRect(*box);
+    switch (subControl) {
+    case SC_GroupBoxFrame:
+        return frame;
+    case SC_GroupBoxLabel:
+        return CaptionRect(*box);
+    case SC_GroupBoxContents: {
+        // Inside both lines of the frame and below the caption's line.
+        const int top = std::max(frame.top() + 2, box->rect.top() + box->fontMetrics.height());
+        return QRect(QPoint(frame.left() + 2, top), QPoint(frame.right() - 2, frame.bottom() - 2));
+    }
+    default:
+        return {};
+    }
 }

@@ -1,5 +1,6 @@
 // mStyleFlat and mStyleXP: every push button becomes flat and visible and nothing else changes; the
-// platform's own style is chosen.
+// platform's own style is chosen; the window's group boxes are drawn as Windows draws them.
+#include "app/frm_main.h"
 #include "app/style_flat.h"
 #include "app/style_xp.h"
 
@@ -7,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaProperty>
@@ -97,6 +99,18 @@ void BuildForm(QWidget& form, bool withPushButtons) {
     }
 }
 
+// A group box as drawn on its own background, without the controls inside it.
+QImage DrawnAlone(QGroupBox& box) {
+    QImage image(box.size(), QImage::Format_RGB32);
+    image.fill(Qt::magenta); // shows through wherever nothing was drawn
+    box.render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+    return image;
+}
+
+QString Hex(QRgb colour) {
+    return QString::number(colour & 0xFFFFFF, 16);
+}
+
 } // namespace
 
 class StyleTest : public QObject {
@@ -140,6 +154,95 @@ private slots:
             const QVariantMap& is = after.value(name);
             for (auto it = was.cbegin(); it != was.cend(); ++it) {
                 QVERIFY2(is.value(it.key()) == it.value(), qPrintable(name + QLatin1Char('.') + it.key()));
+            }
+        }
+    }
+
+    void groupBoxDrawnAsOnWindows_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QColor>("background"); // given to the box; invalid: the window's own white
+        for (const char* name : {"Frame7", "Frame2", "Frame3", "Frame4"})
+            QTest::addRow("%s on the window's white", name) << QString::fromLatin1(name) << QColor();
+        // On white the frame's light line cannot be seen; on Windows' classic face colour it can.
+        QTest::newRow("Frame7 on a grey face") << QStringLiteral("Frame7") << QColor(212, 208, 200);
+    }
+
+    // An etched frame (dark line, light line inside it) with square corners, the caption on its top
+    // line, and inside nothing but the box's background, which is the window's.
+    void groupBoxDrawnAsOnWindows() {
+        QFETCH(QString, name);
+        QFETCH(QColor, background);
+        FrmMain window;
+        auto* box = window.findChild<QGroupBox*>(name);
+        QVERIFY(box != nullptr);
+        if (background.isValid()) {
+            QPalette palette = box->palette();
+            palette.setColor(QPalette::Window, background);
+            box->setPalette(palette);
+        }
+        const QImage image = DrawnAlone(*box);
+        const QRgb face = box->palette().color(QPalette::Window).rgb();
+        const QRgb dark = box->palette().color(QPalette::Dark).rgb();
+        const QRgb light = box->palette().color(QPalette::Light).rgb();
+        if (!background.isValid())
+            QCOMPARE(Hex(face), Hex(window.palette().color(QPalette::Window).rgb()));
+        QVERIFY2(dark != face && qGray(dark) < qGray(light), qPrintable(Hex(dark) + QLatin1Char(' ') + Hex(light)));
+        const int w = image.width(), h = image.height();
+
+        // The frame's top: the first drawn row at the left edge.
+        int top = 0;
+        while (top < h && image.pixel(2, top) == face)
+            ++top;
+        QVERIFY2(top < h / 2, qPrintable(QString::number(top)));
+
+        // The caption's ink: the pixels darker than the frame's line, above the box's first control row.
+        const int band = box->fontMetrics().height() + 2;
+        int inkTop = h, inkBottom = -1, inkLeft = w, inkRight = -1;
+        for (int y = 0; y < band; ++y) {
+            for (int x = 0; x < w; ++x) {
+                if (qGray(image.pixel(x, y)) < qGray(dark) - 24) {
+                    inkTop = std::min(inkTop, y);
+                    inkBottom = std::max(inkBottom, y);
+                    inkLeft = std::min(inkLeft, x);
+                    inkRight = std::max(inkRight, x);
+                }
+            }
+        }
+        QVERIFY2(inkBottom >= 0, "no caption drawn");
+        const QString where = QStringLiteral("frame top %1, caption rows %2-%3").arg(top).arg(inkTop).arg(inkBottom);
+        // On the line, not above it: the line's middle through the caption's middle.
+        QVERIFY2(inkTop < top && top < inkBottom && std::abs(2 * top + 1 - (inkTop + inkBottom)) <= 4,
+                 qPrintable(where));
+        // The line is broken behind the caption (a stroke of the text may match it here and there) and
+        // starts again after it.
+        int lineBehindCaption = 0;
+        for (int x = inkLeft; x <= inkRight; ++x)
+            lineBehindCaption += image.pixel(x, top) == dark && image.pixel(x, top + 1) == light;
+        QVERIFY2(lineBehindCaption * 4 < inkRight - inkLeft, qPrintable(where));
+        QCOMPARE(Hex(image.pixel(std::min(inkRight + 4, w - 3), top)), Hex(dark));
+
+        // Etched on every side: outside the dark line, inside it the light one; the corners square.
+        const int midX = w / 2 + (inkRight < w / 2 ? 0 : (w - inkRight) / 2), midY = (top + h) / 2;
+        const struct {
+            const char* what;
+            QPoint darkAt, lightAt;
+        } lines[] = {
+            {"top", {midX, top}, {midX, top + 1}},          {"left", {0, midY}, {1, midY}},
+            {"bottom", {midX, h - 2}, {midX, h - 1}},       {"right", {w - 2, midY}, {w - 1, midY}},
+            {"top left corner", {0, top}, {1, top + 1}},    {"top right corner", {w - 2, top}, {w - 1, top}},
+            {"bottom left corner", {0, h - 2}, {0, h - 1}}, {"bottom right corner", {w - 2, h - 2}, {w - 1, h - 1}},
+        };
+        for (const auto& line : lines) {
+            const QString seen = QLatin1String(line.what) + QLatin1Char(' ') + Hex(image.pixel(line.darkAt)) +
+                                 QLatin1Char(' ') + Hex(image.pixel(line.lightAt));
+            QVERIFY2(image.pixel(line.darkAt) == dark && image.pixel(line.lightAt) == light, qPrintable(seen));
+        }
+
+        // Inside both lines and below the caption, the box's own colour and nothing else.
+        for (int y = std::max(top + 2, band); y < h - 2; ++y) {
+            for (int x = 2; x < w - 2; ++x) {
+                if (image.pixel(x, y) != face)
+                    QFAIL(qPrintable(QStringLiteral("inside at %1,%2: %3").arg(x).arg(y).arg(Hex(image.pixel(x, y)))));
             }
         }
     }
