@@ -160,17 +160,16 @@ void MainWindow::cboMpqFileName_Change() {
 }
 
 void MainWindow::RefreshCurrentSettings() {
-    // Whatever is not found leaves its control as it was, even showing the previous archive's value.
+    // What the chosen archive does not hold is shown empty (no name, no race): the previous
+    // archive's values would otherwise stay on show, and a press would write them into this one.
     Guarded([this] {
-        if (const auto name = mods::ReadLanGameName(MpqControl()))
-            m_view.SetText(ControlId::txtLanGameName, *name);
+        const auto name = mods::ReadLanGameName(MpqControl());
+        m_view.SetText(ControlId::txtLanGameName, name.value_or(std::u16string()));
     });
     Guarded([this] {
         const auto race = mods::ReadCursorRace(MpqControl());
-        if (!race)
-            return;
         for (const auto& [buttonRace, button] : kRaceButtons)
-            m_view.SetChecked(button, *race == buttonRace);
+            m_view.SetChecked(button, race && *race == buttonRace);
     });
 }
 

@@ -135,6 +135,36 @@ std::vector<Scenario> MakeScenarios() {
         rows.push_back(row);
     }
     {
+        // Neither the previous archive's name nor its race stays on show.
+        Scenario row = Named("ArchiveWithoutTheFilesShowsNoNameAndNoRace");
+        row.archives = {{kPatch, {"补丁主机", "Human", {}}}, {u"War3xLocal.mpq", {std::nullopt, std::nullopt, {}}}};
+        row.actions = {Choose(C::cboMpqFileName, u"War3xLocal.mpq")};
+        row.texts = {{C::txtLanGameName, u""}};
+        row.checked = {{C::optMouseHuman, false},
+                       {C::optMouseOrc, false},
+                       {C::optMouseNightElf, false},
+                       {C::optMouseUndead, false}};
+        rows.push_back(row);
+    }
+    {
+        Scenario row = Named("MissingArchiveShowsNoNameAndNoRace");
+        row.archives = {{kPatch, {"补丁主机", "Orc", {}}}};
+        row.actions = {Type(C::txtLanGameName, u"typed"), Choose(C::cboMpqFileName, u"War3.mpq")};
+        row.texts = {{C::txtLanGameName, u""}};
+        row.checked = {{C::optMouseOrc, false}};
+        rows.push_back(row);
+    }
+    {
+        // A press after choosing the archive without a name writes nothing of the previous one's.
+        Scenario row = Named("CursorPressAfterAnArchiveWithoutARaceFails");
+        row.archives = {{kPatch, {"补丁主机", "Undead", {}}}, {u"War3x.mpq", {"资料片", "Naga", {}}}};
+        row.actions = {Choose(C::cboMpqFileName, u"War3x.mpq"), Press(C::btnDoModificationForMouse)};
+        row.messages = {Failed()};
+        row.checked = {{C::optMouseUndead, false}};
+        row.unchangedArchives = {u"War3x.mpq"};
+        rows.push_back(row);
+    }
+    {
         Scenario row = Named("ArchiveNameMatchedIgnoringCase");
         row.archives = {{u"war3patch.MPQ", {"小写", "Orc", {}}}};
         row.texts = {{C::txtLanGameName, u"小写"}};
