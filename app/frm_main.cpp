@@ -332,13 +332,15 @@ void FrmMain::ConnectHandlers() {
     window::MainWindow& logic = *m_logic;
     auto* archives = qobject_cast<QComboBox*>(Control(ControlId::cboMpqFileName));
     auto* items = qobject_cast<QComboBox*>(Control(ControlId::cboItemToModify));
-    // Change is every report of a new text; Click is a choice, also of the entry already chosen;
+    // Click is a player's choice (popup, keyboard or wheel), also of the entry already chosen, and
+    // the only report of it: Qt also reports the new text, and both would read the archive twice.
+    // The list's text changes in no other way, the logic's own choices raising nothing.
     // Scroll is the drop-down list scrolling.
-    connect(archives, &QComboBox::currentTextChanged, this, [&logic] { logic.cboMpqFileName_Change(); });
     connect(archives, &QComboBox::activated, this, [&logic] { logic.cboMpqFileName_Click(); });
     connect(archives->view()->verticalScrollBar(), &QScrollBar::valueChanged, this,
             [&logic] { logic.cboMpqFileName_Scroll(); });
 
+    // The item list only remembers the chosen item: every notification may run its handler.
     connect(items, &QComboBox::currentTextChanged, this, [&logic] { logic.cboItemToModify_Change(); });
     connect(items, &QComboBox::activated, this, [&logic] { logic.cboItemToModify_Click(); });
     connect(items->view()->verticalScrollBar(), &QScrollBar::valueChanged, this,

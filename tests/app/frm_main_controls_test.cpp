@@ -142,7 +142,7 @@ private slots:
         timer.start(10);
         ui_prompts::SetNextAnswer(ui_prompts::Answer::Yes); // the compaction's question
         if (auto* archives = Find<QComboBox>(qPrintable(action)))
-            archives->setCurrentIndex(2); // War3x.mpq
+            ChooseFromPopup(archives, QStringLiteral("War3x.mpq"));
         else
             QTest::mouseClick(Find<QPushButton>(qPrintable(action)), Qt::LeftButton);
         timer.stop();

@@ -8,6 +8,7 @@
 #include "archive/door/mpq_control.h"
 #include "support/public_vars.h"
 #include "support/text_path.h"
+#include "testkit/faulty_mpq_engine.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -26,6 +27,8 @@ private slots:
     void cleanup();
 
     void keyboardAndPopupChoicesRefresh();
+    void aChoiceRefreshesOnce_data();
+    void aChoiceRefreshesOnce();
     void scrollingTheListRefreshesAgain();
     void itemSelectionRunsOnEveryNotification();
 
@@ -74,6 +77,38 @@ void SelectionTest::keyboardAndPopupChoicesRefresh() {
     QCOMPARE(Q(modPublicVars::MpqName), QStringLiteral("War3Patch.mpq"));
     QCOMPARE(Name()->text(), QStringLiteral("补丁主机"));
     QCOMPARE(CheckedRace(), QStringLiteral("optMouseHuman"));
+}
+
+void SelectionTest::aChoiceRefreshesOnce_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("another entry from the open list") << QStringLiteral("popup");
+    QTest::newRow("the same entry from the open list") << QStringLiteral("same");
+    QTest::newRow("the keyboard") << QStringLiteral("key");
+}
+
+// A choice reads the chosen archive as often as one refresh does, never twice over.
+void SelectionTest::aChoiceRefreshesOnce() {
+    QFETCH(QString, how);
+    BuildGameArchive(m_rig->Game() / "War3Patch.mpq", {"补丁主机", "Human", {}});
+    BuildGameArchive(m_rig->Game() / "War3x.mpq", {"资料片主机", "Undead", {}});
+    BuildGameArchive(m_rig->Game() / "War3xLocal.mpq", {"本地主机", "Orc", {}});
+    m_window = m_rig->Start();
+    QVERIFY(m_window);
+    auto counting = std::make_shared<testkit::FaultyMpqEngine>();
+    m_window->SetMpqEngine(counting);
+    m_window->Logic().cboMpqFileName_Change();
+    const int oneRefresh = counting->Calls(testkit::MpqStep::OpenArchive);
+    QVERIFY(oneRefresh > 0);
+
+    if (how == QLatin1String("key")) {
+        Archives()->setFocus();
+        QTest::keyClick(Archives(), Qt::Key_Down);
+        QCOMPARE(Archives()->currentText(), QStringLiteral("War3xLocal.mpq"));
+    } else {
+        ChooseFromPopup(Archives(),
+                        how == QLatin1String("same") ? QStringLiteral("War3Patch.mpq") : QStringLiteral("War3x.mpq"));
+    }
+    QCOMPARE(counting->Calls(testkit::MpqStep::OpenArchive), 2 * oneRefresh);
 }
 
 void SelectionTest::scrollingTheListRefreshesAgain() {
