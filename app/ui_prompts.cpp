@@ -3,8 +3,8 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileSystemModel>
-#include <QGuiApplication>
 #include <QMessageBox>
+#include <QSettings>
 
 #include <deque>
 #include <utility>
@@ -20,7 +20,7 @@ struct PromptState {
     QList<MessageRecord> shownMessages;
     QList<FileDialogRequest> shownFileDialogs;
     int shownDialogs = 0;
-    std::optional<bool> unattended;
+    bool unattended = false;
 };
 
 PromptState& State() {
@@ -29,13 +29,22 @@ PromptState& State() {
 }
 
 bool Unattended() {
-    const auto& explicitly = State().unattended;
-    if (explicitly) {
-        return *explicitly;
-    }
-    // Nobody can click a window that is never drawn on a screen.
-    const QString platform = QGuiApplication::platformName();
-    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+    return State().unattended;
+}
+
+// Qt's own dialogs keep their history (folders visited, sidebar, custom colours) in the user's
+// "QtProject" settings file, ~/.config/QtProject.conf, with no switch to stop it. The program writes
+// nothing but the archive and the player's files, so Qt's user settings are pointed at a path no
+// file can be made under: reading finds nothing, writing fails silently. The program itself keeps
+// no settings, so nothing else is lost.
+void KeepQtSettingsOffDisk() {
+    static const bool done = [] {
+        const QString nowhere = QStringLiteral("/dev/null");
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, nowhere);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, nowhere);
+        return true;
+    }();
+    (void)done;
 }
 
 QMessageBox::Icon BoxIcon(Icon icon) {
@@ -122,6 +131,7 @@ std::optional<QString> ShowFileDialog(QWidget* parent, const FileDialogRequest& 
         return std::nullopt;
     }
 
+    KeepQtSettingsOffDisk();
     QFileDialog dialog(parent, request.title, request.directory);
     // A desktop's own dialog (GTK) would not take a name that does not exist yet.
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -164,6 +174,7 @@ bool ExecDialog(QDialog& dialog) {
         ++state.shownDialogs;
         return false;
     }
+    KeepQtSettingsOffDisk();
     return dialog.exec() == QDialog::Accepted;
 }
 

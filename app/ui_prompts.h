@@ -1,6 +1,7 @@
 #pragma once
 // Every modal message box and file dialog of the program goes through here, so that a test can
-// answer them in advance and no test ever blocks on a modal window.
+// answer them in advance and no test ever blocks on a modal window. No dialog shown here leaves a
+// settings file behind (Qt's dialogs would write ~/.config/QtProject.conf).
 #include <QString>
 #include <QStringList>
 
@@ -55,8 +56,8 @@ void SetNextDialogAction(std::function<bool(QDialog&)> action);
 // How many ExecDialog calls were answered in advance or unattended since the last call.
 int TakeShownDialogCount();
 // When on, a prompt nobody answered in advance is recorded and answered at once (Ok, No, cancel,
-// rejected) instead of waiting for a user. It is on by itself on a platform without a screen
-// ("offscreen", "minimal"), where a modal window could never be answered.
+// rejected) instead of waiting for a user. Off unless a test turns it on: the program itself always
+// waits for its player, whatever the platform plugin.
 void SetUnattended(bool unattended);
 
 } // namespace ui_prompts

@@ -2,6 +2,7 @@
 // QTEST_MAIN for the window tests, which are also the archive worker their window starts: the check
 // comes before QApplication. The build includes this ahead of every window test's source. A worker
 // whose last argument is "--slow-step=<step>" (WriteFile, ...) takes 400 ms over that step.
+#include "app/ui_prompts.h"
 #include "archive/worker/mpq_worker.h"
 #include "testkit/faulty_mpq_engine.h"
 
@@ -21,8 +22,10 @@ inline std::shared_ptr<MpqEngine> WindowTestWorkerEngine(int argc, char* argv[])
     return engine;
 }
 
+// The tests answer prompts in advance; one they do not answer must not wait for a player who never
+// comes, so unattended answering is on in every window test (the program never turns it on).
 #undef QTEST_MAIN
 #define QTEST_MAIN(TestObject)                                                                                         \
     QTEST_MAIN_WRAPPER(TestObject, if (IsMpqWorkerInvocation(argc, argv)) return RunMpqWorker(                         \
                                        argc, argv, WindowTestWorkerEngine(argc, argv));                                \
-                       QTEST_MAIN_SETUP())
+                       ui_prompts::SetUnattended(true); QTEST_MAIN_SETUP())
