@@ -4,6 +4,7 @@
 
 #include "app/frm_main.h"
 #include "app/ui_prompts.h"
+#include "window/window_layout.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -87,6 +88,8 @@ void LayoutTest::cleanup() {
     ui_prompts::TakeShownMessages();
 }
 
+// Every control of the layout table, as the Qt window must have made it: the table is the one
+// description of the window that every view draws.
 void LayoutTest::controls_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("kind");
@@ -94,43 +97,47 @@ void LayoutTest::controls_data() {
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QRect>("rect"); // pixels, in the container; an empty size means "sized to its text"
 
-    auto row = [](const char* name, const char* kind, const char* container, const QString& caption, QRect rect) {
-        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(kind) << QString::fromLatin1(container)
-                            << caption << rect;
+    const auto qtClass = [](window::ControlKind kind) {
+        switch (kind) {
+        case window::ControlKind::Picture:
+        case window::ControlKind::Line:
+            return "QFrame";
+        case window::ControlKind::Image:
+        case window::ControlKind::Label:
+            return "QLabel";
+        case window::ControlKind::GroupBox:
+            return "QGroupBox";
+        case window::ControlKind::Button:
+            return "QPushButton";
+        case window::ControlKind::TextBox:
+            return "QLineEdit";
+        case window::ControlKind::DropDownList:
+            return "QComboBox";
+        case window::ControlKind::CheckBox:
+            return "QCheckBox";
+        case window::ControlKind::OptionButton:
+            return "QRadioButton";
+        case window::ControlKind::Window:
+            break;
+        }
+        return "";
     };
-    row("PicTop", "QFrame", "FrmMain", QString(), QRect(0, 0, 517, 57));
-    row("ImgLogo", "QLabel", "PicTop", QString(), QRect(460, 1, 48, 48));
-    row("Line1", "QFrame", "PicTop", QString(), QRect(0, 56, 516, 1));
-    row("Frame7", "QGroupBox", "FrmMain", QStringLiteral("MPQ 文件选择"), QRect(10, 66, 209, 113));
-    row("Label9", "QLabel", "Frame7", QStringLiteral("选择 MPQ 文件:"), QRect(10, 26, 0, 0));
-    row("Label(1)", "QLabel", "Frame7", QStringLiteral("执行任何操作前您都需要先选择 MPQ文件"), QRect(10, 76, 113, 27));
-    row("cboMpqFileName", "QComboBox", "FrmMain", QString(), QRect(20, 114, 189, 21));
-    row("btnCompressMpq", "QPushButton", "FrmMain", QStringLiteral("压缩(&Z)"), QRect(142, 144, 66, 24));
-    row("Frame2", "QGroupBox", "FrmMain", QStringLiteral("修改背景图片/音乐/字体"), QRect(226, 66, 281, 113));
-    row("Label2", "QLabel", "Frame2", QStringLiteral("要修改的项目:"), QRect(11, 28, 0, 0));
-    row("Label10", "QLabel", "Frame2", QStringLiteral("选择目标文件:"), QRect(11, 52, 0, 0));
-    row("cboItemToModify", "QComboBox", "FrmMain", QString(), QRect(320, 92, 177, 21));
-    row("txtDestForGameModification", "QLineEdit", "FrmMain", QString(), QRect(320, 116, 137, 18));
-    row("btnBrowserForModificationDest", "QPushButton", "FrmMain", QStringLiteral("..."), QRect(458, 116, 38, 18));
-    row("chkExtract", "QCheckBox", "FrmMain", QStringLiteral("提取[&E]"), QRect(238, 148, 61, 17));
-    row("chkDelete", "QCheckBox", "FrmMain", QStringLiteral("删除[&D]"), QRect(308, 148, 63, 17));
-    row("btnDoModificationForGeneral", "QPushButton", "FrmMain", QStringLiteral("执行操作(&B)"),
-        QRect(398, 144, 98, 24));
-    row("Frame3", "QGroupBox", "FrmMain", QStringLiteral("修改鼠标指针"), QRect(10, 186, 209, 121));
-    row("Label11", "QLabel", "Frame3", QStringLiteral("目标鼠标指针样式:"), QRect(10, 26, 0, 0));
-    row("Label(2)", "QLabel", "Frame3", QStringLiteral("这会同时修改人族游戏时的鼠标指针"), QRect(10, 84, 90, 27));
-    row("optMouseNightElf", "QRadioButton", "FrmMain", QStringLiteral("暗夜精灵"), QRect(24, 232, 81, 17));
-    row("optMouseOrc", "QRadioButton", "FrmMain", QStringLiteral("兽族"), QRect(108, 232, 81, 17));
-    row("optMouseHuman", "QRadioButton", "FrmMain", QStringLiteral("人族"), QRect(24, 250, 81, 17));
-    row("optMouseUndead", "QRadioButton", "FrmMain", QStringLiteral("亡灵天灾"), QRect(108, 250, 81, 17));
-    row("btnDoModificationForMouse", "QPushButton", "FrmMain", QStringLiteral("修改(&M)"), QRect(142, 272, 66, 24));
-    row("Frame4", "QGroupBox", "FrmMain", QStringLiteral("修改局域网主机名"), QRect(226, 186, 281, 121));
-    row("Label12", "QLabel", "Frame4", QStringLiteral("目标局域网主机名:"), QRect(10, 26, 0, 0));
-    row("Label(0)", "QLabel", "Frame4", QStringLiteral("请注意选择 MPQ 文件，多个 MPQ 都有局域网主机名"),
-        QRect(10, 84, 137, 27));
-    row("txtLanGameName", "QLineEdit", "FrmMain", QString(), QRect(238, 238, 257, 18));
-    row("btnDoModificationForLanGameName", "QPushButton", "FrmMain", QStringLiteral("确认修改(&L)"),
-        QRect(398, 272, 98, 24));
+    for (const window::ControlLayout& control : window::Layout()) {
+        if (control.kind == window::ControlKind::Window)
+            continue;
+        const window::PixelRect pixels = window::PixelsFromTwips(control.rect);
+        QRect rect(pixels.left, pixels.top, pixels.width, pixels.height);
+        if (control.sizing == window::Sizing::FitsText)
+            rect.setSize({0, 0});
+        if (control.kind == window::ControlKind::Line)
+            rect.setHeight(1);
+        const std::string name(window::ControlName(control.id));
+        QTest::newRow(name.c_str()) << QString::fromStdString(name) << QString::fromLatin1(qtClass(control.kind))
+                                    << QString::fromLatin1(window::ControlName(control.parent))
+                                    << (control.kind == window::ControlKind::Image ? QString()
+                                                                                   : Q(std::u16string(control.caption)))
+                                    << rect;
+    }
 }
 
 void LayoutTest::controls() {
