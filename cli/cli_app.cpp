@@ -643,8 +643,8 @@ int Run::ResolveGameDir() {
                         Msg("PD_Set.ini beside the program names a directory without war3.exe; use --game-dir"));
         if (decision.warning != GamePathWarning::None)
             return Fail(kExitNoGameDir, {}, "no-game",
-                        Msg("no game directory found (no war3.exe beside the program, no registry entry, no "
-                            "PD_Set.ini); use --game-dir"));
+                        Msg("no game directory found (no war3.exe beside the program or in the registry's "
+                            "install path, no PD_Set.ini); use --game-dir"));
         m_gameDir = PathFromText(decision.gamePath);
         m_foundBy = decision.source == GamePathSource::ProgramDirectory ? "program directory"
                     : decision.source == GamePathSource::Registry       ? "registry"
