@@ -64,10 +64,8 @@ void StartupTest::decidesTheGameDirectory_data() {
     QTest::newRow("registry InstallPath of the Wine prefix") << Source::Registry << GamePathWarning::None;
     QTest::newRow("registry value without a drive leaves it to PD_Set.ini")
         << Source::RegistryWithoutDrive << GamePathWarning::None;
-    QTest::newRow("PD_Set.ini WarPath") << Source::SettingsFile << GamePathWarning::None;
-    QTest::newRow("M1: PD_Set.ini names a directory without war3.exe")
-        << Source::SettingsFileWrongPath << GamePathWarning::M1;
-    QTest::newRow("M1: PD_Set.ini without WarPath") << Source::SettingsFileWithoutKey << GamePathWarning::M1;
+    // The settings file's own cases and the warnings run below the view (tests/window); here the
+    // registry a player's Wine holds, and the one warning the window itself shows.
     QTest::newRow("M2: nothing found") << Source::Nothing << GamePathWarning::M2;
 }
 

@@ -6,6 +6,7 @@
 #include "archive/door/mpq_control.h"
 #include "support/public_vars.h"
 #include "support/text_path.h"
+#include "testkit/test_registry.h"
 #include "window/main_window.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +18,7 @@
 
 using namespace window;
 using namespace window_test;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -116,6 +118,97 @@ TEST(StartUp, RunsItsStepsInOrderAndSelectsOnlyThroughTheHandlers) {
     EXPECT_EQ(driver.logic.ItemFileAddress(), u"UI\\Glues\\MainMenu\\MainMenu3d_exp\\MainMenu3d_exp.mdx");
     EXPECT_EQ(driver.logic.ItemFileFilter(), u"模型文件 (*.mdx)|*.mdx|所有文件 (*.*)|*.*");
 }
+
+enum class Source {
+    OwnDirectory,
+    SettingsFile,
+    SettingsFileWithBlanksAndQuotes,
+    SettingsFileWrongPath,
+    SettingsFileWithoutKey,
+    Nothing
+};
+
+struct SourceRow {
+    const char* name;
+    Source source;
+    GamePathWarning warning;
+};
+
+void PrintTo(const SourceRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class GameDirectorySource : public ::testing::TestWithParam<SourceRow> {};
+
+// Start-up through the real decision, from a program directory beside the game: where the window
+// points its archive and what it shows, or the one warning and nothing else.
+TEST_P(GameDirectorySource, DecidesTheArchiveOrWarns) {
+    GameDirectory game;
+    // Nothing of the machine's own registry shows through.
+    const testkit::TestRegistry registry(game.Prefix());
+    const fs::path app = game.Root() / "Pellidor";
+    fs::create_directories(app);
+    const std::string gameDir = game.Game().string();
+    fs::path expected;
+    switch (GetParam().source) {
+    case Source::OwnDirectory:
+        testkit::WriteFile(app / "War3.exe", "MZ");
+        testkit::WriteFile(app / "PD_Set.ini", "[War3Main]\r\nWarPath=" + gameDir + "\r\n");
+        expected = app;
+        break;
+    case Source::SettingsFile:
+        testkit::WriteFile(app / "PD_Set.ini", "[War3Main]\r\nWarPath=" + gameDir + "\r\n");
+        expected = game.Game();
+        break;
+    case Source::SettingsFileWithBlanksAndQuotes:
+        testkit::WriteFile(app / "PD_Set.ini", "[War3Main]\r\nWarPath= \"" + gameDir + "\" \r\n");
+        expected = game.Game();
+        break;
+    case Source::SettingsFileWrongPath:
+        testkit::WriteFile(app / "PD_Set.ini", "[War3Main]\r\nWarPath=" + (game.Root() / "nowhere").string() + "\r\n");
+        break;
+    case Source::SettingsFileWithoutKey:
+        testkit::WriteFile(app / "PD_Set.ini", "[Other]\r\nWarPath=" + gameDir + "\r\n");
+        break;
+    case Source::Nothing:
+        break;
+    }
+    if (!expected.empty())
+        BuildGameArchive(expected / "War3Patch.mpq", {"主机 A", "Undead", {}});
+
+    RecordingView view;
+    MainWindow logic(view);
+    const std::u16string appPath = DirText(app);
+    logic.SetGamePathDecider([appPath] { return DecideGamePath(appPath); });
+    const bool loaded = logic.Form_Load();
+    const std::vector<Message> messages = view.TakeMessages();
+    if (GetParam().warning != GamePathWarning::None) {
+        EXPECT_FALSE(loaded);
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0], (Message{u"提示", GamePathWarningText(GetParam().warning), MessageIcon::Exclamation,
+                                        MessageButtons::Ok}));
+        EXPECT_EQ(logic.MpqControlIfCreated(), nullptr);
+        return;
+    }
+    EXPECT_TRUE(loaded);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(modPublicVars::GamePath, DirText(expected));
+    ASSERT_NE(logic.MpqControlIfCreated(), nullptr);
+    EXPECT_EQ(logic.MpqControlIfCreated()->MpqFileName(), TextFromPath(expected / "War3Patch.mpq"));
+    EXPECT_EQ(view.Text(ControlId::txtLanGameName), u"主机 A");
+    EXPECT_TRUE(view.IsChecked(ControlId::optMouseUndead));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StartUp, GameDirectorySource,
+    ::testing::Values(SourceRow{"War3ExeBesideTheProgramWins", Source::OwnDirectory, GamePathWarning::None},
+                      SourceRow{"SettingsFileWarPath", Source::SettingsFile, GamePathWarning::None},
+                      SourceRow{"SettingsFileValueInBlanksAndQuotes", Source::SettingsFileWithBlanksAndQuotes,
+                                GamePathWarning::None},
+                      SourceRow{"M1SettingsFileNamesNoGame", Source::SettingsFileWrongPath, GamePathWarning::M1},
+                      SourceRow{"M1SettingsFileWithoutWarPath", Source::SettingsFileWithoutKey, GamePathWarning::M1},
+                      SourceRow{"M2NothingFound", Source::Nothing, GamePathWarning::M2}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 class RefusedStartUp : public ::testing::TestWithParam<GamePathWarning> {};
 
