@@ -28,6 +28,10 @@ public:
 // a reader. Null when it cannot be opened for writing (a socket, no permission).
 std::unique_ptr<NewFile> OpenDevice(const std::filesystem::path& path);
 
+// The standard stream `standardStream` (1 or 2) of this process, written from where it stands;
+// path names it in the io_seam reports. Null when it cannot be duplicated.
+std::unique_ptr<NewFile> OpenOwnOutput(const std::filesystem::path& path, int standardStream);
+
 // What a write to a path lands on, symbolic links (reparse points on Windows) followed to the end.
 struct WriteTarget {
     enum class Kind {
@@ -36,9 +40,15 @@ struct WriteTarget {
         Directory, // refused
         Device,    // a FIFO, a terminal, a device: written in place through path
         Dangling,  // a link to nothing or a loop of links: refused, as cp refuses it
+        // A regular file that is this process's own standard output or error ("/dev/stdout" behind a
+        // shell's redirection): written through that stream, at its offset, never replaced. A new
+        // file renamed over it would leave the shell's stream in the old, unlinked file, and an
+        // appending redirection would lose what came before.
+        OwnOutput,
     };
     Kind kind = Kind::Missing;
     std::filesystem::path path;
+    int standardStream = -1; // OwnOutput: 1 (output) or 2 (error)
 };
 // Example: "out.mp3" -> a link to "/srv/music/a.mp3" gives {Regular, "/srv/music/a.mp3"}; "/dev/stdout"
 // on a pipe gives {Device, "/dev/stdout"}.

@@ -94,6 +94,13 @@ std::unique_ptr<NewFile> OpenDevice(const std::filesystem::path& path) {
     return std::make_unique<PosixNewFile>(path, fd, true);
 }
 
+std::unique_ptr<NewFile> OpenOwnOutput(const std::filesystem::path& path, int standardStream) {
+    const int fd = ::fcntl(standardStream, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        return nullptr;
+    return std::make_unique<PosixNewFile>(path, fd);
+}
+
 WriteTarget ResolveWriteTarget(const std::filesystem::path& path) {
     using K = WriteTarget::Kind;
     struct stat name {};
@@ -107,6 +114,11 @@ WriteTarget ResolveWriteTarget(const std::filesystem::path& path) {
         return {K::Directory, path};
     if (!S_ISREG(info.st_mode))
         return {K::Device, path};
+    for (const int stream : {STDOUT_FILENO, STDERR_FILENO}) {
+        struct stat own {};
+        if (::fstat(stream, &own) == 0 && own.st_dev == info.st_dev && own.st_ino == info.st_ino)
+            return {K::OwnOutput, path, stream};
+    }
     if (!S_ISLNK(name.st_mode))
         return {K::Regular, path};
     // The new file is made beside the link's final target and renamed over it, so the link stays.

@@ -20,6 +20,23 @@ bool FlushPath(const std::filesystem::path& path, DWORD flags) {
     return ::CloseHandle(file) != 0 && flushed;
 }
 
+DWORD StdHandleOf(int standardStream) {
+    return standardStream == 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE;
+}
+
+// 1 or 2 when the file `info` describes is this process's standard output or error, else -1.
+int OwnStreamOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    for (const int stream : {1, 2}) {
+        HANDLE own = ::GetStdHandle(StdHandleOf(stream));
+        BY_HANDLE_FILE_INFORMATION ownInfo{};
+        if (own != nullptr && own != INVALID_HANDLE_VALUE && ::GetFileType(own) == FILE_TYPE_DISK &&
+            ::GetFileInformationByHandle(own, &ownInfo) && ownInfo.dwVolumeSerialNumber == info.dwVolumeSerialNumber &&
+            ownInfo.nFileIndexHigh == info.nFileIndexHigh && ownInfo.nFileIndexLow == info.nFileIndexLow)
+            return stream;
+    }
+    return -1;
+}
+
 class WindowsNewFile final : public NewFile {
 public:
     WindowsNewFile(std::filesystem::path path, HANDLE handle, bool device = false)
@@ -99,6 +116,16 @@ std::unique_ptr<NewFile> OpenDevice(const std::filesystem::path& path) {
     return std::make_unique<WindowsNewFile>(path, handle, true);
 }
 
+std::unique_ptr<NewFile> OpenOwnOutput(const std::filesystem::path& path, int standardStream) {
+    HANDLE own = ::GetStdHandle(StdHandleOf(standardStream));
+    HANDLE duplicate = nullptr;
+    if (own == nullptr || own == INVALID_HANDLE_VALUE ||
+        !::DuplicateHandle(::GetCurrentProcess(), own, ::GetCurrentProcess(), &duplicate, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS))
+        return nullptr;
+    return std::make_unique<WindowsNewFile>(path, duplicate);
+}
+
 WriteTarget ResolveWriteTarget(const std::filesystem::path& path) {
     using K = WriteTarget::Kind;
     // Opened for no access at all, which follows reparse points and opens directories too.
@@ -127,6 +154,9 @@ WriteTarget ResolveWriteTarget(const std::filesystem::path& path) {
         target.kind = K::Dangling;
     } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         target.kind = K::Directory;
+    } else if (const int stream = OwnStreamOf(info); stream != -1) {
+        target.kind = K::OwnOutput;
+        target.standardStream = stream;
     } else {
         const DWORD own = OwnAttributes(path);
         if (own != INVALID_FILE_ATTRIBUTES && (own & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {

@@ -115,6 +115,12 @@ std::unique_ptr<FileWriter> FileWriter::Begin(const std::u16string& path) {
                 return nullptr;
             return std::unique_ptr<FileWriter>(new FileWriter(target.path, {}, std::move(out), true));
         }
+        case durable::WriteTarget::Kind::OwnOutput: {
+            std::unique_ptr<durable::NewFile> out = durable::OpenOwnOutput(target.path, target.standardStream);
+            if (!out)
+                return nullptr;
+            return std::unique_ptr<FileWriter>(new FileWriter(target.path, {}, std::move(out), true));
+        }
         case durable::WriteTarget::Kind::Directory:
         case durable::WriteTarget::Kind::Dangling:
             return nullptr;

@@ -10,6 +10,8 @@
 //   - a FIFO, a terminal or a device (/dev/stdout on a pipe, /dev/null) is written in place, with
 //     no temporary file and no rename: it is never removed or replaced by a regular file. A FIFO
 //     nobody reads is refused at once rather than waited on;
+//   - a regular file that is the program's own standard output or error (/dev/stdout redirected to
+//     a file) is written through that stream, never replaced;
 //   - a directory is refused.
 #include "support/durable_file.h"
 

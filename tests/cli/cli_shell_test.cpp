@@ -93,8 +93,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, CliFullOutputTest, testing::ValuesIn(kOutputCases
 TEST_F(CliShellTest, ChineseStatusWithoutAGame) {
     const package_test::Output run = Cli("status", "", "LANG=zh_CN.UTF-8");
     EXPECT_EQ(run.exitCode, 3);
-    EXPECT_EQ(run.text, "ostrawen-cli: 未找到游戏目录（程序旁没有 war3.exe，没有注册表项，也没有 PD_Set.ini）；请使用 "
-                        "--game-dir\n");
+    EXPECT_EQ(run.text, "ostrawen-cli: 未找到游戏目录（程序旁和注册表的安装路径中都没有 war3.exe，也没有 PD_Set.ini）；"
+                        "请使用 --game-dir\n");
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // nothing; `compact` rewrites an archive with space to reclaim once, and then says unchanged and
 // leaves the file alone.
 #include "archive/archive_file.h"
+#include "shell.h"
 #include "testkit/child_process.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/program_run.h"
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <functional>
 #include <future>
 
@@ -134,6 +136,49 @@ TEST_F(CliTargets, ExtractIntoAFifoReachesItsReader) {
     EXPECT_EQ(received, Music());
     EXPECT_TRUE(fs::is_fifo(fifo));
 }
+
+// `resource extract ITEM /dev/stdout` (or /dev/stderr) with the stream redirected to a file: the
+// bytes go into that file through the shell's stream, which stays the same file, and an appending
+// redirection keeps what the file held. Named as /proc/self/fd/N, where /dev/stdout leads: a
+// program that replaced the name it was given would then replace the test's file, never the
+// machine's /dev/stdout.
+struct RedirectCase {
+    const char* name;
+    const char* device;   // the name given to extract
+    const char* redirect; // the shell's redirection of the stream behind it
+    const char* before;   // the file's content before the run
+};
+
+class CliExtractRedirected : public CliTargets, public testing::WithParamInterface<RedirectCase> {};
+
+TEST_P(CliExtractRedirected, WritesThroughTheShellsStream) {
+    const RedirectCase& row = GetParam();
+    const fs::path out = m_root / "out.bin";
+    testkit::WriteFile(out, row.before);
+    const auto before = archive_io::IdentityOf(out);
+    ASSERT_TRUE(before.has_value());
+    using package_test::Quoted;
+    const package_test::Output run = package_test::Shell(
+        "(" + Quoted(OSTRAWEN_CLI) + " --quiet --game-dir " + Quoted(GameDir().string()) +
+        " resource extract menu-music-roc " + row.device + " " + row.redirect + " " + Quoted(out.string()) + ")");
+    EXPECT_EQ(run.exitCode, 0) << run.text;
+    Bytes expected(row.before, row.before + std::strlen(row.before));
+    const Bytes music = Music();
+    expected.insert(expected.end(), music.begin(), music.end());
+    EXPECT_EQ(testkit::ReadBytes(out), expected);
+    const auto after = archive_io::IdentityOf(out);
+    ASSERT_TRUE(after.has_value());
+    EXPECT_TRUE(after->SameFile(*before)) << "the redirected file was replaced";
+}
+
+const RedirectCase kRedirectCases[] = {
+    {"StdoutToFile", "/proc/self/fd/1", ">", ""},
+    {"StdoutAppended", "/proc/self/fd/1", ">>", "earlier output\n"},
+    {"StderrToFile", "/proc/self/fd/2", "2>", ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, CliExtractRedirected, testing::ValuesIn(kRedirectCases),
+                         [](const testing::TestParamInfo<RedirectCase>& info) { return std::string(info.param.name); });
 
 struct ArchiveState {
     archive_io::FileIdentity identity;

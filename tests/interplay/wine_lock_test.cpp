@@ -188,9 +188,11 @@ TEST_P(HeldLock, KeepsTheOtherSideOutUntilReleased) {
 // clang-format off
 const HeldCase kHeldCases[] = {
     {"LinuxHoldsWindowsStatus", Side::Linux, {"--json", "status"}, 0, R"("locked")"},
-    {"LinuxHoldsWindowsWrite", Side::Linux, {"lan-name", "set", "Waited"}, 1, ": locked\n"},
+    {"LinuxHoldsWindowsWrite", Side::Linux, {"--lock-wait", "2", "lan-name", "set", "Waited"}, 4,
+     "locked by another operation; try again\n"},
     {"WindowsHoldsLinuxStatus", Side::Windows, {"--json", "status"}, 0, R"("locked")"},
-    {"WindowsHoldsLinuxWrite", Side::Windows, {"lan-name", "set", "Waited"}, 1, ": locked\n"},
+    {"WindowsHoldsLinuxWrite", Side::Windows, {"--lock-wait", "2", "lan-name", "set", "Waited"}, 4,
+     "locked by another operation; try again\n"},
 };
 // clang-format on
 
