@@ -18,6 +18,13 @@ void detail::SetRefusedError() {
     errno = EPERM; // what link(2) answers on a file system without hard links
 }
 
+void detail::SetNoSpaceError() {
+#ifdef _WIN32
+    ::SetLastError(ERROR_DISK_FULL);
+#endif
+    errno = ENOSPC;
+}
+
 void detail::TellAfter(Observer& observer, const Call& call, bool succeeded) {
     const int error = errno;
 #ifdef _WIN32

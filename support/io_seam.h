@@ -45,6 +45,8 @@ enum class Verdict {
     Refuse,
     // A write makes only the first half of its bytes, then After runs: a process killed inside it.
     TearWrite,
+    // The call is not made and fails as on a full disk (ENOSPC, ERROR_DISK_FULL).
+    NoSpace,
 };
 
 class Observer {
@@ -64,6 +66,8 @@ namespace detail {
 inline std::atomic<Observer*> observer{nullptr};
 // errno or the thread's last error as a refused call leaves it (EPERM, ERROR_NOT_SUPPORTED).
 void SetRefusedError();
+// errno or the thread's last error as a full disk leaves it.
+void SetNoSpaceError();
 // observer.After, with errno and the thread's last error left as the call left them for its caller.
 void TellAfter(Observer& observer, const Call& call, bool succeeded);
 } // namespace detail
@@ -75,8 +79,11 @@ template <typename Make> bool Observed(const Call& call, Make&& make) {
     if (observer == nullptr)
         return make(call.bytes);
     const Verdict verdict = observer->Before(call);
-    if (verdict == Verdict::Refuse) {
-        detail::SetRefusedError();
+    if (verdict == Verdict::Refuse || verdict == Verdict::NoSpace) {
+        if (verdict == Verdict::Refuse)
+            detail::SetRefusedError();
+        else
+            detail::SetNoSpaceError();
         return false;
     }
     const bool succeeded = make(verdict == Verdict::TearWrite ? call.bytes.first(call.bytes.size() / 2) : call.bytes);

@@ -167,8 +167,6 @@ TESTKIT_CHILD_ROLE(OperateOnFullDisk) {
 }
 
 TEST_P(FullDiskTest, EveryWriteFailsAndTheArchiveIsByteIdentical) {
-    if (testkit::kWindows)
-        GTEST_SKIP() << "Windows has no per-process file-size limit to stand for a full disk";
     const std::uint64_t limit = GetParam().limit(m_original.size());
     const testkit::child::Outcome outcome = testkit::child::Run(
         "OperateOnFullDisk", {testkit::child::PathArgument(m_archive), std::to_string(static_cast<int>(GetParam().op)),

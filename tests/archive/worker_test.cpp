@@ -93,11 +93,9 @@ class WorkerFaultTest : public testing::TestWithParam<WorkerFault> {};
 TEST_P(WorkerFaultTest, CostsOneFailedCallWithItsReasonAndNothingElse) {
     const WorkerFault& row = GetParam();
     // Only a real Windows enforces a job object's memory cap; under Wine the worker would take the
-    // machine's memory. And Windows has no file-size limit to stand for a full disk.
+    // machine's memory.
     if (row.argument.starts_with("--alloc") && testkit::worker_faults::RunningUnderWine())
         GTEST_SKIP() << "Wine does not enforce the job object's memory limit";
-    if (row.argument.starts_with("--file-size-limit") && testkit::kWindows)
-        GTEST_SKIP() << "Windows has no per-process file-size limit";
     testkit::TempDir dir;
     const fs::path archive = dir / "War3Patch.mpq";
     testkit::BuildArchive(archive, testkit::SampleArchiveFiles(), 1);

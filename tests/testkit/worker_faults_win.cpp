@@ -1,5 +1,6 @@
 #include "testkit/worker_faults.h"
 
+#include "support/io_seam.h"
 #include "support/win32.h"
 
 #include <psapi.h>
@@ -22,9 +23,33 @@ void WriteToChannel(const std::string& channel, std::span<const std::uint8_t> by
     (void)::WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-// Windows has no per-process file-size limit.
-bool LimitFileSize(std::uint64_t) {
-    return false;
+namespace {
+
+// Refuses every write that would end past the limit and every size change beyond it.
+class FileSizeLimit final : public io_seam::Observer {
+public:
+    explicit FileSizeLimit(std::uint64_t limit) : m_limit(limit) {}
+    io_seam::Verdict Before(const io_seam::Call& call) override {
+        const bool grows = (call.kind == io_seam::Kind::Write && call.offset + call.bytes.size() > m_limit) ||
+                           (call.kind == io_seam::Kind::Truncate && call.offset > m_limit);
+        return grows ? io_seam::Verdict::NoSpace : io_seam::Verdict::Proceed;
+    }
+    void After(const io_seam::Call&, bool) override {}
+
+private:
+    std::uint64_t m_limit;
+};
+
+} // namespace
+
+bool LimitFileSize(std::uint64_t limit) {
+    static FileSizeLimit* observer = nullptr;
+    if (observer != nullptr)
+        return false;                    // one limit per process, as the tests use it
+    observer = new FileSizeLimit(limit); // lives as long as the process
+    io_seam::SetObserver(observer);
+    const std::string value = std::to_string(limit);
+    return ::SetEnvironmentVariableA(kFileSizeLimitVariable, value.c_str()) != 0;
 }
 
 // A job object's memory limit would be the way; Wine reports and enforces none.

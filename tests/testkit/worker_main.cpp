@@ -73,8 +73,12 @@ std::shared_ptr<MpqEngine> TestWorkerEngine(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (const std::optional<int> code = testkit::child::RunRoleIfAsked(argc, argv))
         return *code;
-    if (IsMpqWorkerInvocation(argc, argv))
+    if (IsMpqWorkerInvocation(argc, argv)) {
+        // A full disk set by the process that started this worker (POSIX children inherit it anyway).
+        if (const char* limit = std::getenv(testkit::worker_faults::kFileSizeLimitVariable); limit != nullptr)
+            testkit::worker_faults::LimitFileSize(std::strtoull(limit, nullptr, 10));
         return RunMpqWorker(argc, argv, TestWorkerEngine(argc, argv));
+    }
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
