@@ -67,8 +67,10 @@ public:
     bool TakeOwnerAndMode(const FileIdentity& model) override {
         // Only the owner and group the process may give are given; a player's own process keeps
         // its files, root hands them to the archive's owner.
-        if (::fchown(m_fd, static_cast<uid_t>(model.owner), static_cast<gid_t>(model.group)) != 0)
-            (void)::fchown(m_fd, static_cast<uid_t>(-1), static_cast<gid_t>(model.group));
+        if (::fchown(m_fd, static_cast<uid_t>(model.owner), static_cast<gid_t>(model.group)) != 0 &&
+            ::fchown(m_fd, static_cast<uid_t>(-1), static_cast<gid_t>(model.group)) != 0) {
+            // Not even the group may be given: the file stays the process's, as any new file would.
+        }
         return ::fchmod(m_fd, static_cast<mode_t>(model.mode)) == 0 || Failed(false);
     }
 

@@ -52,8 +52,10 @@ int OpenLockFile(const std::filesystem::path& path, const archive_io::FileIdenti
                       [&](auto) { return (fd = ::open(path.c_str(), O_CREAT | O_EXCL | common, 0644)) >= 0; });
     if (fd >= 0) {
         // A new lock file belongs to whoever owns the archive, so that player can lock it later.
-        if (::fchown(fd, static_cast<uid_t>(owner.owner), static_cast<gid_t>(owner.group)) != 0)
-            (void)::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(owner.group));
+        if (::fchown(fd, static_cast<uid_t>(owner.owner), static_cast<gid_t>(owner.group)) != 0 &&
+            ::fchown(fd, static_cast<uid_t>(-1), static_cast<gid_t>(owner.group)) != 0) {
+            // Not even the group may be given: the lock file stays ours, which locks all the same.
+        }
         (void)::fchmod(fd, static_cast<mode_t>(owner.mode & 0666));
     } else if (errno == EEXIST) {
         fd = ::open(path.c_str(), common);
