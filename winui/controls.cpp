@@ -66,14 +66,6 @@ bool RadioCtrl::IsChecked() const {
 }
 
 void RadioCtrl::SetChecked(bool checked) {
-    // BM_SETCHECK leaves the others of the group alone; a click clears them, as the user's choice does.
-    if (checked) {
-        HWND parent = GetParent(Hwnd());
-        for (HWND other = GetNextDlgGroupItem(parent, Hwnd(), FALSE); other != nullptr && other != Hwnd();
-             other = GetNextDlgGroupItem(parent, other, FALSE)) {
-            SendMessageW(other, BM_SETCHECK, BST_UNCHECKED, 0);
-        }
-    }
     SendMessageW(Hwnd(), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 

@@ -31,8 +31,8 @@ public:
     void SetChecked(bool checked);
 };
 
-// An option button; the first of a group starts the group and holds the group's tab stop, and
-// selecting one clears the others of its group.
+// An option button; the first of a group starts the group and holds the group's tab stop. The
+// player's click clears the others of its group; SetChecked touches this button only.
 class RadioCtrl : public WindowBase {
 public:
     bool Create(HWND parent, int id, std::wstring_view caption, bool firstOfGroup);
@@ -56,12 +56,6 @@ public:
     // -1 when nothing is chosen. Setting the selection sends no notification.
     int Selection() const;
     void SetSelection(int index);
-    // The height of the list part when it is open, in pixels.
-    void SetDroppedHeight(int height) { m_droppedHeight = height; }
-    int DroppedHeight() const { return m_droppedHeight; }
-
-private:
-    int m_droppedHeight = 0;
 };
 
 // A group box: the etched frame with its caption; it takes no focus and no clicks. It fills its

@@ -421,15 +421,24 @@ int Win32View::SelectedIndex(ControlId id) const {
 }
 
 void Win32View::SetChecked(ControlId id, bool checked) {
-    // BM_SETCHECK alone: an option button checked here leaves the others as the logic sets them.
-    if (HWND hwnd = ControlHwnd(id); hwnd != nullptr) {
-        SendMessageW(hwnd, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+    // An option button checked here leaves the others as the logic sets them.
+    WindowBase* control = At(id).window.get();
+    if (auto* check = dynamic_cast<CheckCtrl*>(control)) {
+        check->SetChecked(checked);
+    } else if (auto* radio = dynamic_cast<RadioCtrl*>(control)) {
+        radio->SetChecked(checked);
     }
 }
 
 bool Win32View::IsChecked(ControlId id) const {
-    HWND hwnd = ControlHwnd(id);
-    return hwnd != nullptr && SendMessageW(hwnd, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    const WindowBase* control = At(id).window.get();
+    if (const auto* check = dynamic_cast<const CheckCtrl*>(control)) {
+        return check->IsChecked();
+    }
+    if (const auto* radio = dynamic_cast<const RadioCtrl*>(control)) {
+        return radio->IsChecked();
+    }
+    return false;
 }
 
 void Win32View::SetEnabled(ControlId id, bool enabled) {
