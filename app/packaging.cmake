@@ -8,24 +8,9 @@ set(OSTRAWEN_RESOURCE_DIR "${CMAKE_SOURCE_DIR}/resources")
 
 target_sources(ostrawen_gui PRIVATE about.h)
 
-# Writes <outDir>/ostrawen.rc and <outDir>/ostrawen.manifest from the templates, for the processor
-# architecture named as the manifest names it ("X86", "amd64"); the .rc path goes to <outVar>.
-function(ostrawen_configure_windows_resources outDir arch outVar)
-    get_filename_component(resourceDir "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../resources" ABSOLUTE)
-    ostrawen_windows_short_version(OSTRAWEN_SHORT_VERSION)
-    set(OSTRAWEN_MANIFEST_ARCH "${arch}")
-    set(OSTRAWEN_ICON_FILE "${resourceDir}/ostrawen.ico")
-    set(OSTRAWEN_MANIFEST_FILE "${outDir}/ostrawen.manifest")
-    configure_file("${resourceDir}/ostrawen.manifest.in" "${OSTRAWEN_MANIFEST_FILE}" @ONLY)
-    configure_file("${resourceDir}/ostrawen.rc.in" "${outDir}/ostrawen.rc" @ONLY)
-    set(${outVar} "${outDir}/ostrawen.rc" PARENT_SCOPE)
-endfunction()
-
 if(WIN32)
     enable_language(RC)
-    ostrawen_windows_manifest_arch(manifestArch)
-    ostrawen_configure_windows_resources("${CMAKE_CURRENT_BINARY_DIR}/winres" ${manifestArch} ostrawenRc)
-    target_sources(ostrawen PRIVATE "${ostrawenRc}")
+    ostrawen_add_windows_resources(ostrawen ostrawen)
     if(MSVC)
         # The manifest comes from the resource script; a second one from the linker would clash.
         target_link_options(ostrawen PRIVATE /MANIFEST:NO)
