@@ -146,20 +146,10 @@ void LabelCtrl::SizeToText() {
 }
 
 bool BannerCtrl::Create(HWND parent, int id) {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    if (GetClassInfoExW(instance, kBannerClass, &windowClass) == FALSE) {
-        windowClass = WNDCLASSEXW{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = &BannerCtrl::Proc;
-        windowClass.hInstance = instance;
-        windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        windowClass.lpszClassName = kBannerClass;
-        if (RegisterClassExW(&windowClass) == 0) {
-            return false;
-        }
+    if (!RegisterWindowClass(kBannerClass, &BannerCtrl::Proc, false)) {
+        return false;
     }
+    HINSTANCE instance = GetModuleHandleW(nullptr);
     m_background.Reset(CreateSolidBrush(kBackground));
     // The icon's 48 x 48 image; a program without the icon resource shows the banner without it.
     m_icon.Reset(static_cast<HICON>(LoadImageW(instance, L"IDI_ICON1", IMAGE_ICON, 48, 48, LR_DEFAULTCOLOR)));

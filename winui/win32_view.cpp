@@ -66,22 +66,10 @@ Win32View::~Win32View() {
 }
 
 bool Win32View::Create() {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    if (GetClassInfoExW(instance, kWindowClass, &windowClass) == FALSE) {
-        windowClass = WNDCLASSEXW{};
-        windowClass.cbSize = sizeof windowClass;
-        windowClass.lpfnWndProc = &Win32View::Proc;
-        windowClass.hInstance = instance;
-        windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, L"IDI_ICON1", IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
-        windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, L"IDI_ICON1", IMAGE_ICON, 16, 16, 0));
-        windowClass.lpszClassName = kWindowClass;
-        if (RegisterClassExW(&windowClass) == 0) {
-            return false;
-        }
+    if (!RegisterWindowClass(kWindowClass, &Win32View::Proc, true)) {
+        return false;
     }
+    HINSTANCE instance = GetModuleHandleW(nullptr);
     const window::Rgb white = window::kWindowBackground;
     m_white.Reset(CreateSolidBrush(RGB(white.red, white.green, white.blue)));
     const std::wstring caption = Wide(window::LayoutOf(ControlId::FrmMain).caption);

@@ -7,6 +7,26 @@
 
 namespace winui {
 
+bool RegisterWindowClass(const wchar_t* className, WNDPROC procedure, bool withIcon) {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    if (GetClassInfoExW(instance, className, &windowClass) != FALSE) {
+        return true;
+    }
+    windowClass = WNDCLASSEXW{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    if (withIcon) {
+        windowClass.hIcon = static_cast<HICON>(LoadImageW(instance, L"IDI_ICON1", IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+        windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, L"IDI_ICON1", IMAGE_ICON, 16, 16, 0));
+    }
+    windowClass.lpszClassName = className;
+    return RegisterClassExW(&windowClass) != 0;
+}
+
 GdiFont MakeFont(const wchar_t* face, double points, bool bold, unsigned dpi) {
     LOGFONTW font{};
     font.lfHeight = -static_cast<LONG>(std::lround(points * dpi / 72.0));

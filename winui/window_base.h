@@ -9,6 +9,10 @@
 
 namespace winui {
 
+// Registers a window class of this program once (a second call finds it registered): the arrow
+// cursor, and the program's icon when withIcon. False when Windows refused it.
+bool RegisterWindowClass(const wchar_t* className, WNDPROC procedure, bool withIcon);
+
 class WindowBase {
 public:
     WindowBase() = default;
