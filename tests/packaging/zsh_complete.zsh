@@ -15,10 +15,14 @@ zpty -w shell 'compadd() {
     (( $#added )) && print -rl -- $added >&2
     return ret
 }'
+# Each time the line editor starts on a new line it says so: what is typed before that may be read
+# before zle has the terminal, and a Tab read then completes nothing.
+zpty -w shell "zle-line-init() { print -n ED''ITING }; zle -N zle-line-init"
 zpty -w shell "exec 2>${(q)out}; print RE''ADY"
-# Only once the shell is set up is the line typed: typeahead from before may reach zle too early.
+# Only once the shell is set up, and its editor waits on the next line, is the line typed.
 local ready
 zpty -r -m shell ready '*READY*' || exit 1
+zpty -r -m shell ready '*EDITING*' || exit 1
 zpty -n -w shell "$2"$'\t'
 # Then the line is cleared and a marker printed: zle takes input in order, so once the marker is in
 # the file the completion has run.
