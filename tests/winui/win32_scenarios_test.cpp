@@ -5,6 +5,7 @@
 #include "view_harness.h"
 #include "window_scenarios.h"
 
+#include "testkit/faulty_mpq_engine.h"
 #include "window/main_window.h"
 #include "winui/window_binding.h"
 
@@ -77,5 +78,32 @@ TEST_P(Scenarios, Win32Window) {
 
 INSTANTIATE_TEST_SUITE_P(Window, Scenarios, ::testing::ValuesIn(window_test::Scenarios()),
                          [](const ::testing::TestParamInfo<window_test::Scenario>& info) { return info.param.name; });
+
+// A choice in the archive list reads the chosen archive as often as one refresh does, never twice
+// over: the list reports the choice once, and only the choice runs the handler.
+class ArchiveChoice : public ::testing::TestWithParam<const char16_t*> {};
+
+TEST_P(ArchiveChoice, RefreshesOnce) {
+    window_test::GameDirectory game;
+    window_test::BuildGameArchive(game.Game() / "War3Patch.mpq", {"补丁主机", "Human", {}});
+    window_test::BuildGameArchive(game.Game() / "War3x.mpq", {"资料片主机", "Undead", {}});
+    Win32Driver driver;
+    ASSERT_TRUE(
+        driver.Start({window_test::DirText(game.Game()), GamePathWarning::None, GamePathSource::ProgramDirectory}));
+    auto counting = std::make_shared<testkit::FaultyMpqEngine>();
+    driver.logic.SetMpqEngine(counting);
+    driver.logic.cboMpqFileName_Click();
+    const int oneRefresh = counting->Calls(testkit::MpqStep::OpenArchive);
+    ASSERT_GT(oneRefresh, 0);
+
+    driver.Choose(ControlId::cboMpqFileName, GetParam());
+    EXPECT_EQ(counting->Calls(testkit::MpqStep::OpenArchive), 2 * oneRefresh);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, ArchiveChoice, ::testing::Values(u"War3x.mpq", u"War3Patch.mpq"),
+                         [](const ::testing::TestParamInfo<const char16_t*>& info) {
+                             return std::u16string(info.param) == u"War3x.mpq" ? std::string("AnotherEntry")
+                                                                               : std::string("TheSameEntry");
+                         });
 
 } // namespace
