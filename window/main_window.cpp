@@ -80,7 +80,7 @@ void MainWindow::SetMpqEngine(std::shared_ptr<MpqEngine> engine) {
     const std::u16string mpqFileName = m_mpqControl ? m_mpqControl->MpqFileName() : std::u16string();
     m_mpqControl = std::make_unique<clsMpqControl>(std::move(engine));
     m_mpqControl->SetMpqFileName(mpqFileName);
-    m_mpqControl->SetProgress([this](std::uint64_t, std::uint64_t) { KeepWindowAlive(); });
+    WireMpqControl();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -267,9 +267,14 @@ void MainWindow::btnCompressMpq_Click() {
 clsMpqControl& MainWindow::MpqControl() {
     if (!m_mpqControl) {
         m_mpqControl = std::make_unique<clsMpqControl>();
-        m_mpqControl->SetProgress([this](std::uint64_t, std::uint64_t) { KeepWindowAlive(); });
+        WireMpqControl();
     }
     return *m_mpqControl;
+}
+
+void MainWindow::WireMpqControl() {
+    m_mpqControl->SetProgress([this](std::uint64_t, std::uint64_t) { KeepWindowAlive(); });
+    m_mpqControl->SetSetAsideNotice([this] { m_journalSetAside = true; });
 }
 
 bool MainWindow::RunOperation(const std::function<void()>& step) {
@@ -280,6 +285,9 @@ bool MainWindow::RunOperation(const std::function<void()>& step) {
     bool completed = false;
     const bool viewRan = Guarded([this, &step, &completed] { m_view.RunBlocked([&] { completed = Guarded(step); }); });
     m_operationRunning = false;
+    // Told before the operation's own outcome, which the caller shows next.
+    if (std::exchange(m_journalSetAside, false))
+        Guarded([this] { Show(MessageIcon::Exclamation, MessageButtons::Ok, kJournalSetAsideText); });
     return viewRan && completed;
 }
 

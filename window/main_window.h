@@ -30,6 +30,12 @@ namespace window {
 // The application's title, the caption of every message box of the handlers.
 inline constexpr char16_t kAppTitle[] = u"Ostrawen";
 inline constexpr char16_t kWarningTitle[] = u"提示";
+// Shown once an operation ends when the archive door found, beside the archive, the journal of an
+// interrupted write that did not belong to the archive now in its place: the journal was set aside
+// beside it and the archive left as it is.
+inline constexpr char16_t kJournalSetAsideText[] =
+    u"MPQ 文件旁有一次中断的写入留下的日志, 但它不属于现在的 MPQ 文件。日志已改名保存在 MPQ 文件旁 "
+    u"(-journal.N 或 -backup.N), MPQ 文件未作任何改动。";
 inline constexpr char16_t kDefaultMpqName[] = u"War3Patch.mpq";
 inline constexpr char16_t kDefaultItem[] = u"界面背景 (冰封王座)";
 // Where start-up moves the banner's two lines (twips, within PicTop); both then follow their text.
@@ -83,6 +89,8 @@ public:
 
 private:
     clsMpqControl& MpqControl();
+    // Gives a new archive door the window's progress callback and set-aside notice.
+    void WireMpqControl();
     void RefreshCurrentSettings();
     // Chooses the entry whose text is `text` and runs the list's Click handler, as a player's choice.
     void ChooseListEntry(ControlId list, const std::u16string& text);
@@ -102,6 +110,7 @@ private:
     std::u16string m_itemFileFilter;
     bool m_operationRunning = false;
     bool m_keepingAlive = false;
+    bool m_journalSetAside = false; // told by the door during the running operation
 };
 
 } // namespace window

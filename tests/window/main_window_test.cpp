@@ -3,9 +3,14 @@
 #include "recording_view.h"
 #include "window_scenarios.h"
 
+#include "archive/door/archive_guard.h"
 #include "archive/door/mpq_control.h"
+#include "mods/modifications.h"
 #include "support/public_vars.h"
 #include "support/text_path.h"
+#include "testkit/child_process.h"
+#include "testkit/faulty_mpq_engine.h"
+#include "testkit/mpq_fixtures.h"
 #include "testkit/test_registry.h"
 #include "window/main_window.h"
 
@@ -367,5 +372,65 @@ TEST(ItemSelection, EveryNotificationTakesTheListsTextAndUnknownTextKeepsTheItem
     driver.logic.cboItemToModify_Change();
     EXPECT_EQ(driver.logic.ItemFileAddress(), addresses[5]);
 }
+
+TESTKIT_CHILD_ROLE(WindowLanNameEditUntilStep) {
+    return testkit::RunUntilStep(args, [](clsMpqControl& control) {
+        control.SaveFileToMpq(mods::kGlobalStringsPath, GlobalStringsFdf("中断的名字"));
+    });
+}
+
+// A write to the archive crashed, then another copy of the game's archive was put in its place (cp
+// keeps the file). The door sets the journal aside and leaves the archive as it is; the window tells
+// the player once, when the operation that found it ends, before that operation's own message.
+struct SetAsideRow {
+    const char* name;
+    bool foundAtStartUp; // else found by the LAN-name write
+};
+
+void PrintTo(const SetAsideRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class JournalSetAside : public ::testing::TestWithParam<SetAsideRow> {};
+
+TEST_P(JournalSetAside, IsToldOnceAndTheArchiveStaysAsItIs) {
+    GameDirectory game;
+    const fs::path archive = game.Game() / "War3Patch.mpq";
+    const fs::path other = game.Root() / "other.mpq";
+    BuildGameArchive(archive, {"补丁主机", "Human", {}});
+    BuildGameArchive(other, {"补丁主机", "Human", {{u"Fonts\\dfst-m3u.ttf", std::vector<std::uint8_t>(23000, 'f')}}});
+    const auto crashAndCopy = [&] {
+        ASSERT_TRUE(testkit::KilledAt(archive, testkit::MpqStep::WriteFile, "WindowLanNameEditUntilStep"));
+        ASSERT_TRUE(fs::exists(archive_guard::JournalPath(archive)));
+        testkit::WriteFile(archive, testkit::ReadBytes(other));
+    };
+    if (GetParam().foundAtStartUp)
+        crashAndCopy();
+    RecordingDriver driver;
+    ASSERT_TRUE(driver.Start({DirText(game.Game()), GamePathWarning::None, GamePathSource::ProgramDirectory}));
+    std::vector<Message> expected;
+    if (GetParam().foundAtStartUp) {
+        expected.push_back({kAppTitle, kJournalSetAsideText, MessageIcon::Exclamation, MessageButtons::Ok});
+    } else {
+        EXPECT_TRUE(driver.TakeMessages().empty());
+        crashAndCopy();
+        driver.SetText(ControlId::txtLanGameName, u"新主机");
+        driver.Press(ControlId::btnDoModificationForLanGameName);
+        expected.push_back({kAppTitle, kJournalSetAsideText, MessageIcon::Exclamation, MessageButtons::Ok});
+        expected.push_back({kAppTitle, mods::kTextSucceeded, MessageIcon::Information, MessageButtons::Ok});
+    }
+    EXPECT_EQ(driver.TakeMessages(), expected);
+    // The copy put in place is what the archive holds: nothing of the crashed write was replayed.
+    EXPECT_EQ(ArchiveFile(archive, u"Fonts\\dfst-m3u.ttf"), std::vector<std::uint8_t>(23000, 'f'));
+    driver.Choose(ControlId::cboMpqFileName, u"War3Patch.mpq");
+    EXPECT_EQ(driver.view.Text(ControlId::txtLanGameName), GetParam().foundAtStartUp ? u"补丁主机" : u"新主机");
+    EXPECT_TRUE(driver.TakeMessages().empty()) << "told once";
+    EXPECT_FALSE(fs::exists(archive_guard::JournalPath(archive)));
+    EXPECT_TRUE(fs::exists(archive_guard::AsideJournalPath(archive, 1)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Found, JournalSetAside,
+                         ::testing::Values(SetAsideRow{"AtStartUp", true}, SetAsideRow{"ByALanNameWrite", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
