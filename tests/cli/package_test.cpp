@@ -1,5 +1,6 @@
 // The Debian packages as a machine installs them: unpacked into an empty root, the command line runs on
 // its own (its archive worker is the executable itself) and pulls in no GUI library.
+#include "packaging/unpacked_packages.h"
 #include "shell.h"
 #include "testkit/mpq_fixtures.h"
 #include "testkit/temp_dir.h"
@@ -15,17 +16,7 @@ namespace fs = std::filesystem;
 using package_test::Output;
 using package_test::Quoted;
 using package_test::Shell;
-
-// The package <name>_<version>_<arch>.deb that the build's packaging step wrote.
-fs::path Package(const std::string& name) {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(OSTRAWEN_PACKAGE_DIR, error)) {
-        const std::string file = entry.path().filename().string();
-        if (file.starts_with(name + "_") && file.ends_with(".deb"))
-            return entry.path();
-    }
-    return {};
-}
+using packaging_test::FindPackage;
 
 // Unpacks the package under root and gives its Depends field.
 std::string Unpack(const fs::path& deb, const fs::path& root) {
@@ -37,7 +28,7 @@ std::string Unpack(const fs::path& deb, const fs::path& root) {
 }
 
 TEST(Packages, CommandLineRunsUnpackedWithoutQt) {
-    const fs::path deb = Package("ostrawen-cli");
+    const fs::path deb = FindPackage("ostrawen-cli");
     ASSERT_FALSE(deb.empty()) << "no ostrawen-cli package in " << OSTRAWEN_PACKAGE_DIR << " (make package)";
     testkit::TempDir scratch;
     const std::string depends = Unpack(deb, scratch / "root");
@@ -70,7 +61,7 @@ TEST(Packages, CommandLineRunsUnpackedWithoutQt) {
 TEST(Packages, WindowPackageCarriesAValidDesktopEntry) {
     if (!OSTRAWEN_WITH_GUI)
         GTEST_SKIP() << "built without the window";
-    const fs::path deb = Package("ostrawen");
+    const fs::path deb = FindPackage("ostrawen");
     ASSERT_FALSE(deb.empty()) << "no ostrawen package in " << OSTRAWEN_PACKAGE_DIR << " (make package)";
     testkit::TempDir scratch;
     const std::string depends = Unpack(deb, scratch.path());
