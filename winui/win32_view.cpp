@@ -6,6 +6,8 @@
 #include <commdlg.h>
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 namespace winui {
 
@@ -44,6 +46,17 @@ COLORREF ColourRef(const window::Colour& colour) {
 
 std::size_t FontIndex(window::FontId font) {
     return static_cast<std::size_t>(font);
+}
+
+// Makes a control of class Ctrl and hands it to slot, which keeps it even when its window could not be
+// made (the view frees it with the rest); the control when its window was made, else nullptr.
+template <typename Ctrl, typename... Args>
+Ctrl* MakeControl(std::unique_ptr<WindowBase>& slot, HWND parent, int id, Args&&... args) {
+    auto made = std::make_unique<Ctrl>();
+    Ctrl* control = made.get();
+    const bool created = control->Create(parent, id, std::forward<Args>(args)...);
+    slot = std::move(made);
+    return created ? control : nullptr;
 }
 
 } // namespace
@@ -94,61 +107,36 @@ bool Win32View::CreateControl(Control& control) {
     HWND parent = container.window != nullptr && layout.parent == ControlId::PicTop ? container.window->Hwnd() : m_hwnd;
     const int id = Win32Id(layout.id);
     const std::wstring caption = Wide(layout.caption);
-    bool created = true;
     switch (layout.kind) {
     case ControlKind::Window:
     case ControlKind::Image: // painted by the banner
     case ControlKind::Line:
         return true;
-    case ControlKind::Picture: {
-        auto banner = std::make_unique<BannerCtrl>();
-        created = banner->Create(parent, id);
-        control.window = std::move(banner);
-        break;
-    }
-    case ControlKind::GroupBox: {
-        auto box = std::make_unique<GroupBoxCtrl>();
-        created = box->Create(parent, id, caption);
-        control.window = std::move(box);
-        break;
-    }
-    case ControlKind::Label: {
-        auto label = std::make_unique<LabelCtrl>();
-        created = label->Create(parent, id, caption);
-        control.window = std::move(label);
-        break;
-    }
-    case ControlKind::Button: {
-        auto button = std::make_unique<ButtonCtrl>();
-        created = button->Create(parent, id, caption);
-        control.window = std::move(button);
-        break;
-    }
+    case ControlKind::Picture:
+        return MakeControl<BannerCtrl>(control.window, parent, id) != nullptr;
+    case ControlKind::GroupBox:
+        return MakeControl<GroupBoxCtrl>(control.window, parent, id, caption) != nullptr;
+    case ControlKind::Label:
+        return MakeControl<LabelCtrl>(control.window, parent, id, caption) != nullptr;
+    case ControlKind::Button:
+        return MakeControl<ButtonCtrl>(control.window, parent, id, caption) != nullptr;
+    case ControlKind::CheckBox:
+        return MakeControl<CheckCtrl>(control.window, parent, id, caption) != nullptr;
     case ControlKind::TextBox: {
-        auto edit = std::make_unique<EditCtrl>();
-        created = edit->Create(parent, id);
-        if (created && !caption.empty()) {
+        EditCtrl* edit = MakeControl<EditCtrl>(control.window, parent, id);
+        if (edit != nullptr && !caption.empty()) {
             edit->SetText(caption);
         }
-        control.window = std::move(edit);
-        break;
+        return edit != nullptr;
     }
     case ControlKind::DropDownList: {
-        auto combo = std::make_unique<ComboCtrl>();
-        created = combo->Create(parent, id);
-        if (created) {
+        ComboCtrl* combo = MakeControl<ComboCtrl>(control.window, parent, id);
+        if (combo != nullptr) {
             for (const std::u16string& entry : window::ListEntries(layout.id)) {
                 combo->AddItem(Wide(entry));
             }
         }
-        control.window = std::move(combo);
-        break;
-    }
-    case ControlKind::CheckBox: {
-        auto check = std::make_unique<CheckCtrl>();
-        created = check->Create(parent, id, caption);
-        control.window = std::move(check);
-        break;
+        return combo != nullptr;
     }
     case ControlKind::OptionButton: {
         // The first of the group in tab order starts it and holds its tab stop.
@@ -156,13 +144,11 @@ bool Win32View::CreateControl(Control& control) {
         const auto first = std::find_if(order.begin(), order.end(), [](ControlId candidate) {
             return window::LayoutOf(candidate).kind == ControlKind::OptionButton;
         });
-        auto radio = std::make_unique<RadioCtrl>();
-        created = radio->Create(parent, id, caption, first != order.end() && *first == layout.id);
-        control.window = std::move(radio);
-        break;
+        const bool firstOfGroup = first != order.end() && *first == layout.id;
+        return MakeControl<RadioCtrl>(control.window, parent, id, caption, firstOfGroup) != nullptr;
     }
     }
-    return created;
+    return true;
 }
 
 void Win32View::ArrangeTabOrder() {
