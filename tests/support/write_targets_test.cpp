@@ -2,8 +2,9 @@
 // is written through at its final target and stays a link, a FIFO or a device is written in place
 // and stays what it was, and a directory, a link to nothing or a read-only file is refused with
 // everything left as it was.
-#include "support/file_streams.h"
+#include "write_target_case.h"
 
+#include "support/file_streams.h"
 #include "support/text_path.h"
 #include "testkit/temp_dir.h"
 
@@ -15,14 +16,17 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <functional>
 #include <future>
+#include <memory>
 #include <set>
 
 namespace fs = std::filesystem;
 using modFileStreams::WriteWholeFile;
 using testkit::TempDir;
+using write_targets_test::Names;
+using write_targets_test::RowName;
+using write_targets_test::TargetCase;
+using write_targets_test::WriteToTarget;
 
 namespace {
 
@@ -31,14 +35,6 @@ std::vector<std::uint8_t> Pattern(std::size_t size) {
     for (std::size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<std::uint8_t>(i * 31 + 7);
     return bytes;
-}
-
-// Every name in the directory and those below it, as paths relative to it.
-std::set<fs::path> Names(const fs::path& directory) {
-    std::set<fs::path> names;
-    for (const auto& entry : fs::recursive_directory_iterator(directory))
-        names.insert(entry.path().lexically_relative(directory));
-    return names;
 }
 
 bool IsCharacterDevice(const fs::path& path, dev_t device) {
@@ -52,38 +48,10 @@ bool MakeDevice(const fs::path& path, unsigned major, unsigned minor) {
     return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(major, minor)) == 0;
 }
 
-struct TargetCase {
-    const char* name;
-    // Makes what the path names in dir and gives the path to write; an empty path skips the row
-    // (with the reason in *skip).
-    std::function<fs::path(const TempDir& dir, std::string* skip)> make;
-    bool written; // WriteWholeFile's result
-    // What must hold afterwards, beyond the names in dir being exactly `names`.
-    std::function<void(const TempDir& dir, const std::vector<std::uint8_t>& bytes)> check;
-    std::set<fs::path> names;
-};
-
-void PrintTo(const TargetCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class WriteTarget : public testing::TestWithParam<TargetCase> {};
 
 TEST_P(WriteTarget, LandsWhereTheNameLeadsAndKeepsItsKind) {
-    const TargetCase& row = GetParam();
-    TempDir dir;
-    std::string skip;
-    const fs::path target = row.make(dir, &skip);
-    if (target.empty())
-        GTEST_SKIP() << skip;
-    const std::vector<std::uint8_t> bytes = Pattern(100000);
-
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(WriteWholeFile(TextFromPath(target), bytes), row.written);
-    // No row may wait on anything: a FIFO nobody reads is refused at once.
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
-    row.check(dir, bytes);
-    EXPECT_EQ(Names(dir.path()), row.names) << "a temporary file left behind, or a name replaced";
+    WriteToTarget(GetParam(), Pattern(100000));
 }
 
 const fs::path kNew = "new.bin";
@@ -256,8 +224,7 @@ const TargetCase kTargetCases[] = {
      {"full"}},
 };
 
-INSTANTIATE_TEST_SUITE_P(WriteWholeFile, WriteTarget, testing::ValuesIn(kTargetCases),
-                         [](const testing::TestParamInfo<TargetCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(WriteWholeFile, WriteTarget, testing::ValuesIn(kTargetCases), RowName);
 
 // A FIFO with a reader, named directly or through a link: the reader gets every byte, more than a
 // pipe holds at once, so the write must wait for it as a shell's redirection does.

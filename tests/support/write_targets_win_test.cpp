@@ -1,29 +1,22 @@
 // WriteWholeFile on Windows' kinds of target: the NUL device is written in place (no file made to
 // be moved over it, which Windows refuses), a symbolic link (a reparse point) is written through at
 // its target and stays a link, a link to nothing is refused, a directory is refused.
-#include "support/file_streams.h"
+#include "write_target_case.h"
 
-#include "support/text_path.h"
 #include "support/win32.h"
 #include "testkit/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <set>
+#include <string>
 
 namespace fs = std::filesystem;
-using modFileStreams::WriteWholeFile;
 using testkit::TempDir;
+using write_targets_test::RowName;
+using write_targets_test::TargetCase;
+using write_targets_test::WriteToTarget;
 
 namespace {
-
-std::set<fs::path> Names(const fs::path& directory) {
-    std::set<fs::path> names;
-    for (const auto& entry : fs::directory_iterator(directory))
-        names.insert(entry.path().filename());
-    return names;
-}
 
 bool IsReparsePoint(const fs::path& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
@@ -44,35 +37,13 @@ bool MakeLink(const fs::path& target, const fs::path& link) {
     return made;
 }
 
-struct WinTargetCase {
-    const char* name;
-    // Makes the target in dir and gives the path to write; empty to skip the row, *skip saying why.
-    std::function<fs::path(const TempDir& dir, std::string* skip)> make;
-    bool written;
-    std::function<void(const TempDir& dir, const std::vector<std::uint8_t>& bytes)> check;
-    std::set<fs::path> names;
-};
-
-void PrintTo(const WinTargetCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class WindowsWriteTarget : public testing::TestWithParam<WinTargetCase> {};
+class WindowsWriteTarget : public testing::TestWithParam<TargetCase> {};
 
 TEST_P(WindowsWriteTarget, LandsWhereTheNameLeads) {
-    const WinTargetCase& row = GetParam();
-    TempDir dir;
-    std::string skip;
-    const fs::path target = row.make(dir, &skip);
-    if (target.empty())
-        GTEST_SKIP() << skip;
-    const std::vector<std::uint8_t> bytes = testkit::Bytes("new bytes");
-    EXPECT_EQ(WriteWholeFile(TextFromPath(target), bytes), row.written);
-    row.check(dir, bytes);
-    EXPECT_EQ(Names(dir.path()), row.names);
+    WriteToTarget(GetParam(), testkit::Bytes("new bytes"));
 }
 
-const WinTargetCase kWinTargetCases[] = {
+const TargetCase kWinTargetCases[] = {
     {"NulDevice",
      [](const TempDir& dir, std::string*) { return dir / "NUL"; },
      true,
@@ -114,9 +85,6 @@ const WinTargetCase kWinTargetCases[] = {
      {"link.bin"}},
 };
 
-INSTANTIATE_TEST_SUITE_P(WriteWholeFile, WindowsWriteTarget, testing::ValuesIn(kWinTargetCases),
-                         [](const testing::TestParamInfo<WinTargetCase>& info) {
-                             return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(WriteWholeFile, WindowsWriteTarget, testing::ValuesIn(kWinTargetCases), RowName);
 
 } // namespace
