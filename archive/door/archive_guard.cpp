@@ -153,10 +153,14 @@ public:
         m_position += bytes.size();
         return true;
     }
+    // The body reaches the disk before its checksum does. A power cut may lose or tear any write
+    // not yet flushed while keeping a later one; with one flush for both, a body with a lost piece
+    // and its checksum in place reads as a damaged journal, although the archive was never touched.
+    // Flushed in two steps, a journal of full length always has its whole body.
     bool Finish() {
         std::vector<std::uint8_t> tail;
         PutLe(tail, m_checksum.Value(), 8);
-        return m_file.WriteAt(m_position, tail) && m_file.Sync();
+        return m_file.Sync() && m_file.WriteAt(m_position, tail) && m_file.Sync();
     }
 
 private:
@@ -615,7 +619,9 @@ RollbackJournal::~RollbackJournal() {
 
 std::unique_ptr<RollbackJournal> RollbackJournal::Begin(const fs::path& archivePath, std::uint64_t headerOffset,
                                                         std::uint32_t headerSize, std::uint64_t tailStart,
-                                                        std::uint64_t tailEnd, MpqFailure& why) {
+                                                        std::uint64_t tailEnd,
+                                                        std::span<const archive_io::ByteRange> alsoSaved,
+                                                        MpqFailure& why) {
     const fs::path journalPath = JournalPath(archivePath);
     IoFailure ioFailure = IoFailure::None;
     std::unique_ptr<File> archive = File::Open(archivePath, File::Mode::ReadWrite, &ioFailure);
@@ -630,21 +636,34 @@ std::unique_ptr<RollbackJournal> RollbackJournal::Begin(const fs::path& archiveP
         return nullptr;
     tailEnd = std::min(tailEnd, *length);
     tailStart = std::min(tailStart, tailEnd);
+    const std::uint64_t headerEnd = headerOffset + headerSize;
+    std::vector<archive_io::ByteRange> saved;
+    std::uint64_t lowest = tailStart; // the first byte the edit may write above the MPQ header
+    std::uint64_t savedLength = 0;
+    for (const archive_io::ByteRange& range : alsoSaved) {
+        if (range.length == 0)
+            continue;
+        // Inside the archive, above its MPQ header and below the tail: anything else is a bad plan.
+        if (range.offset < headerEnd || range.offset + range.length > tailStart)
+            return nullptr;
+        saved.push_back(range);
+        lowest = std::min(lowest, range.offset);
+        savedLength += 16 + range.length;
+    }
 
     JournalHeader header;
     header.device = identity->device;
     header.inode = identity->inode;
     header.originalLength = *length;
-    // The region just below the tail, above the MPQ header: no edit writes there.
-    const std::uint64_t headerEnd = headerOffset + headerSize;
-    header.regionOffset =
-        tailStart > headerEnd ? std::max(headerEnd, tailStart - std::min(tailStart, kRegionSize)) : tailStart;
-    header.regionLength = tailStart - header.regionOffset;
+    // The region just below the lowest byte the edit may write, above the MPQ header: no edit writes
+    // there.
+    header.regionOffset = lowest > headerEnd ? std::max(headerEnd, lowest - std::min(lowest, kRegionSize)) : lowest;
+    header.regionLength = lowest - header.regionOffset;
     const std::optional<std::uint64_t> regionHash = RegionHash(*archive, header.regionOffset, header.regionLength);
     if (!regionHash)
         return nullptr;
     header.regionHash = *regionHash;
-    header.journalLength = kHeaderSize + 4 + 2 * 16 + headerSize + (tailEnd - tailStart) + 8;
+    header.journalLength = kHeaderSize + 4 + 2 * 16 + headerSize + (tailEnd - tailStart) + savedLength + 8;
     header.mpqHeaderOffset = headerOffset;
     header.mpqHeaderLength = headerSize;
 
@@ -669,9 +688,12 @@ std::unique_ptr<RollbackJournal> RollbackJournal::Begin(const fs::path& archiveP
     if (!durable::SyncDirectory(DirectoryOf(journalPath)))
         return fail(IoFailure::Other);
     std::vector<std::uint8_t> count;
-    PutLe(count, 2, 4);
-    const bool written = writer.Write(count) && CopySegment(*archive, writer, headerOffset, headerSize) &&
-                         CopySegment(*archive, writer, tailStart, tailEnd - tailStart) && writer.Finish();
+    PutLe(count, 2 + saved.size(), 4);
+    bool written = writer.Write(count) && CopySegment(*archive, writer, headerOffset, headerSize) &&
+                   CopySegment(*archive, writer, tailStart, tailEnd - tailStart);
+    for (const archive_io::ByteRange& range : saved)
+        written = written && CopySegment(*archive, writer, range.offset, range.length);
+    written = written && writer.Finish();
     if (!written)
         return fail(journal->LastFailure() != IoFailure::None ? journal->LastFailure() : archive->LastFailure());
     why = MpqFailure::None;
