@@ -42,6 +42,20 @@ inline std::string RowName(const testing::TestParamInfo<TargetCase>& info) {
     return info.param.name;
 }
 
+// A directory, on every system: refused, and still a directory afterwards.
+inline TargetCase DirectoryRow() {
+    return {"Directory",
+            [](const testkit::TempDir& dir, std::string*) {
+                fs::create_directory(dir / "folder");
+                return dir / "folder";
+            },
+            false,
+            [](const testkit::TempDir& dir, const std::vector<std::uint8_t>&) {
+                EXPECT_TRUE(fs::is_directory(dir / "folder"));
+            },
+            {"folder"}};
+}
+
 // Every name in the directory and those below it, as paths relative to it.
 inline std::set<fs::path> Names(const fs::path& directory) {
     std::set<fs::path> names;

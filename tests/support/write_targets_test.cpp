@@ -23,6 +23,7 @@
 namespace fs = std::filesystem;
 using modFileStreams::WriteWholeFile;
 using testkit::TempDir;
+using write_targets_test::DirectoryRow;
 using write_targets_test::Names;
 using write_targets_test::RowName;
 using write_targets_test::TargetCase;
@@ -42,10 +43,13 @@ bool IsCharacterDevice(const fs::path& path, dev_t device) {
     return ::lstat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode) && info.st_rdev == device;
 }
 
-// A character device of the given numbers in the test's own directory; false when this process may
-// not make one (not root, or a container that forbids it).
-bool MakeDevice(const fs::path& path, unsigned major, unsigned minor) {
-    return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(major, minor)) == 0;
+// A character device of the given numbers in the test's own directory; false, with the reason in
+// *skip, when this process may not make one (not root, or a container that forbids it).
+bool MakeDevice(const fs::path& path, unsigned major, unsigned minor, std::string* skip) {
+    if (::geteuid() == 0 && ::mknod(path.c_str(), S_IFCHR | 0666, makedev(major, minor)) == 0)
+        return true;
+    *skip = "making a device needs root (and a system that allows mknod)";
+    return false;
 }
 
 class WriteTarget : public testing::TestWithParam<TargetCase> {};
@@ -126,14 +130,7 @@ const TargetCase kTargetCases[] = {
          EXPECT_TRUE(fs::is_symlink(dir / "b"));
      },
      {"a", "b"}},
-    {"Directory",
-     [](const TempDir& dir, std::string*) {
-         fs::create_directory(dir / "folder");
-         return dir / "folder";
-     },
-     false,
-     [](const TempDir& dir, const std::vector<std::uint8_t>&) { EXPECT_TRUE(fs::is_directory(dir / "folder")); },
-     {"folder"}},
+    DirectoryRow(),
     {"LinkToDirectory",
      [](const TempDir& dir, std::string*) {
          fs::create_directory(dir / "folder");
@@ -181,10 +178,8 @@ const TargetCase kTargetCases[] = {
     // A device of /dev/null's numbers: everything written goes, and it stays that device.
     {"NullDevice",
      [](const TempDir& dir, std::string* skip) {
-         if (::geteuid() != 0 || !MakeDevice(dir / "null", 1, 3)) {
-             *skip = "making a device needs root (and a system that allows mknod)";
+         if (!MakeDevice(dir / "null", 1, 3, skip))
              return fs::path();
-         }
          return dir / "null";
      },
      true,
@@ -194,10 +189,8 @@ const TargetCase kTargetCases[] = {
      {"null"}},
     {"LinkToNullDevice",
      [](const TempDir& dir, std::string* skip) {
-         if (::geteuid() != 0 || !MakeDevice(dir / "null", 1, 3)) {
-             *skip = "making a device needs root (and a system that allows mknod)";
+         if (!MakeDevice(dir / "null", 1, 3, skip))
              return fs::path();
-         }
          fs::create_symlink("null", dir / "stdout");
          return dir / "stdout";
      },
@@ -211,10 +204,8 @@ const TargetCase kTargetCases[] = {
     // device stays a device.
     {"FullDevice",
      [](const TempDir& dir, std::string* skip) {
-         if (::geteuid() != 0 || !MakeDevice(dir / "full", 1, 7)) {
-             *skip = "making a device needs root (and a system that allows mknod)";
+         if (!MakeDevice(dir / "full", 1, 7, skip))
              return fs::path();
-         }
          return dir / "full";
      },
      false,

@@ -12,6 +12,7 @@
 
 namespace fs = std::filesystem;
 using testkit::TempDir;
+using write_targets_test::DirectoryRow;
 using write_targets_test::RowName;
 using write_targets_test::TargetCase;
 using write_targets_test::WriteToTarget;
@@ -49,14 +50,7 @@ const TargetCase kWinTargetCases[] = {
      true,
      [](const TempDir&, const std::vector<std::uint8_t>&) {},
      {}},
-    {"Directory",
-     [](const TempDir& dir, std::string*) {
-         fs::create_directory(dir / "folder");
-         return dir / "folder";
-     },
-     false,
-     [](const TempDir& dir, const std::vector<std::uint8_t>&) { EXPECT_TRUE(fs::is_directory(dir / "folder")); },
-     {"folder"}},
+    DirectoryRow(),
     {"LinkToFile",
      [](const TempDir& dir, std::string* skip) {
          testkit::WriteFile(dir / "file.bin", "old");
