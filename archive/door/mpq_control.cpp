@@ -635,6 +635,13 @@ bool clsMpqControl::CompressMpq(MpqFailure* why, bool* rewritten) {
             failure = MpqFailure::ForeignFile;
             return false;
         }
+        // The result is renamed over the archive, which Windows refuses for a read-only file, and the
+        // second name below would be read-only too, beyond removal: so the archive must open for
+        // writing, as an edit's does, before any compaction file is made.
+        if (!archive_io::File::Open(checked->path, archive_io::File::Mode::ReadWrite)) {
+            failure = MpqFailure::NotWritable;
+            return false;
+        }
         // StormLib compacts a second name of the archive and replaces that name by its new file;
         // the archive itself stays untouched until the verified result is renamed over it.
         std::unique_ptr<archive_guard::Compaction> compaction =
