@@ -23,6 +23,13 @@ enum class IoFailure {
 
 // What tells one file from another and whom it belongs to. On Windows the volume serial and file
 // index stand for device and inode; owner, group and mode are 0 there.
+// Bytes [offset, offset + length) of a file.
+struct ByteRange {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    bool operator==(const ByteRange&) const = default;
+};
+
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;

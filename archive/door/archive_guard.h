@@ -10,10 +10,10 @@
 // write, the journal's own full length and a checksum of the header), flushed to disk before
 // anything else; then the archive's MPQ header and every byte the edit may overwrite or cut (the
 // engine's write plan: from the end of the last file the edit keeps to the end of the file, or
-// nothing there when the engine writes behind a large tail it leaves in place), and a checksum of
-// everything. When the engine has written everything but the header, the header it is about to
-// write is appended to the journal, flushed; then the engine writes it, and we flush the archive
-// and delete the journal. On any failure the saved bytes go back and the file is cut to its old
+// nothing there when the engine writes behind a large tail it leaves in place; and the old block of
+// a replaced file, which its new data may reuse), and a checksum of everything. When the engine has written everything
+// but the header, the header it is about to write is appended to the journal, flushed; then the engine writes it, and
+// we flush the archive and delete the journal. On any failure the saved bytes go back and the file is cut to its old
 // length.
 //
 // Compaction never writes the live archive: "<archive>-compact", a hard link to it (a complete copy
@@ -77,9 +77,16 @@ public:
     // Saves the header [headerOffset, headerOffset + headerSize) and the bytes [tailStart, tailEnd)
     // of the archive (tailEnd past its end: to its end), the ones the edit may overwrite or cut.
     // Null when the journal cannot be written (why says why); the archive is untouched then.
+    // alsoSaved: further ranges below tailStart the edit may overwrite (an old block it reuses).
     static std::unique_ptr<RollbackJournal> Begin(const std::filesystem::path& archive, std::uint64_t headerOffset,
                                                   std::uint32_t headerSize, std::uint64_t tailStart,
-                                                  std::uint64_t tailEnd, MpqFailure& why);
+                                                  std::uint64_t tailEnd,
+                                                  std::span<const archive_io::ByteRange> alsoSaved, MpqFailure& why);
+    static std::unique_ptr<RollbackJournal> Begin(const std::filesystem::path& archive, std::uint64_t headerOffset,
+                                                  std::uint32_t headerSize, std::uint64_t tailStart,
+                                                  std::uint64_t tailEnd, MpqFailure& why) {
+        return Begin(archive, headerOffset, headerSize, tailStart, tailEnd, {}, why);
+    }
     // The same, to the end of the file.
     static std::unique_ptr<RollbackJournal> Begin(const std::filesystem::path& archive, std::uint64_t headerOffset,
                                                   std::uint32_t headerSize, std::uint64_t tailStart, MpqFailure& why) {

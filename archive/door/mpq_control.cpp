@@ -287,11 +287,14 @@ bool EditInJournal(MpqEngine& engine, const CheckedArchive& checked, const std::
     // Only what the engine's plan may overwrite or cut is saved: never a large tail it leaves alone.
     // A save of a name already held keeps (listfile) as it is; the writer decides alike.
     const bool listfileChanges = !presentAfter || !mpq::NameHeld(checked.layout.tables, name);
-    const mpq::WritePlan plan =
+    // A save may put its data back into its entry's old block; a delete writes none.
+    mpq::WritePlan plan =
         mpq::PlanWrite(checked.layout.tables, mpq::FindNameEntries(checked.layout.tables, name), listfileChanges);
+    if (!presentAfter)
+        plan.reusable.clear();
     std::unique_ptr<archive_guard::RollbackJournal> journal =
         archive_guard::RollbackJournal::Begin(checked.path, checked.layout.headerOffset, checked.layout.headerSize,
-                                              plan.overwriteFrom, plan.overwriteTo, why);
+                                              plan.overwriteFrom, plan.overwriteTo, plan.reusable, why);
     if (!journal)
         return false;
     const auto flush = [&](MpqHandle archive) {

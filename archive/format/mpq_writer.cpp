@@ -57,6 +57,38 @@ bool SameName(const HashEntry& hash, std::uint32_t name1, std::uint32_t name2) {
     return hash.InUse() && hash.name1 == name1 && hash.name2 == name2;
 }
 
+bool Overlap(std::uint64_t offset, std::uint64_t length, std::uint64_t otherOffset, std::uint64_t otherLength) {
+    return offset < otherOffset + otherLength && otherOffset < offset + length;
+}
+
+// The old block of the entry in `slot`, when new data may go back into it: it is that entry's
+// alone, holds data but no more than kMaxReusedBlock, lies between the MPQ header and `below`, and
+// shares no byte with another block or the tables (a crafted archive may let blocks overlap).
+std::optional<ByteRange> ReusableBlock(const ArchiveTables& tables, std::uint32_t slot, std::uint64_t below) {
+    if (slot >= tables.hashes.size() || !tables.hashes[slot].InUse())
+        return std::nullopt;
+    const std::uint32_t index = tables.hashes[slot].blockIndex;
+    const BlockEntry& block = tables.blocks[index];
+    const ByteRange range{tables.Absolute(block.offset), block.storedSize};
+    if (!block.Exists() || range.length == 0 || range.length > kMaxReusedBlock ||
+        range.offset < tables.headerOffset + tables.headerSize || range.offset + range.length > below)
+        return std::nullopt;
+    const auto names = std::count_if(tables.hashes.begin(), tables.hashes.end(),
+                                     [&](const HashEntry& hash) { return hash.InUse() && hash.blockIndex == index; });
+    if (names != 1)
+        return std::nullopt;
+    if (Overlap(range.offset, range.length, tables.Absolute(tables.hashTablePos), tables.hashes.size() * 16) ||
+        Overlap(range.offset, range.length, tables.Absolute(tables.blockTablePos), tables.blocks.size() * 16))
+        return std::nullopt;
+    for (std::uint32_t other = 0; other < tables.blocks.size(); ++other) {
+        const BlockEntry& candidate = tables.blocks[other];
+        if (other != index && candidate.Exists() &&
+            Overlap(range.offset, range.length, tables.Absolute(candidate.offset), candidate.storedSize))
+            return std::nullopt;
+    }
+    return range;
+}
+
 } // namespace
 
 // The weak signature a writer renews: a neutral (signature) stored plain at its size.
@@ -110,6 +142,11 @@ WritePlan PlanWrite(const ArchiveTables& tables, const std::vector<std::uint32_t
         plan.overwriteFrom = tail;
         plan.overwriteTo = fileEnd;
     }
+    for (const std::uint32_t slot : changedSlots) {
+        if (const std::optional<ByteRange> range = ReusableBlock(tables, slot, plan.start);
+            range && std::find(plan.reusable.begin(), plan.reusable.end(), *range) == plan.reusable.end())
+            plan.reusable.push_back(*range);
+    }
     return plan;
 }
 
@@ -161,6 +198,10 @@ struct ArchiveWriter::State {
     std::uint64_t dataEnd = 0;          // absolute: the end of the new file's data
     std::unique_ptr<FileEncoder> encoder;
     std::uint64_t written = 0; // bytes the encoder handed out, after its table
+    // The replaced entry's old block, when the plan allows its reuse: the encoder's output is held
+    // here while it still fits there, and goes to `tail` from the first byte that does not.
+    std::optional<ByteRange> reuse;
+    std::vector<std::uint8_t> held;
     PlainDigest digest;
     bool prepared = false;
     bool committed = false;
@@ -431,7 +472,27 @@ bool ArchiveWriter::BeginFile(const std::string& name, std::uint16_t locale, std
         encoding.sectorSizeShift = s.tables.sectorShift;
         encoding.name = name;
         encoding.blockOffset = static_cast<std::uint32_t>(s.tail - s.tables.headerOffset);
+        s.reuse.reset();
+        s.held.clear();
+        if (slot && s.tables.hashes[*slot].blockIndex == blockIndex) {
+            const BlockEntry& old = s.tables.blocks[blockIndex];
+            const ByteRange oldRange{s.tables.Absolute(old.offset), old.storedSize};
+            if (std::find(s.plan.reusable.begin(), s.plan.reusable.end(), oldRange) != s.plan.reusable.end())
+                s.reuse = oldRange;
+        }
         s.encoder = std::make_unique<FileEncoder>(encoding, [&s](std::span<const std::uint8_t> bytes) {
+            if (s.reuse) {
+                if (s.encoder->TableSize() + s.written + bytes.size() <= s.reuse->length) {
+                    s.held.insert(s.held.end(), bytes.begin(), bytes.end());
+                    s.written += bytes.size();
+                    return true;
+                }
+                // Too large for the old block: everything goes behind the archive's last kept block.
+                s.reuse.reset();
+                if (!s.WriteAt(s.tail + s.encoder->TableSize(), s.held))
+                    return false;
+                s.held = {};
+            }
             const bool ok = s.WriteAt(s.tail + s.encoder->TableSize() + s.written, bytes);
             s.written += bytes.size();
             return ok;
@@ -464,11 +525,18 @@ bool ArchiveWriter::EndFile() {
     try {
         if (!s.encoder->Finish())
             return s.error != WriteError::None ? false : s.Fail(WriteError::BadArgument);
-        if (!s.WriteAt(s.tail, s.encoder->Table()))
+        // The new data is unencrypted and its sector table counts from the block's start, so it
+        // reads the same wherever it lands.
+        const bool reused = s.reuse && s.encoder->StoredSize() <= s.reuse->length;
+        const std::uint64_t at = reused ? s.reuse->offset : s.tail;
+        if (reused && !s.WriteAt(at + s.encoder->TableSize(), s.held))
             return false;
-        s.tables.blocks[s.blockIndex] = BlockEntry{static_cast<std::uint32_t>(s.tail - s.tables.headerOffset),
+        s.held = {};
+        if (!s.WriteAt(at, s.encoder->Table()))
+            return false;
+        s.tables.blocks[s.blockIndex] = BlockEntry{static_cast<std::uint32_t>(at - s.tables.headerOffset),
                                                    s.encoder->StoredSize(), s.fileSize, s.encoder->Flags()};
-        s.dataEnd = s.tail + s.encoder->StoredSize();
+        s.dataEnd = reused ? s.tail : s.tail + s.encoder->StoredSize();
         s.SetAttributes(s.blockIndex, s.digest.Crc32(), FileTimeNow(), s.digest.Md5());
         s.encoder.reset();
         s.change = State::Change::Written;

@@ -5,7 +5,11 @@
 //
 // Where it writes (PlanWrite): from the end of the last block that an entry other than the changed
 // one and the internal files still needs; the new file's data, the internal files and the tables
-// follow each other there. Bytes stored after the archive's end (a strong signature, say) are kept:
+// follow each other there. A replaced file whose old block lies below that start, holds at most
+// kMaxReusedBlock bytes, is its entry's alone and overlaps nothing else goes back into that block
+// when its new data fits there, so that an archive edited again and again does not grow by the file
+// each time; what the old block held is then overwritten, and the plan names it for the journal.
+// Bytes stored after the archive's end (a strong signature, say) are kept:
 // up to kMaxMovedTrailing of them are moved behind the new end; more stay where they are, and the
 // writer then writes behind them instead, so that nothing of the old file is overwritten.
 //
@@ -20,6 +24,7 @@
 //   auto writer = mpq::ArchiveWriter::Open(path, false, &why);
 //   writer->BeginFile("UI\\war3skins.txt", 0, size) && writer->Write(bytes) && writer->EndFile() &&
 //   writer->Commit();
+#include "archive/archive_file.h"
 #include "archive/format/mpq_reader.h"
 
 #include <cstdint>
@@ -29,14 +34,15 @@
 #include <string>
 #include <vector>
 
-namespace archive_io {
-class File;
-}
-
 namespace mpq {
 
 // Trailing bytes up to this size are moved behind the new archive end; more stay in place.
 constexpr std::uint64_t kMaxMovedTrailing = 1u << 20;
+
+// Old blocks at most this large are reused in place; a larger one would cost its size in journal.
+constexpr std::uint64_t kMaxReusedBlock = 1u << 20;
+
+using archive_io::ByteRange;
 
 // Where a change writes, as the writer and the journal that guards it both compute it.
 struct WritePlan {
@@ -46,6 +52,9 @@ struct WritePlan {
     // nothing when the writer writes behind trailing bytes it leaves in place.
     std::uint64_t overwriteFrom = 0;
     std::uint64_t overwriteTo = 0;
+    // Old blocks below `start` that a replacement may overwrite with its new data (one per changed
+    // slot that qualifies); each lies wholly inside the archive and overlaps no other range above.
+    std::vector<ByteRange> reusable;
 };
 
 // changedSlots: the hash slots whose blocks the change gives up (the entry replaced or removed);

@@ -263,30 +263,54 @@ TEST_F(LeftoverTest, TornJournalIsDroppedAndTheArchiveKept) {
     ExpectUntouched("torn journal");
 }
 
-// Begins a journal, damages the archive's tail and grows it as an interrupted engine would, and
-// ends without a commit or a rollback (no destructor runs).
+// Where a journal also saves an old block that the edit reuses, besides the tail: bytes from
+// the tail's start back to the block's start (0: no such block).
+struct SavedBlock {
+    const char* name;
+    std::uint64_t belowTail;
+};
+
+void PrintTo(const SavedBlock& block, std::ostream* out) {
+    *out << block.name;
+}
+
+// Begins a journal, damages the archive's tail (and the saved block) and grows it as an
+// interrupted engine would, and ends without a commit or a rollback (no destructor runs).
+// args: the archive, the saved block's distance below the tail.
 TESTKIT_CHILD_ROLE(DamageUnderJournalAndDie) {
     const fs::path archive = testkit::child::ArgumentPath(args.at(0));
+    const std::uint64_t belowTail = std::stoull(args.at(1));
     const auto layout = ReadMpqLayout(archive);
     if (!layout)
         return 2;
+    const std::uint64_t tail = layout->FirstWritableOffset({"UI\\war3skins.txt"});
+    const std::uint64_t headerEnd = layout->headerOffset + layout->headerSize;
+    if (belowTail > tail - headerEnd)
+        return 4;
+    std::vector<archive_io::ByteRange> saved;
+    if (belowTail != 0)
+        saved.push_back({tail - belowTail, std::min<std::uint64_t>(belowTail, 100)});
     MpqFailure why = MpqFailure::None;
-    auto journal = archive_guard::RollbackJournal::Begin(archive, layout->headerOffset, layout->headerSize,
-                                                         layout->FirstWritableOffset({"UI\\war3skins.txt"}), why);
+    auto journal = archive_guard::RollbackJournal::Begin(archive, layout->headerOffset, layout->headerSize, tail,
+                                                         UINT64_MAX, saved, why);
     if (!journal)
         return 3;
     std::vector<std::uint8_t> damaged = testkit::ReadBytes(archive);
     std::fill(damaged.end() - 300, damaged.end(), 0xEE);
+    for (const archive_io::ByteRange& range : saved)
+        std::fill_n(damaged.begin() + static_cast<std::ptrdiff_t>(range.offset), range.length, 0xEE);
     damaged.insert(damaged.end(), 5000, 0xEE);
     testkit::WriteFile(archive, damaged);
     std::_Exit(0);
 }
 
-TEST_F(LeftoverTest, CompleteJournalIsReplayedBeforeAnyRead) {
-    // A child begins a journal, damages the archive's tail and grows it as an interrupted StormLib
-    // would, and dies without a commit or a rollback.
-    const testkit::child::Outcome outcome =
-        testkit::child::Run("DamageUnderJournalAndDie", {testkit::child::PathArgument(m_archive)});
+class CompleteJournalTest : public LeftoverTest, public ::testing::WithParamInterface<SavedBlock> {};
+
+TEST_P(CompleteJournalTest, IsReplayedBeforeAnyRead) {
+    // A child begins a journal, damages what it saved and grows the archive as an interrupted
+    // engine would, and dies without a commit or a rollback.
+    const testkit::child::Outcome outcome = testkit::child::Run(
+        "DamageUnderJournalAndDie", {testkit::child::PathArgument(m_archive), std::to_string(GetParam().belowTail)});
     ASSERT_TRUE(outcome.exited && outcome.code == 0) << outcome.code;
     ASSERT_TRUE(fs::exists(archive_guard::JournalPath(m_archive)));
     ASSERT_NE(testkit::ReadBytes(m_archive), m_original);
@@ -295,8 +319,16 @@ TEST_F(LeftoverTest, CompleteJournalIsReplayedBeforeAnyRead) {
     control.SetMpqFileName(TextFromPath(m_archive));
     std::vector<std::uint8_t> read;
     EXPECT_TRUE(control.ReadFileFromMpq(u"UI\\war3skins.txt", read));
+    // Replayed, not set aside as another archive's: nothing the journal binds itself by was written.
     ExpectUntouched("replayed journal");
 }
+
+// A block just below the tail lies where the journal would otherwise take the bytes it binds
+// itself to the archive by.
+INSTANTIATE_TEST_SUITE_P(Saved, CompleteJournalTest,
+                         ::testing::Values(SavedBlock{"TailOnly", 0}, SavedBlock{"BlockJustBelowTheTail", 150},
+                                           SavedBlock{"BlockFarBelowTheTail", 5000}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The marker our compaction writes before it makes the backup.
 void WriteBackupMarker(const fs::path& archive, std::uint64_t size) {
