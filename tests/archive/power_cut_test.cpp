@@ -53,24 +53,51 @@ std::vector<CutCase> CutCases() {
     return cases;
 }
 
-// The case's operation on the archive; true when it succeeded.
-bool RunCutCase(const CutCase& cutCase, const fs::path& archive) {
+// The case's operation on the archive; true when it succeeded, else why it failed.
+bool RunCutCase(const CutCase& cutCase, const fs::path& archive, MpqFailure& why) {
     clsMpqControl control;
     control.SetMpqFileName(TextFromPath(archive));
     if (cutCase.file == nullptr)
-        return control.CompressMpq();
+        return control.CompressMpq(&why);
     const std::string name = cutCase.file;
     const std::u16string file(name.begin(), name.end());
-    return cutCase.content ? control.SaveFileToMpq(file, *cutCase.content) : control.DeleteFileFromMpq(file);
+    return cutCase.content ? control.SaveFileToMpq(file, *cutCase.content, &why)
+                           : control.DeleteFileFromMpq(file, &why);
 }
+
+// The write role's exit code when its operation failed: this plus the reason, so that a failure
+// nobody cut says why.
+constexpr int kFailedCode = 10;
+constexpr int kNoSuchCaseCode = 2;
 
 // args: the case's name, the archive.
 TESTKIT_CHILD_ROLE(PowerCutWrite) {
     for (const CutCase& cutCase : CutCases()) {
+        MpqFailure why = MpqFailure::None;
         if (args.size() == 2 && cutCase.name == args[0])
-            return RunCutCase(cutCase, testkit::child::ArgumentPath(args[1])) ? 0 : 1;
+            return RunCutCase(cutCase, testkit::child::ArgumentPath(args[1]), why)
+                       ? 0
+                       : kFailedCode + static_cast<int>(why);
     }
-    return 2;
+    return kNoSuchCaseCode;
+}
+
+// How the write role's child ended, for messages: "failed (locked) after 11 calls".
+std::string Ending(const power_cut::CutOutcome& outcome) {
+    const testkit::child::Outcome& ended = outcome.ended;
+    const int reason = ended.code - kFailedCode;
+    std::string text = "ended with code " + std::to_string(ended.code);
+    if (outcome.killed)
+        text = "was cut";
+    else if (ended.timedOut)
+        text = "timed out";
+    else if (ended.killed)
+        text = "was killed";
+    else if (ended.exited && ended.code == 0)
+        text = "succeeded";
+    else if (ended.exited && reason >= 0 && reason <= static_cast<int>(MpqFailure::DiskFile))
+        text = std::string("failed (") + MpqFailureText(static_cast<MpqFailure>(reason)) + ")";
+    return text + " after " + std::to_string(outcome.calls) + " calls";
 }
 
 // Every point when there are few; otherwise the first, the last, "after it returned", and a fixed
@@ -129,7 +156,7 @@ TEST_P(PowerCutTest, LeavesOldOrNewAndNewOnceReturned) {
     // A run without a cut, to learn how many calls the operation makes.
     ResetAndArm();
     const power_cut::CutOutcome full = power_cut::RunUntilCut(kNoCut, "PowerCutWrite", operation);
-    ASSERT_TRUE(full.finished && !full.killed);
+    ASSERT_TRUE(full.finished && !full.killed) << "the run without a cut " << Ending(full);
     ASSERT_GT(full.calls, 5u);
 
     int endedOld = 0;
@@ -138,9 +165,7 @@ TEST_P(PowerCutTest, LeavesOldOrNewAndNewOnceReturned) {
         ResetAndArm();
         const power_cut::CutOutcome outcome = power_cut::RunUntilCut(point, "PowerCutWrite", operation);
         const std::string where = "cut before call " + std::to_string(point) + " of " + std::to_string(full.calls);
-        ASSERT_EQ(outcome.killed, point < full.calls)
-            << where << " (the child " << (outcome.ended.exited ? "exited" : "ended") << " with " << outcome.ended.code
-            << " after " << outcome.calls << " calls)";
+        ASSERT_EQ(outcome.killed, point < full.calls) << where << ": the operation " << Ending(outcome);
         for (std::uint32_t seed : {0, 11, 12, 13, 14, 15, 16, 17}) {
             power_cut::SimulatePowerCut(seed);
             const std::string at = where + ", seed " + std::to_string(seed);
