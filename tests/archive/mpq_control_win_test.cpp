@@ -41,8 +41,6 @@ protected:
         testkit::WriteFile(m_dir / "music.mp3", testkit::PatternBytes(5000, 3, false));
         ASSERT_TRUE(::SetFileAttributesW(m_archive.c_str(), FILE_ATTRIBUTE_READONLY));
     }
-    // The directory is removed with the test; a read-only file would stay.
-    void TearDown() override { ::SetFileAttributesW(m_archive.c_str(), FILE_ATTRIBUTE_NORMAL); }
 
     // Every name beside the archive that an operation made, but the lock file, which stays once made.
     std::vector<std::string> Leftovers() const {
