@@ -1,6 +1,6 @@
 // The archive lock is never inherited by programs its holder starts (the worker). Linux only: it
-// reads the child's descriptors from /proc. On Windows the lock's handle is opened without
-// inheritable security attributes, and Windows has no such listing to check it by.
+// reads the child's descriptors from /proc. Windows has no such listing; archive_lock_win_test.cpp
+// checks the same by what an inheriting child does to the lock.
 #include "archive/archive_file.h"
 #include "archive/door/archive_lock.h"
 #include "testkit/mpq_fixtures.h"
