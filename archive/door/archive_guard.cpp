@@ -751,9 +751,15 @@ Compaction::~Compaction() {
 }
 
 std::unique_ptr<Compaction> Compaction::Begin(const fs::path& archive, MpqFailure& why) {
-    const std::optional<FileIdentity> identity = archive_io::IdentityOf(archive);
+    // The archive must open for writing, as an edit's does: the result is renamed over it, which
+    // Windows refuses for a read-only file, and its second name would be read-only too, beyond
+    // removal.
+    IoFailure ioFailure = IoFailure::None;
+    std::optional<FileIdentity> identity;
+    if (std::unique_ptr<File> opened = File::Open(archive, File::Mode::ReadWrite, &ioFailure))
+        identity = opened->Identity();
     if (!identity) {
-        why = MpqFailure::NoArchive;
+        why = ioFailure == IoFailure::None ? MpqFailure::NoArchive : FailureOf(ioFailure);
         return nullptr;
     }
     // Renaming a new file over one name would split the archive from its other names.
@@ -768,7 +774,6 @@ std::unique_ptr<Compaction> Compaction::Begin(const fs::path& archive, MpqFailur
             return nullptr;
         }
     }
-    IoFailure ioFailure = IoFailure::None;
     const fs::path marker = CompactMarkerPath(archive);
     {
         std::unique_ptr<File> file = File::Open(marker, File::Mode::CreateNew, &ioFailure);

@@ -113,8 +113,9 @@ private:
 
 class Compaction {
 public:
-    // Prepares CompactPath as a second name (or a copy) of the archive. Null when the archive has
-    // other hard links (Linked), a compaction name is taken (ForeignFile) or the files cannot be made.
+    // Prepares CompactPath as a second name (or a copy) of the archive. Null when the archive cannot
+    // be opened for writing (NotWritable), has other hard links (Linked), a compaction name is taken
+    // (ForeignFile) or the files cannot be made.
     static std::unique_ptr<Compaction> Begin(const std::filesystem::path& archive, MpqFailure& why);
     // Removes every compaction file that is left, the marker last.
     ~Compaction();

@@ -285,13 +285,7 @@ bool EditInJournal(MpqEngine& engine, const CheckedArchive& checked, const std::
         return false;
     }
     // Only what the engine's plan may overwrite or cut is saved: never a large tail it leaves alone.
-    // A save of a name already held keeps (listfile) as it is; the writer decides alike.
-    const bool listfileChanges = !presentAfter || !mpq::NameHeld(checked.layout.tables, name);
-    // A save may put its data back into its entry's old block; a delete writes none.
-    mpq::WritePlan plan =
-        mpq::PlanWrite(checked.layout.tables, mpq::FindNameEntries(checked.layout.tables, name), listfileChanges);
-    if (!presentAfter)
-        plan.reusable.clear();
+    const mpq::WritePlan plan = checked.layout.EditPlan(name, presentAfter);
     std::unique_ptr<archive_guard::RollbackJournal> journal =
         archive_guard::RollbackJournal::Begin(checked.path, checked.layout.headerOffset, checked.layout.headerSize,
                                               plan.overwriteFrom, plan.overwriteTo, plan.reusable, why);
@@ -636,13 +630,6 @@ bool clsMpqControl::CompressMpq(MpqFailure* why, bool* rewritten) {
             return false;
         if (checked->recovery.foreignCompaction) {
             failure = MpqFailure::ForeignFile;
-            return false;
-        }
-        // The result is renamed over the archive, which Windows refuses for a read-only file, and the
-        // second name below would be read-only too, beyond removal: so the archive must open for
-        // writing, as an edit's does, before any compaction file is made.
-        if (!archive_io::File::Open(checked->path, archive_io::File::Mode::ReadWrite)) {
-            failure = MpqFailure::NotWritable;
             return false;
         }
         // StormLib compacts a second name of the archive and replaces that name by its new file;

@@ -75,6 +75,15 @@ std::uint64_t MpqLayout::FirstWritableOffset(const std::vector<std::string>& cha
     return mpq::PlanWrite(tables, slots).overwriteFrom;
 }
 
+mpq::WritePlan MpqLayout::EditPlan(const std::string& name, bool presentAfter) const {
+    // A save of a name already held keeps (listfile) as it is; the writer decides alike.
+    const bool listfileChanges = !presentAfter || !mpq::NameHeld(tables, name);
+    mpq::WritePlan plan = mpq::PlanWrite(tables, mpq::FindNameEntries(tables, name), listfileChanges);
+    if (!presentAfter)
+        plan.reusable.clear();
+    return plan;
+}
+
 bool MpqLayout::HasSignature() const {
     const std::uint32_t name1 = MpqHashString("(signature)", 1);
     const std::uint32_t name2 = MpqHashString("(signature)", 2);

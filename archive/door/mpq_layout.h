@@ -5,6 +5,7 @@
 // It also tells where the writer may start writing, which the rollback journal needs.
 #include "archive/format/mpq_crypto.h"
 #include "archive/format/mpq_reader.h"
+#include "archive/format/mpq_writer.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -53,6 +54,10 @@ struct MpqLayout {
     // (attributes) and (signature): the writer's plan (format/mpq_writer.h). The header is written
     // too.
     std::uint64_t FirstWritableOffset(const std::vector<std::string>& changedNames) const;
+
+    // What an edit of the one file `name` may overwrite, as the writer will plan it: a save
+    // (presentAfter) may also put its data back into the file's old block; a delete writes none.
+    mpq::WritePlan EditPlan(const std::string& name, bool presentAfter) const;
 };
 
 // Nullopt when the file is refused (or cannot be read); never throws. filesToRead names stored

@@ -7,7 +7,6 @@
 #include "archive/door/archive_lock.h"
 #include "archive/door/mpq_control.h"
 #include "archive/door/mpq_layout.h"
-#include "archive/format/mpq_writer.h"
 #include "archive/mpq_engine.h"
 #include "support/text_path.h"
 #include "testkit/child_process.h"
@@ -291,11 +290,7 @@ TEST_P(JournalAssumptionTest, EngineWritesNothingBelowTheJournalStart) {
         const std::optional<MpqLayout> layout = ReadMpqLayout(archive);
         ASSERT_TRUE(layout.has_value()) << edit.name;
         const std::uint64_t journalStart = layout->FirstWritableOffset({edit.name});
-        const std::vector<archive_io::ByteRange> reusable =
-            edit.save ? mpq::PlanWrite(layout->tables, mpq::FindNameEntries(layout->tables, edit.name),
-                                       !mpq::NameHeld(layout->tables, edit.name))
-                            .reusable
-                      : std::vector<archive_io::ByteRange>{};
+        const std::vector<archive_io::ByteRange> reusable = layout->EditPlan(edit.name, edit.save).reusable;
         const auto inReusable = [&](const tripwire::Event& event) {
             return std::any_of(reusable.begin(), reusable.end(), [&](const archive_io::ByteRange& range) {
                 return event.offset >= range.offset && event.offset + event.size <= range.offset + range.length;
