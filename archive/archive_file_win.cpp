@@ -180,8 +180,8 @@ std::unique_ptr<File> File::Open(const std::filesystem::path& path, Mode mode, I
     if (::GetFileType(handle) != FILE_TYPE_DISK)
         return refuse(IoFailure::Other);
     // Asked of the file now open, links followed, not of its name.
-    BY_HANDLE_FILE_INFORMATION info;
     if (mode == Mode::ReadWrite) {
+        BY_HANDLE_FILE_INFORMATION info;
         if (!::GetFileInformationByHandle(handle, &info))
             return refuse(FailureOf(::GetLastError()));
         if (IsReadOnly(info.dwFileAttributes))

@@ -57,6 +57,12 @@ bool SameName(const HashEntry& hash, std::uint32_t name1, std::uint32_t name2) {
     return hash.InUse() && hash.name1 == name1 && hash.name2 == name2;
 }
 
+// How many hash entries in use name the block.
+std::ptrdiff_t EntriesNaming(const ArchiveTables& tables, std::uint32_t block) {
+    return std::count_if(tables.hashes.begin(), tables.hashes.end(),
+                         [&](const HashEntry& hash) { return hash.InUse() && hash.blockIndex == block; });
+}
+
 bool Overlap(std::uint64_t offset, std::uint64_t length, std::uint64_t otherOffset, std::uint64_t otherLength) {
     return offset < otherOffset + otherLength && otherOffset < offset + length;
 }
@@ -73,9 +79,7 @@ std::optional<ByteRange> ReusableBlock(const ArchiveTables& tables, std::uint32_
     if (!block.Exists() || range.length == 0 || range.length > kMaxReusedBlock ||
         range.offset < tables.headerOffset + tables.headerSize || range.offset + range.length > below)
         return std::nullopt;
-    const auto names = std::count_if(tables.hashes.begin(), tables.hashes.end(),
-                                     [&](const HashEntry& hash) { return hash.InUse() && hash.blockIndex == index; });
-    if (names != 1)
+    if (EntriesNaming(tables, index) != 1)
         return std::nullopt;
     if (Overlap(range.offset, range.length, tables.Absolute(tables.hashTablePos), tables.hashes.size() * 16) ||
         Overlap(range.offset, range.length, tables.Absolute(tables.blockTablePos), tables.blocks.size() * 16))
@@ -435,11 +439,6 @@ bool ArchiveWriter::BeginFile(const std::string& name, std::uint16_t locale, std
         s.listfileChanges = !NameHeld(s.tables, name);
         if (!s.Plan(slot))
             return false;
-        // A block another entry shares is left to it; the replaced entry gets a block of its own.
-        const auto shared = [&](std::uint32_t block) {
-            return std::count_if(s.tables.hashes.begin(), s.tables.hashes.end(),
-                                 [&](const HashEntry& h) { return h.InUse() && h.blockIndex == block; }) > 1;
-        };
         std::uint32_t blockIndex = 0;
         if (!slot) {
             blockIndex = s.FreeBlock();
@@ -456,7 +455,8 @@ bool ArchiveWriter::BeginFile(const std::string& name, std::uint16_t locale, std
         }
         if (slot) {
             blockIndex = s.tables.hashes[*slot].blockIndex;
-            if (shared(blockIndex)) {
+            // A block another entry shares is left to it; the replaced entry gets a block of its own.
+            if (EntriesNaming(s.tables, blockIndex) > 1) {
                 blockIndex = s.FreeBlock();
                 s.tables.hashes[*slot].blockIndex = blockIndex;
             }
@@ -572,10 +572,7 @@ bool ArchiveWriter::Remove(const std::string& name) {
     s.dataEnd = s.tail;
     // A deleted slot keeps the probe chains that pass through it whole.
     hash = HashEntry{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFF, 0xFF, kHashDeleted};
-    const bool blockStillNamed = std::any_of(s.tables.hashes.begin(), s.tables.hashes.end(), [&](const HashEntry& h) {
-        return h.InUse() && h.blockIndex == s.blockIndex;
-    });
-    if (!blockStillNamed) {
+    if (EntriesNaming(s.tables, s.blockIndex) == 0) {
         s.tables.blocks[s.blockIndex] = BlockEntry{};
         s.SetAttributes(s.blockIndex, 0, 0, {});
     }
